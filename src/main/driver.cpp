@@ -1,0 +1,111 @@
+// The conversation: command line, handshake, announcement, then one call at a time.
+#include "main/driver.h"
+
+#include <optional>
+#include <string_view>
+
+#include "callables/catalogue.h"
+#include "callables/handlers.h"
+#include "channel/channel.h"
+#include "protocol/exit_status.h"
+#include "protocol/incoming.h"
+#include "protocol/messages.h"
+#include "protocol/outgoing.h"
+
+namespace {
+
+bool command_line_accepted(int argc, const char* const* argv) {
+  return argc == 3 && std::string_view(argv[1]) == "--protocol" && std::string_view(argv[2]) == "1";
+}
+
+// Reads the first message and tells whether it is a handshake. Nothing else in it is read.
+bool receive_handshake(std::FILE* in) {
+  const ReadResult read = read_message(in);
+  if (read.outcome != ReadOutcome::kMessage) {
+    return false;
+  }
+  return string_member(read.message.get(), "type") == TYPE_HANDSHAKE;
+}
+
+// Writes "handshake_result" and "register". The extension waits for no acknowledgement.
+bool announce(std::FILE* out) {
+  const JsonRef handshake_result = build_handshake_result();
+  if (!handshake_result || !emit(out, handshake_result.get())) {
+    return false;
+  }
+  const JsonRef registration = build_register(build_catalogue());
+  return registration && emit(out, registration.get());
+}
+
+// Answers one call. Returns the exit status if the conversation ends here, none if it
+// goes on.
+std::optional<int> answer_call(std::FILE* out, const json_t* call) {
+  const std::optional<std::string_view> request_id = string_member(call, "request_id");
+  const std::optional<std::string_view> callable = string_member(call, "callable");
+  const json_t* arguments = arguments_member(call);
+  if (!request_id || !callable || !json_is_array(arguments)) {
+    return EXIT_PROTOCOL;
+  }
+  const CallOutcome outcome = handle_call(*callable, arguments);
+  JsonRef reply;
+  switch (outcome.kind) {
+    case CallOutcome::Kind::kValue:
+      reply = build_call_result(*request_id, outcome.value);
+      break;
+    case CallOutcome::Kind::kFixedError:
+      reply = build_error(*request_id);
+      break;
+    case CallOutcome::Kind::kViolation:
+      return EXIT_PROTOCOL;
+  }
+  if (!reply || !emit(out, reply.get())) {
+    return EXIT_PROTOCOL;
+  }
+  return std::nullopt;
+}
+
+// Answers one message of the serving loop. Returns the exit status if the conversation
+// ends here, none if it goes on.
+std::optional<int> answer(std::FILE* out, const json_t* message) {
+  const std::optional<std::string_view> type = string_member(message, "type");
+  if (type == TYPE_SHUTDOWN) {
+    return EXIT_OK;
+  }
+  if (type == TYPE_CALL) {
+    return answer_call(out, message);
+  }
+  // A missing or non-string type, a second handshake, or any other type.
+  return EXIT_PROTOCOL;
+}
+
+int serve(std::FILE* in, std::FILE* out) {
+  for (;;) {
+    // The message is released at the end of each turn, before the next read.
+    const ReadResult read = read_message(in);
+    switch (read.outcome) {
+      case ReadOutcome::kMessage:
+        break;
+      case ReadOutcome::kEndOfInput:
+        return EXIT_OK;
+      case ReadOutcome::kNotAMessage:
+      case ReadOutcome::kReadError:
+        // A corrupt line or a failed read is a failure; only a clean end of input is not.
+        return EXIT_PROTOCOL;
+    }
+    if (const std::optional<int> status = answer(out, read.message.get())) {
+      return *status;
+    }
+  }
+}
+
+}  // namespace
+
+int run_extension(int argc, const char* const* argv, std::FILE* in, std::FILE* out) {
+  if (!command_line_accepted(argc, argv)) {
+    return EXIT_USAGE;
+  }
+  if (!receive_handshake(in) || !announce(out)) {
+    return EXIT_PROTOCOL;
+  }
+  return serve(in, out);
+}

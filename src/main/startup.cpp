@@ -1,0 +1,24 @@
+// Preparing jansson: allocation functions and hash seed.
+#include "main/startup.h"
+
+#include <jansson.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "base/heap.h"
+
+std::size_t unpredictable_seed() {
+  std::size_t seed = 0;
+  if (getentropy(&seed, sizeof seed) != 0 || seed == 0) {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    seed = static_cast<std::size_t>(now.tv_sec) ^ (static_cast<std::size_t>(now.tv_nsec) << 20U) ^
+           static_cast<std::size_t>(getpid());
+  }
+  return seed == 0 ? 1 : seed;
+}
+
+void prepare_json_library() {
+  json_set_alloc_funcs(heap_allocate, heap_release);
+  json_object_seed(unpredictable_seed());
+}
