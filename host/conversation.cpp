@@ -1,0 +1,154 @@
+// Loading golden conversations and judging an extension against them.
+#include "conversation.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "child_process.h"
+
+namespace {
+
+std::optional<std::string> read_file(const std::filesystem::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) {
+    return std::nullopt;
+  }
+  std::ostringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::optional<int> parse_number(const std::string& text) {
+  int value = 0;
+  char rest = 0;
+  if (std::sscanf(text.c_str(), "%d %c", &value, &rest) != 1) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+}  // namespace
+
+bool is_conversation(const std::filesystem::path& folder) {
+  return std::filesystem::is_regular_file(folder / "status");
+}
+
+std::optional<Conversation> load_conversation(const std::filesystem::path& folder,
+                                              std::string* error) {
+  Conversation conversation;
+  conversation.name = folder.filename().string();
+  const std::optional<std::string> status = read_file(folder / "status");
+  const std::optional<int> number = status ? parse_number(*status) : std::nullopt;
+  if (!number) {
+    *error = (folder / "status").string() + ": expected an exit status, a decimal number";
+    return std::nullopt;
+  }
+  conversation.status = *number;
+  conversation.input = read_file(folder / "input").value_or("");
+  conversation.output = read_file(folder / "output").value_or("");
+  const std::optional<std::string> arguments = read_file(folder / "args");
+  conversation.arguments = arguments ? split_lines(*arguments) : std::vector<std::string>{"--protocol", "1"};
+  if (const std::optional<std::string> duration = read_file(folder / "duration")) {
+    long long low = 0;
+    long long high = 0;
+    if (std::sscanf(duration->c_str(), "%lld %lld", &low, &high) != 2 || low > high) {
+      *error = (folder / "duration").string() + ": expected \"MIN_MS MAX_MS\"";
+      return std::nullopt;
+    }
+    conversation.min_duration = std::chrono::milliseconds(low);
+    conversation.max_duration = std::chrono::milliseconds(high);
+  }
+  return conversation;
+}
+
+std::string printable(const std::string& text, std::size_t limit) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == '\n') {
+      shown += "\\n";
+    } else if (byte == '\\') {
+      shown += "\\\\";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+      shown += escaped;
+    } else {
+      shown += static_cast<char>(byte);
+    }
+  }
+  if (text.size() > limit) {
+    shown += "...";
+  }
+  return shown;
+}
+
+std::string first_difference(const std::string& expected, const std::string& actual) {
+  const auto mismatch = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+  const auto offset = static_cast<std::size_t>(mismatch.first - expected.begin());
+  const std::size_t line = 1 + static_cast<std::size_t>(std::count(expected.begin(), mismatch.first, '\n'));
+  const std::size_t context_start = offset < 20 ? 0 : offset - 20;
+  std::ostringstream words;
+  words << "output differs at byte " << offset << " (line " << line << "): expected \""
+        << printable(expected.substr(std::min(context_start, expected.size())), 60)
+        << "\", got \"" << printable(actual.substr(std::min(context_start, actual.size())), 60)
+        << "\"";
+  if (expected.size() != actual.size()) {
+    words << " (" << expected.size() << " bytes expected, " << actual.size() << " written)";
+  }
+  return words.str();
+}
+
+Verdict play(const Conversation& conversation, const std::string& extension,
+             std::chrono::milliseconds timeout) {
+  Verdict verdict;
+  std::vector<std::string> argv{extension};
+  argv.insert(argv.end(), conversation.arguments.begin(), conversation.arguments.end());
+  std::string error;
+  const Clock::time_point started = Clock::now();
+  const Clock::time_point deadline = started + timeout;
+  std::optional<ChildProcess> child = ChildProcess::start(argv, &error);
+  if (!child) {
+    verdict.detail = error;
+    return verdict;
+  }
+  // The extension may end before it has read all its input (a violation ends it at once),
+  // so a refused write is not a failure here; the output and the status tell.
+  child->send(conversation.input, deadline);
+  child->close_input();
+  const bool in_time = child->read_to_end(deadline);
+  const Termination termination = child->wait(deadline);
+  verdict.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  const std::string output = child->take_output();
+
+  if (!in_time || termination.killed_by_host) {
+    verdict.detail = "no end within " + std::to_string(timeout.count()) + " ms; killed";
+  } else if (output != conversation.output) {
+    verdict.detail = first_difference(conversation.output, output);
+  } else if (termination.signaled || termination.code != conversation.status) {
+    verdict.detail = "expected exit status " + std::to_string(conversation.status) + ", got " +
+                     describe(termination);
+  } else if (!child->error_output().empty()) {
+    verdict.detail = "wrote to standard error: \"" + printable(child->error_output(), 200) + "\"";
+  } else if (conversation.min_duration && verdict.elapsed < *conversation.min_duration) {
+    verdict.detail = "ended after " + std::to_string(verdict.elapsed.count()) +
+                     " ms, expected at least " + std::to_string(conversation.min_duration->count());
+  } else if (conversation.max_duration && verdict.elapsed > *conversation.max_duration) {
+    verdict.detail = "ended after " + std::to_string(verdict.elapsed.count()) +
+                     " ms, expected at most " + std::to_string(conversation.max_duration->count());
+  } else {
+    verdict.passed = true;
+  }
+  return verdict;
+}

@@ -1,0 +1,56 @@
+// Golden conversations: one folder per case, read from disk and played against an
+// extension executable.
+//
+// A case folder holds:
+//   input     the bytes written to the extension's standard input, which is then closed
+//   output    the bytes the extension must write to standard output, exactly
+//   status    the exit status it must end with, as a decimal number
+//   args      optional: its command line after the program name, one argument per line
+//             (default "--protocol" and "1"; an empty file means no arguments)
+//   duration  optional: "MIN_MS MAX_MS", bounds on the time from start to exit
+// Standard error must always stay empty.
+#ifndef HOST_CONVERSATION_H_
+#define HOST_CONVERSATION_H_
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct Conversation {
+  std::string name;
+  std::vector<std::string> arguments;
+  std::string input;
+  std::string output;
+  int status = 0;
+  std::optional<std::chrono::milliseconds> min_duration;
+  std::optional<std::chrono::milliseconds> max_duration;
+};
+
+// Whether `folder` is one case (it has a "status" file) rather than a folder of cases.
+bool is_conversation(const std::filesystem::path& folder);
+
+// Reads the case in `folder`. On failure returns none and says why in `*error`.
+std::optional<Conversation> load_conversation(const std::filesystem::path& folder,
+                                              std::string* error);
+
+struct Verdict {
+  bool passed = false;
+  std::string detail;  // on failure, what differed first; empty on success
+  std::chrono::milliseconds elapsed{0};
+};
+
+// Runs `extension` with the case's arguments and input, and compares everything.
+// `timeout` bounds the whole run; the extension is killed when it is exceeded.
+Verdict play(const Conversation& conversation, const std::string& extension,
+             std::chrono::milliseconds timeout);
+
+// Where the first difference between `expected` and `actual` lies, in words: the line,
+// the byte offset, and both texts around it with unprintable bytes escaped.
+std::string first_difference(const std::string& expected, const std::string& actual);
+
+// `text` with bytes outside printable ASCII escaped (\n, \xHH), at most `limit` bytes of it.
+std::string printable(const std::string& text, std::size_t limit);
+
+#endif  // HOST_CONVERSATION_H_
