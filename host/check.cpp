@@ -14,13 +14,15 @@
 namespace {
 
 constexpr char CHECK_HELP[] =
-    "usage: extension-host check [--timeout-ms N] [DIR] -- EXTENSION\n"
+    "usage: extension-host check [--timeout-ms N] [DIR] -- EXTENSION [WORDS...]\n"
     "\n"
     "Plays golden conversations against EXTENSION and compares, byte for byte, what it\n"
     "writes to standard output, its exit status, and its silence on standard error.\n"
     "DIR is a folder of cases or a single case; by default the conversations that come\n"
     "with this host. Each case is a folder holding 'input', 'output', 'status', and\n"
     "optionally 'args' (one argument per line) and 'duration' (\"MIN_MS MAX_MS\").\n"
+    "Words after EXTENSION come before each case's own arguments, so a wrapper can run\n"
+    "the extension: -- valgrind -q --error-exitcode=99 ./sample-extension\n"
     "Prints one line per case, then 'N passed, M failed'. Exits 0 only if all pass.\n"
     "\n"
     "  --timeout-ms N   kill a case's extension after N ms (default 15000)\n"
@@ -77,7 +79,7 @@ int check_command(const std::vector<std::string>& arguments) {
   if (!timeout_ms) {
     return usage_error(CHECK_HELP, "--timeout-ms takes a positive number of milliseconds");
   }
-  if (line.command.size() != 1) {
+  if (line.command.empty()) {
     return usage_error(CHECK_HELP, "name the extension executable after '--'");
   }
   const std::filesystem::path root = folder ? std::filesystem::path(*folder) : default_conversations();
@@ -96,7 +98,7 @@ int check_command(const std::vector<std::string>& arguments) {
       ++failed;
       continue;
     }
-    const Verdict verdict = play(*conversation, line.command[0], std::chrono::milliseconds(*timeout_ms));
+    const Verdict verdict = play(*conversation, line.command, std::chrono::milliseconds(*timeout_ms));
     if (verdict.passed) {
       std::printf("PASS %s (%lld ms)\n", conversation->name.c_str(),
                   static_cast<long long>(verdict.elapsed.count()));

@@ -110,10 +110,10 @@ std::string first_difference(const std::string& expected, const std::string& act
   return words.str();
 }
 
-Verdict play(const Conversation& conversation, const std::string& extension,
+Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout) {
   Verdict verdict;
-  std::vector<std::string> argv{extension};
+  std::vector<std::string> argv = command;
   argv.insert(argv.end(), conversation.arguments.begin(), conversation.arguments.end());
   std::string error;
   const Clock::time_point started = Clock::now();

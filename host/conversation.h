@@ -41,9 +41,10 @@ struct Verdict {
   std::chrono::milliseconds elapsed{0};
 };
 
-// Runs `extension` with the case's arguments and input, and compares everything.
+// Runs `command` (the extension, or a wrapper and the extension) with the case's
+// arguments after it and its input, and compares everything.
 // `timeout` bounds the whole run; the extension is killed when it is exceeded.
-Verdict play(const Conversation& conversation, const std::string& extension,
+Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout);
 
 // Where the first difference between `expected` and `actual` lies, in words: the line,

@@ -1,0 +1,25 @@
+// Test helpers: C streams over bytes in memory, for driving the channel and the driver
+// in-process.
+#ifndef TESTS_SUPPORT_STREAMS_H_
+#define TESTS_SUPPORT_STREAMS_H_
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+// A stream positioned at the start of `bytes`, NUL bytes and all.
+File input_stream(std::string_view bytes);
+
+// An empty stream to write to; read it back with written().
+File output_stream();
+
+// Everything written to `file` so far.
+std::string written(std::FILE* file);
+
+#endif  // TESTS_SUPPORT_STREAMS_H_

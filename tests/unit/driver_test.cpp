@@ -1,0 +1,75 @@
+// The driver in-process, where the tests control the streams: failures of the output at
+// each line, and the rule that nothing follows a failed write.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "main/driver.h"
+#include "main/startup.h"
+#include "protocol/exit_status.h"
+#include "support/streams.h"
+
+namespace {
+
+const std::string HANDSHAKE = "{\"type\":\"handshake\"}\n";
+const std::string ECHO = "{\"type\":\"call\",\"request_id\":\"1\",\"callable\":\"sample.echo\",\"arguments\":[1]}\n";
+const std::string SHUTDOWN = "{\"type\":\"shutdown\"}\n";
+const char* const ARGV[] = {"sample-extension", "--protocol", "1"};
+
+// Runs a conversation whose output takes at most `room` bytes; returns the status and,
+// in `*output`, what got through.
+int run_with_room(const std::string& input, std::size_t room, std::string* output) {
+  File in = input_stream(input);
+  std::string buffer(room + 1, '\0');
+  File out(fmemopen(buffer.data(), buffer.size(), "w"));
+  std::setvbuf(out.get(), nullptr, _IONBF, 0);
+  const int status = run_extension(3, ARGV, in.get(), out.get());
+  out.reset();
+  *output = buffer.c_str();
+  return status;
+}
+
+TEST(Driver, ConversationInProcess) {
+  File in = input_stream(HANDSHAKE + ECHO + SHUTDOWN);
+  File out = output_stream();
+  EXPECT_EQ(run_extension(3, ARGV, in.get(), out.get()), EXIT_OK);
+  const std::string lines = written(out.get());
+  EXPECT_NE(lines.find("\"request_id\":\"1\",\"type\":\"call_result\",\"value\":1}\n"), std::string::npos);
+}
+
+TEST(Driver, FailedHandshakeResultEndsWithNothingMore) {
+  std::string output;
+  EXPECT_EQ(run_with_room(HANDSHAKE + ECHO + SHUTDOWN, 0, &output), EXIT_PROTOCOL);
+}
+
+TEST(Driver, FailedRegisterEndsWithinTheSecondLine) {
+  std::string output;
+  EXPECT_EQ(run_with_room(HANDSHAKE + ECHO + SHUTDOWN, 200, &output), EXIT_PROTOCOL);
+  // The handshake_result line, then as much of the register line as fitted, and no more.
+  EXPECT_EQ(output.size(), 200U);
+  EXPECT_EQ(output.find('\n'), 129U);
+  EXPECT_EQ(output.substr(130, 14), "{\"callables\":[");
+}
+
+TEST(Driver, FailedReplyEndsTheConversation) {
+  std::string output;
+  EXPECT_EQ(run_with_room(HANDSHAKE + ECHO + ECHO + SHUTDOWN, 130 + 694 + 20, &output), EXIT_PROTOCOL);
+  EXPECT_EQ(output.size(), 130U + 694U + 20U) << "the reply was cut by the full stream";
+}
+
+TEST(Driver, WrongCommandLineReadsAndWritesNothing) {
+  File in = input_stream(HANDSHAKE);
+  File out = output_stream();
+  const char* const two[] = {"sample-extension", "--protocol", "2"};
+  EXPECT_EQ(run_extension(3, two, in.get(), out.get()), EXIT_USAGE);
+  EXPECT_EQ(std::ftell(in.get()), 0);
+  EXPECT_EQ(written(out.get()), "");
+}
+
+TEST(Startup, SeedIsNeverZero) {
+  for (int i = 0; i < 100; ++i) {
+    EXPECT_NE(unpredictable_seed(), 0U);
+  }
+}
+
+}  // namespace
