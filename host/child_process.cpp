@@ -160,12 +160,12 @@ void ChildProcess::close_fd(int* fd) {
 }
 
 template <typename Done>
-bool ChildProcess::pump(Done done, std::string_view* pending, Clock::time_point deadline) {
+bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point deadline) {
   std::size_t error_seen = 0;
   while (!done()) {
     pollfd fds[3];
     nfds_t count = 0;
-    const bool writing = pending != nullptr && !pending->empty() && input_ >= 0;
+    const bool writing = !pending.empty() && input_ >= 0;
     if (writing) {
       fds[count++] = {input_, POLLOUT, 0};
     }
@@ -191,9 +191,10 @@ bool ChildProcess::pump(Done done, std::string_view* pending, Clock::time_point 
         continue;
       }
       if (fds[i].fd == input_) {
-        const ssize_t put = write(input_, pending->data(), std::min(pending->size(), CHUNK));
+        const ssize_t put = write(input_, pending.data(), std::min(pending.size(), CHUNK));
         if (put > 0) {
-          pending->remove_prefix(static_cast<std::size_t>(put));
+          pending.remove_prefix(static_cast<std::size_t>(put));
+          unsent_ = pending.size();
         } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
           input_broken_ = true;  // EPIPE: the child has closed its input
           close_fd(&input_);
@@ -211,9 +212,9 @@ bool ChildProcess::pump(Done done, std::string_view* pending, Clock::time_point 
 }
 
 bool ChildProcess::send(std::string_view bytes, Clock::time_point deadline) {
-  std::string_view pending = bytes;
-  const bool in_time = pump([&] { return pending.empty() || input_ < 0; }, &pending, deadline);
-  return in_time && pending.empty() && !input_broken_;
+  unsent_ = bytes.size();
+  const bool in_time = pump([&] { return unsent_ == 0 || input_ < 0; }, bytes, deadline);
+  return in_time && unsent_ == 0 && !input_broken_;
 }
 
 void ChildProcess::close_input() { close_fd(&input_); }
@@ -224,7 +225,7 @@ LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
   const bool in_time = pump(
       [&] { return line_end() != std::string::npos || output_buffer_.size() >= max_line ||
                output_ < 0; },
-      nullptr, deadline);
+      {}, deadline);
   const std::size_t end = line_end();
   if (end != std::string::npos && end < max_line) {
     line->assign(output_buffer_, 0, end + 1);
@@ -243,7 +244,7 @@ LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
 }
 
 bool ChildProcess::read_to_end(Clock::time_point deadline) {
-  return pump([&] { return output_ < 0 && error_fd_ < 0; }, nullptr, deadline);
+  return pump([&] { return output_ < 0 && error_fd_ < 0; }, {}, deadline);
 }
 
 std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {}); }

@@ -73,9 +73,10 @@ class ChildProcess {
  private:
   ChildProcess(pid_t pid, int input, int output, int error);
   // Moves bytes between the pipes until `done` holds or the deadline passes; writes
-  // `*pending` to the input meanwhile. Returns false at the deadline.
+  // `pending` to the input meanwhile, counting what is left in unsent_. Returns false at
+  // the deadline.
   template <typename Done>
-  bool pump(Done done, std::string_view* pending, Clock::time_point deadline);
+  bool pump(Done done, std::string_view pending, Clock::time_point deadline);
   void close_fd(int* fd);
 
   pid_t pid_ = -1;
@@ -83,6 +84,7 @@ class ChildProcess {
   int output_ = -1;
   int error_fd_ = -1;
   bool input_broken_ = false;
+  std::size_t unsent_ = 0;
   std::string output_buffer_;
   std::string error_;
   std::size_t output_seen_ = 0;
