@@ -2,14 +2,17 @@
 # missing (Debian packages), configures and builds before it runs.
 BUILD ?= build
 JOBS ?= $(shell nproc)
-SUDO := $(if $(filter 0,$(shell id -u)),,sudo)
+SHELL := /bin/bash
 
 # Debian packages: to build and run, then what the tests and tools use.
 BUILD_PACKAGES := g++ cmake make pkg-config libjansson-dev
 TEST_PACKAGES := googletest libgtest-dev strace valgrind clang libclang-rt-14-dev gcovr
 LINT_PACKAGES := clang-format clang-tidy
 
-.PHONY: all deps build demo test lint install package clean
+FUZZ_SECONDS ?= 300
+TEST_FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build demo test test-sanitized fuzz coverage lint install package clean
 
 all: build
 
@@ -23,9 +26,40 @@ build: deps
 demo: build
 	$(BUILD)/host/extension-host run --demo -- $(BUILD)/sample-extension --protocol 1
 
+# Every test three ways: the RelWithDebInfo build (with each golden conversation also
+# under valgrind memcheck), the whole suite again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of the conversation fuzzer.
 test: build
 	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
+	$(MAKE) --no-print-directory test-sanitized
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
 
+test-sanitized: deps
+	cmake -S . -B build-sanitized -DCMAKE_BUILD_TYPE=Debug -DSAMPLE_SANITIZE=ON
+	cmake --build build-sanitized -j $(JOBS)
+	cd build-sanitized && ctest -j $(JOBS) --output-on-failure --timeout 300
+
+# Runs the fuzzer for FUZZ_SECONDS on a working copy of the committed seed corpus; any
+# finding (crash, leak, sanitizer report, broken promise) ends it non-zero.
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DSAMPLE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus build-fuzz/findings
+	build-fuzz/tests/fuzz/conversation_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	  -dict=tests/fuzz/protocol.dict -artifact_prefix=build-fuzz/findings/ \
+	  build-fuzz/corpus tests/fuzz/corpus 2>&1 | grep -E '^(#[0-9]+.*DONE|Done|stat::number_of_executed_units|==[0-9]+==|SUMMARY)' ; \
+	  exit $${PIPESTATUS[0]}
+
+# Line and branch coverage of the extension's sources by the whole suite; fails below
+# 100% of lines.
+coverage: deps
+	cmake -S . -B build-coverage -DCMAKE_BUILD_TYPE=Debug -DSAMPLE_COVERAGE=ON -DSAMPLE_MEMCHECK=OFF
+	cmake --build build-coverage -j $(JOBS)
+	find build-coverage -name '*.gcda' -delete
+	cd build-coverage && ctest -j $(JOBS) --timeout 300 >/dev/null || (ctest --rerun-failed --output-on-failure; exit 1)
+	gcovr --root . --filter 'src/' --object-directory build-coverage --exclude-unreachable-branches \
+	  --print-summary --fail-under-line 100 --txt build-coverage/coverage.txt
+	@cat build-coverage/coverage.txt | tail -n +4
 lint: deps
 	@scripts/install-packages $(LINT_PACKAGES)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo

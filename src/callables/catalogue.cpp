@@ -28,27 +28,22 @@ constexpr Descriptor CATALOGUE[] = {
 constexpr char THREADING[] = "isolated_process";
 
 JsonRef build_descriptor(const Descriptor& row) {
-  JsonRef descriptor = JsonRef::adopt(json_pack(
+  return JsonRef::adopt(json_pack(
       "{s:s,s:i,s:i,s:s,s:s,s:s,s:b,s:b,s:b,s:b,s:s}", "name", row.name, "minimum_arity",
       row.minimum_arity, "maximum_arity", row.maximum_arity, "input", row.input, "output",
       row.output, "effect", row.effect, "lazy", static_cast<int>(row.lazy), "cancel",
       static_cast<int>(row.cancel), "sendable", static_cast<int>(row.sendable), "action",
       static_cast<int>(row.action), "threading", THREADING));
-  return descriptor;
 }
 
 }  // namespace
 
 JsonRef build_catalogue() {
   JsonRef callables = JsonRef::adopt(json_array());
-  if (!callables) {
-    return {};
-  }
+  bool whole = static_cast<bool>(callables);
   for (const Descriptor& row : CATALOGUE) {
     JsonRef descriptor = build_descriptor(row);
-    if (!descriptor || json_array_append_new(callables.get(), descriptor.release()) != 0) {
-      return {};
-    }
+    whole = whole && descriptor && json_array_append_new(callables.get(), descriptor.release()) == 0;
   }
-  return callables;
+  return whole ? std::move(callables) : JsonRef();
 }

@@ -2,6 +2,8 @@
 // each line, and the rule that nothing follows a failed write.
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <string>
 
 #include "main/driver.h"
@@ -66,10 +68,14 @@ TEST(Driver, WrongCommandLineReadsAndWritesNothing) {
   EXPECT_EQ(written(out.get()), "");
 }
 
-TEST(Startup, SeedIsNeverZero) {
-  for (int i = 0; i < 100; ++i) {
-    EXPECT_NE(unpredictable_seed(), 0U);
-  }
+TEST(Startup, SeedsAreNeverZeroAndVary) {
+  EXPECT_NE(unpredictable_seed(), 0U);
+  EXPECT_NE(unpredictable_seed(), unpredictable_seed());
+  const std::size_t fallback = seed_from_clock_and_process();
+  EXPECT_NE(fallback, 0U);
+  timespec pause{0, 2000};
+  nanosleep(&pause, nullptr);
+  EXPECT_NE(seed_from_clock_and_process(), fallback);
 }
 
 }  // namespace

@@ -80,6 +80,13 @@ TEST(Emit, ReportsAStreamNotOpenForWriting) {
   EXPECT_FALSE(emit(read_only.get(), message.get()));
 }
 
+TEST(Emit, RefusesAValueThatIsNoMessageAndWritesNothing) {
+  const JsonRef number = JsonRef::adopt(json_integer(1));
+  File out = output_stream();
+  EXPECT_FALSE(emit(out.get(), number.get()));
+  EXPECT_EQ(written(out.get()), "");
+}
+
 TEST(Emit, LeavesTheCallersReferenceAlone) {
   const JsonRef message = parse("{\"a\":1}");
   File out = output_stream();
