@@ -34,7 +34,7 @@ constexpr char CHECK_HELP[] =
 std::filesystem::path default_conversations() {
   std::error_code ignored;
   const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);
-  const std::filesystem::path installed =
+  std::filesystem::path installed =
       self.parent_path().parent_path() / "share" / "sample-extension" / "conversations";
   if (!self.empty() && std::filesystem::is_directory(installed)) {
     return installed;
@@ -86,7 +86,8 @@ int check_command(const std::vector<std::string>& arguments) {
   if (line.command.empty()) {
     return usage_error(CHECK_HELP, "name the extension executable after '--'");
   }
-  const std::filesystem::path root = folder ? std::filesystem::path(*folder) : default_conversations();
+  const std::filesystem::path root =
+      folder ? std::filesystem::path(*folder) : default_conversations();
   const std::vector<std::filesystem::path> cases = cases_in(root);
   if (cases.empty()) {
     std::fprintf(stderr, "extension-host: no conversations in %s\n", root.c_str());
@@ -106,7 +107,8 @@ int check_command(const std::vector<std::string>& arguments) {
       conversation->min_duration.reset();
       conversation->max_duration.reset();
     }
-    const Verdict verdict = play(*conversation, line.command, std::chrono::milliseconds(*timeout_ms));
+    const Verdict verdict =
+        play(*conversation, line.command, std::chrono::milliseconds(*timeout_ms));
     if (verdict.passed) {
       std::printf("PASS %s (%lld ms)\n", conversation->name.c_str(),
                   static_cast<long long>(verdict.elapsed.count()));

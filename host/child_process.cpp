@@ -3,18 +3,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <thread>
 #include <utility>
-
-extern char** environ;
 
 namespace {
 
@@ -44,6 +42,13 @@ bool drain(int fd, std::string* sink, std::size_t* seen) {
     sink->append(chunk, std::min(size, KEPT_OUTPUT_LIMIT - sink->size()));
   }
   return true;
+}
+
+void close_fd(int* fd) {
+  if (*fd >= 0) {
+    close(*fd);
+    *fd = -1;
+  }
 }
 
 Termination from_status(int status) {
@@ -105,7 +110,8 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
   std::vector<char*> arguments;
   arguments.reserve(argv.size() + 1);
   for (const std::string& argument : argv) {
-    arguments.push_back(const_cast<char*>(argument.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+    arguments.push_back(
+        const_cast<char*>(argument.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
   }
   arguments.push_back(nullptr);
   pid_t pid = -1;
@@ -150,13 +156,6 @@ ChildProcess::~ChildProcess() {
   close_fd(&input_);
   close_fd(&output_);
   close_fd(&error_fd_);
-}
-
-void ChildProcess::close_fd(int* fd) {
-  if (*fd >= 0) {
-    close(*fd);
-    *fd = -1;
-  }
 }
 
 template <typename Done>
@@ -223,8 +222,9 @@ LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
                                  Clock::time_point deadline) {
   const auto line_end = [&] { return output_buffer_.find('\n'); };
   const bool in_time = pump(
-      [&] { return line_end() != std::string::npos || output_buffer_.size() >= max_line ||
-               output_ < 0; },
+      [&] {
+        return line_end() != std::string::npos || output_buffer_.size() >= max_line || output_ < 0;
+      },
       {}, deadline);
   const std::size_t end = line_end();
   if (end != std::string::npos && end < max_line) {

@@ -51,8 +51,8 @@ class ChildProcess {
   void close_input();
 
   // Takes the next line of the child's output, line feed included, into `*line`. A line
-  // of more than `max_line` bytes with its line feed is not taken: kTooLong. At end of output, a last
-  // unterminated piece is returned as kEndOfOutput with `*line` holding it.
+  // of more than `max_line` bytes with its line feed is not taken: kTooLong. At end of output, a
+  // last unterminated piece is returned as kEndOfOutput with `*line` holding it.
   LineRead read_line(std::string* line, std::size_t max_line, Clock::time_point deadline);
 
   // Reads the child's output and error until both end. Returns false at the deadline.
@@ -77,7 +77,6 @@ class ChildProcess {
   // the deadline.
   template <typename Done>
   bool pump(Done done, std::string_view pending, Clock::time_point deadline);
-  void close_fd(int* fd);
 
   pid_t pid_ = -1;
   int input_ = -1;

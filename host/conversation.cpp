@@ -2,9 +2,12 @@
 #include "conversation.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 
 #include "child_process.h"
 
@@ -29,13 +32,20 @@ std::vector<std::string> split_lines(const std::string& text) {
   return lines;
 }
 
-std::optional<int> parse_number(const std::string& text) {
-  int value = 0;
-  char rest = 0;
-  if (std::sscanf(text.c_str(), "%d %c", &value, &rest) != 1) {
+// A decimal number, alone but for white space around it.
+std::optional<long long> parse_number(const char* text, const char** rest) {
+  char* end = nullptr;
+  errno = 0;
+  const long long value = std::strtoll(text, &end, 10);
+  if (end == text || errno != 0) {
     return std::nullopt;
   }
+  *rest = end;
   return value;
+}
+
+bool only_blanks(const char* text) {
+  return std::string_view(text).find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 }  // namespace
@@ -49,25 +59,28 @@ std::optional<Conversation> load_conversation(const std::filesystem::path& folde
   Conversation conversation;
   conversation.name = folder.filename().string();
   const std::optional<std::string> status = read_file(folder / "status");
-  const std::optional<int> number = status ? parse_number(*status) : std::nullopt;
-  if (!number) {
+  const char* rest = nullptr;
+  const std::optional<long long> number =
+      status ? parse_number(status->c_str(), &rest) : std::nullopt;
+  if (!number || !only_blanks(rest) || *number < 0 || *number > 255) {
     *error = (folder / "status").string() + ": expected an exit status, a decimal number";
     return std::nullopt;
   }
-  conversation.status = *number;
+  conversation.status = static_cast<int>(*number);
   conversation.input = read_file(folder / "input").value_or("");
   conversation.output = read_file(folder / "output").value_or("");
   const std::optional<std::string> arguments = read_file(folder / "args");
-  conversation.arguments = arguments ? split_lines(*arguments) : std::vector<std::string>{"--protocol", "1"};
+  conversation.arguments =
+      arguments ? split_lines(*arguments) : std::vector<std::string>{"--protocol", "1"};
   if (const std::optional<std::string> duration = read_file(folder / "duration")) {
-    long long low = 0;
-    long long high = 0;
-    if (std::sscanf(duration->c_str(), "%lld %lld", &low, &high) != 2 || low > high) {
+    const std::optional<long long> low = parse_number(duration->c_str(), &rest);
+    const std::optional<long long> high = low ? parse_number(rest, &rest) : std::nullopt;
+    if (!high || !only_blanks(rest) || *low < 0 || *low > *high) {
       *error = (folder / "duration").string() + ": expected \"MIN_MS MAX_MS\"";
       return std::nullopt;
     }
-    conversation.min_duration = std::chrono::milliseconds(low);
-    conversation.max_duration = std::chrono::milliseconds(high);
+    conversation.min_duration = std::chrono::milliseconds(*low);
+    conversation.max_duration = std::chrono::milliseconds(*high);
   }
   return conversation;
 }
@@ -95,15 +108,16 @@ std::string printable(const std::string& text, std::size_t limit) {
 }
 
 std::string first_difference(const std::string& expected, const std::string& actual) {
-  const auto mismatch = std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
+  const auto mismatch =
+      std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
   const auto offset = static_cast<std::size_t>(mismatch.first - expected.begin());
-  const std::size_t line = 1 + static_cast<std::size_t>(std::count(expected.begin(), mismatch.first, '\n'));
+  const std::size_t line =
+      1 + static_cast<std::size_t>(std::count(expected.begin(), mismatch.first, '\n'));
   const std::size_t context_start = offset < 20 ? 0 : offset - 20;
   std::ostringstream words;
   words << "output differs at byte " << offset << " (line " << line << "): expected \""
-        << printable(expected.substr(std::min(context_start, expected.size())), 60)
-        << "\", got \"" << printable(actual.substr(std::min(context_start, actual.size())), 60)
-        << "\"";
+        << printable(expected.substr(std::min(context_start, expected.size())), 60) << "\", got \""
+        << printable(actual.substr(std::min(context_start, actual.size())), 60) << "\"";
   if (expected.size() != actual.size()) {
     words << " (" << expected.size() << " bytes expected, " << actual.size() << " written)";
   }

@@ -38,7 +38,8 @@ constexpr char RUN_HELP[] =
     "      --call sample.wait '[250]' -- sample-extension --protocol 1\n";
 
 constexpr char DEMO_SCRIPT[] =
-    "sample.echo [{\"greeting\":\"h\\u00e9llo, \\u4e16\\u754c\",\"nested\":{\"b\":[1,2.5,null],\"a\":true}}]\n"
+    "sample.echo [{\"greeting\":\"h\\u00e9llo, "
+    "\\u4e16\\u754c\",\"nested\":{\"b\":[1,2.5,null],\"a\":true}}]\n"
     "sample.fail []\n"
     "sample.wait [300]\n";
 
@@ -164,7 +165,8 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments, Sett
 // One conversation in progress: the child, how lines are shown, and what went wrong.
 class Session {
  public:
-  Session(ChildProcess child, const Settings& settings) : child_(std::move(child)), settings_(settings) {}
+  Session(ChildProcess child, const Settings& settings)
+      : child_(std::move(child)), settings_(settings) {}
 
   bool send(const std::string& line) {
     std::printf("-> %s\n", shown(line, settings_.raw).c_str());
@@ -184,10 +186,12 @@ class Session {
         break;
       case LineRead::kTimedOut:
         hung_ = true;
-        fault("no answer within " + std::to_string(timeout.count()) + " ms while awaiting " + awaiting);
+        fault("no answer within " + std::to_string(timeout.count()) + " ms while awaiting " +
+              awaiting);
         return nullptr;
       case LineRead::kTooLong:
-        fault("the extension wrote a line of more than " + std::to_string(MAX_EXTENSION_LINE) + " bytes");
+        fault("the extension wrote a line of more than " + std::to_string(MAX_EXTENSION_LINE) +
+              " bytes");
         return nullptr;
       case LineRead::kEndOfOutput:
         if (!line.empty()) {
@@ -248,11 +252,16 @@ struct Member {
 };
 
 constexpr Member DESCRIPTOR_MEMBERS[] = {
-    {"name", is_string, "string"},          {"minimum_arity", is_integer, "integer"},
-    {"maximum_arity", is_integer, "integer"}, {"input", is_string, "string"},
-    {"output", is_string, "string"},        {"effect", is_string, "string"},
-    {"lazy", is_boolean, "boolean"},        {"cancel", is_boolean, "boolean"},
-    {"sendable", is_boolean, "boolean"},    {"action", is_boolean, "boolean"},
+    {"name", is_string, "string"},
+    {"minimum_arity", is_integer, "integer"},
+    {"maximum_arity", is_integer, "integer"},
+    {"input", is_string, "string"},
+    {"output", is_string, "string"},
+    {"effect", is_string, "string"},
+    {"lazy", is_boolean, "boolean"},
+    {"cancel", is_boolean, "boolean"},
+    {"sendable", is_boolean, "boolean"},
+    {"action", is_boolean, "boolean"},
     {"threading", is_string, "string"},
 };
 
@@ -264,7 +273,8 @@ const char* text_of(const json_t* object, const char* key) {
 bool check_identity(Session* session, const json_t* result) {
   for (const char* key : {"extension_id", "extension_version", "protocol_version", "request_id"}) {
     if (!has_type(result, key, is_string)) {
-      return session->fault(std::string("protocol error: \"handshake_result\" lacks the string \"") + key + "\"");
+      return session->fault(
+          std::string(R"(protocol error: "handshake_result" lacks the string ")") + key + "\"");
     }
   }
   std::printf("   extension %s %s, protocol %s\n", text_of(result, "extension_id"),
@@ -275,7 +285,7 @@ bool check_identity(Session* session, const json_t* result) {
 bool check_catalogue(Session* session, const json_t* registration) {
   const json_t* callables = json_object_get(registration, "callables");
   if (!json_is_array(callables)) {
-    return session->fault("protocol error: \"register\" has no \"callables\" array");
+    return session->fault(R"(protocol error: "register" has no "callables" array)");
   }
   std::printf("   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s %s\n", "callable", "arity", "input",
               "output", "effect", "lazy", "cancel", "sendable", "action", "threading");
@@ -287,14 +297,16 @@ bool check_catalogue(Session* session, const json_t* registration) {
                               member.type_name + " \"" + member.key + "\"");
       }
     }
-    const auto flag = [&](const char* key) { return json_is_true(json_object_get(descriptor, key)) ? "yes" : "no"; };
+    const auto flag = [&](const char* key) {
+      return json_is_true(json_object_get(descriptor, key)) ? "yes" : "no";
+    };
     const std::string arity =
         std::to_string(json_integer_value(json_object_get(descriptor, "minimum_arity"))) + ".." +
         std::to_string(json_integer_value(json_object_get(descriptor, "maximum_arity")));
-    std::printf("   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s %s\n", text_of(descriptor, "name"),
-                arity.c_str(), text_of(descriptor, "input"), text_of(descriptor, "output"),
-                text_of(descriptor, "effect"), flag("lazy"), flag("cancel"), flag("sendable"),
-                flag("action"), text_of(descriptor, "threading"));
+    std::printf("   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s %s\n",
+                text_of(descriptor, "name"), arity.c_str(), text_of(descriptor, "input"),
+                text_of(descriptor, "output"), text_of(descriptor, "effect"), flag("lazy"),
+                flag("cancel"), flag("sendable"), flag("action"), text_of(descriptor, "threading"));
   }
   return true;
 }
@@ -314,19 +326,23 @@ bool perform(Session* session, const Call& call, int number) {
   if (!session->send(encode(message.get()))) {
     return false;
   }
-  Json reply = session->receive(nullptr, session->settings().timeout, ("the reply to " + request_id).c_str());
+  Json reply = session->receive(nullptr, session->settings().timeout,
+                                ("the reply to " + request_id).c_str());
   if (!reply) {
     return false;
   }
-  const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
   const std::string type = text_of(reply.get(), "type");
   if (type != "call_result" && type != "error") {
     return session->fault("protocol error: a call was answered by \"" + type + "\"");
   }
   if (std::string(text_of(reply.get(), "request_id")) != request_id) {
-    return session->fault("protocol error: the reply's \"request_id\" is not \"" + request_id + "\"");
+    return session->fault(R"(protocol error: the reply's "request_id" is not ")" + request_id +
+                          "\"");
   }
-  std::printf("   %s %s in %.3f ms\n", call.callable.c_str(), type == "error" ? "failed" : "answered",
+  std::printf("   %s %s in %.3f ms\n", call.callable.c_str(),
+              type == "error" ? "failed" : "answered",
               static_cast<double>(elapsed.count()) / 1000.0);
   return true;
 }
@@ -347,7 +363,8 @@ int run_command(const std::vector<std::string>& arguments) {
   Session session(std::move(*child), settings);
   bool going = session.send("{\"type\":\"handshake\",\"protocol_version\":\"1.0\"}\n");
   if (going) {
-    const Json result = session.receive("handshake_result", STARTUP_TIMEOUT, "\"handshake_result\"");
+    const Json result =
+        session.receive("handshake_result", STARTUP_TIMEOUT, "\"handshake_result\"");
     going = result && check_identity(&session, result.get());
   }
   if (going) {
@@ -376,7 +393,8 @@ int run_command(const std::vector<std::string>& arguments) {
     ending = extension.wait(deadline);
     const std::string extra = extension.take_output();
     if (going && !extra.empty()) {
-      session.fault("the extension wrote after the conversation ended: " + shown(extra, settings.raw));
+      session.fault("the extension wrote after the conversation ended: " +
+                    shown(extra, settings.raw));
     }
   }
   std::printf("== extension ended: %s\n", describe(ending).c_str());

@@ -28,12 +28,12 @@ constexpr Descriptor CATALOGUE[] = {
 constexpr char THREADING[] = "isolated_process";
 
 JsonRef build_descriptor(const Descriptor& row) {
-  return JsonRef::adopt(json_pack(
-      "{s:s,s:i,s:i,s:s,s:s,s:s,s:b,s:b,s:b,s:b,s:s}", "name", row.name, "minimum_arity",
-      row.minimum_arity, "maximum_arity", row.maximum_arity, "input", row.input, "output",
-      row.output, "effect", row.effect, "lazy", static_cast<int>(row.lazy), "cancel",
-      static_cast<int>(row.cancel), "sendable", static_cast<int>(row.sendable), "action",
-      static_cast<int>(row.action), "threading", THREADING));
+  return JsonRef::adopt(
+      json_pack("{s:s,s:i,s:i,s:s,s:s,s:s,s:b,s:b,s:b,s:b,s:s}", "name", row.name, "minimum_arity",
+                row.minimum_arity, "maximum_arity", row.maximum_arity, "input", row.input, "output",
+                row.output, "effect", row.effect, "lazy", static_cast<int>(row.lazy), "cancel",
+                static_cast<int>(row.cancel), "sendable", static_cast<int>(row.sendable), "action",
+                static_cast<int>(row.action), "threading", THREADING));
 }
 
 }  // namespace
@@ -43,7 +43,8 @@ JsonRef build_catalogue() {
   bool whole = static_cast<bool>(callables);
   for (const Descriptor& row : CATALOGUE) {
     JsonRef descriptor = build_descriptor(row);
-    whole = whole && descriptor && json_array_append_new(callables.get(), descriptor.release()) == 0;
+    whole =
+        whole && descriptor && json_array_append_new(callables.get(), descriptor.release()) == 0;
   }
   return whole ? std::move(callables) : JsonRef();
 }

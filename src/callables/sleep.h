@@ -4,7 +4,7 @@
 #define SAMPLE_CALLABLES_SLEEP_H_
 
 #include <jansson.h>
-#include <time.h>
+#include <ctime>
 
 // The interval of `milliseconds` as nanosleep takes it: whole seconds in tv_sec, the rest
 // in tv_nsec, always below one second. REQUIRES: milliseconds >= 0.

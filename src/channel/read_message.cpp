@@ -59,7 +59,8 @@ ReadResult read_message(std::FILE* in) {
   if (std::memchr(buffer.get(), '\0', length) != nullptr) {
     return {ReadOutcome::kNotAMessage, {}};
   }
-  JsonRef parsed = JsonRef::adopt(json_loadb(buffer.get(), length, JSON_REJECT_DUPLICATES, nullptr));
+  JsonRef parsed =
+      JsonRef::adopt(json_loadb(buffer.get(), length, JSON_REJECT_DUPLICATES, nullptr));
   buffer.reset();
   if (!json_is_object(parsed.get())) {
     return {ReadOutcome::kNotAMessage, {}};

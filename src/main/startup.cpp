@@ -2,8 +2,8 @@
 #include "main/startup.h"
 
 #include <jansson.h>
-#include <time.h>
 #include <unistd.h>
+#include <ctime>
 
 #include "base/heap.h"
 

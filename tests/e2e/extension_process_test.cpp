@@ -27,7 +27,8 @@ std::string echo_call(const std::string& argument_text) {
 
 std::string echo_reply(const std::string& value_text) {
   return "{\"extension_id\":\"sample\",\"protocol_version\":\"1.0\",\"request_id\":\"big\","
-         "\"type\":\"call_result\",\"value\":" + value_text + "}\n";
+         "\"type\":\"call_result\",\"value\":" +
+         value_text + "}\n";
 }
 
 // A call line of exactly `size` bytes echoing a string of 'x'.
@@ -119,8 +120,8 @@ TEST(FailingOutput, APipeWithoutReaderEndsItBySigpipe) {
 }
 
 TEST(FailingOutput, AWrongCommandLineWritesNothingEvenToAFullDevice) {
-  const Ended ended = run_program(SAMPLE_EXTENSION_PATH, {"--protocol", "2"}, HANDSHAKE,
-                                  OutputTo::kFullDevice);
+  const Ended ended =
+      run_program(SAMPLE_EXTENSION_PATH, {"--protocol", "2"}, HANDSHAKE, OutputTo::kFullDevice);
   EXPECT_EQ(ended.code, 3);
 }
 
@@ -129,8 +130,9 @@ std::string traced(const std::string& input, const std::string& calls) {
   char trace_path[] = "/tmp/sample-trace-XXXXXX";
   const int fd = mkstemp(trace_path);
   close(fd);
-  const Ended ended = run_program("/usr/bin/strace", {"-qq", "-e", "trace=" + calls, "-e", "signal=none", "-o", trace_path,
-                                                     SAMPLE_EXTENSION_PATH, "--protocol", "1"},
+  const Ended ended = run_program("/usr/bin/strace",
+                                  {"-qq", "-e", "trace=" + calls, "-e", "signal=none", "-o",
+                                   trace_path, SAMPLE_EXTENSION_PATH, "--protocol", "1"},
                                   input);
   std::ifstream file(trace_path);
   std::stringstream text;
@@ -157,8 +159,8 @@ TEST_F(Traced, OpensNoFileButTheLibrariesItLoads) {
       traced(HANDSHAKE + echo_call("{\"b\":1,\"a\":2}") + SHUTDOWN, "open,openat,creat");
   std::istringstream lines(trace);
   for (std::string line; std::getline(lines, line);) {
-    const bool loader = line.find("/etc/ld.so.cache") != std::string::npos ||
-                        line.find(".so") != std::string::npos;
+    const bool loader =
+        line.find("/etc/ld.so.cache") != std::string::npos || line.find(".so") != std::string::npos;
     EXPECT_TRUE(loader) << line;
   }
 }
@@ -168,8 +170,9 @@ TEST_F(Traced, WritesEachLineInOneWriteAndNothingToStandardError) {
   for (int i = 0; i < 100000; ++i) {
     big += "\xe4\xb8\x96";
   }
-  const std::string trace = traced(
-      HANDSHAKE + echo_call("1") + echo_call("\"" + big + "\"") + SHUTDOWN, "write,writev,pwrite64");
+  const std::string trace =
+      traced(HANDSHAKE + echo_call("1") + echo_call("\"" + big + "\"") + SHUTDOWN,
+             "write,writev,pwrite64");
   std::istringstream lines(trace);
   int writes = 0;
   for (std::string line; std::getline(lines, line);) {

@@ -31,9 +31,10 @@ std::string conversation() {
   }
   big += "\"]";
   return "{\"type\":\"handshake\"}\n" +
-         call("1", "sample.echo", "[{\"z\":[1,2.5,null,true],\"a\":{\"\xc3\xa9t\xc3\xa9\":\"\\ud83d\\ude00\"}}]") +
-         call("2", "sample.fail", "[]") + call("3", "sample.wait", "[0]") + call("4", "sample.echo", big) +
-         "{\"type\":\"shutdown\"}\n";
+         call("1", "sample.echo",
+              "[{\"z\":[1,2.5,null,true],\"a\":{\"\xc3\xa9t\xc3\xa9\":\"\\ud83d\\ude00\"}}]") +
+         call("2", "sample.fail", "[]") + call("3", "sample.wait", "[0]") +
+         call("4", "sample.echo", big) + "{\"type\":\"shutdown\"}\n";
 }
 
 struct Ending {
@@ -80,7 +81,8 @@ TEST(AllocationFailure, EveryPointEndsWithStatus2AndWholeLines) {
     }
     ASSERT_EQ(run.status, EXIT_PROTOCOL) << "k = " << k;
     ASSERT_EQ(clean.output.compare(0, run.output.size(), run.output), 0) << "k = " << k;
-    ASSERT_TRUE(run.output.empty() || run.output.back() == '\n') << "k = " << k << ": a partial line";
+    ASSERT_TRUE(run.output.empty() || run.output.back() == '\n')
+        << "k = " << k << ": a partial line";
   }
   const std::size_t points = k - 1;
   std::printf("allocation points covered: %zu (k = 1 .. %zu)\n", points, points);

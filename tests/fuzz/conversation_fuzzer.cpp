@@ -62,7 +62,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(status == EXIT_OK || status == EXIT_PROTOCOL);
   require(output_size == 0 || output[output_size - 1] == '\n');
   for (std::size_t start = 0; start < output_size;) {
-    const char* end = static_cast<const char*>(std::memchr(output + start, '\n', output_size - start));
+    const char* end =
+        static_cast<const char*>(std::memchr(output + start, '\n', output_size - start));
     const auto length = static_cast<std::size_t>(end - (output + start));
     check_line(output + start, length);
     start += length + 1;

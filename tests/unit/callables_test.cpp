@@ -15,7 +15,9 @@ namespace {
 
 using Kind = CallOutcome::Kind;
 
-JsonRef parse(const std::string& text) { return JsonRef::adopt(json_loads(text.c_str(), 0, nullptr)); }
+JsonRef parse(const std::string& text) {
+  return JsonRef::adopt(json_loads(text.c_str(), 0, nullptr));
+}
 
 TEST(Catalogue, DescribesTheThreeCallablesInOrderWithElevenTypedMembers) {
   const JsonRef callables = build_catalogue();
@@ -94,7 +96,8 @@ TEST(Interval, SplitsMillisecondsIntoSecondsAndNanoseconds) {
     json_int_t milliseconds;
     time_t seconds;
     long nanoseconds;
-  } cases[] = {{0, 0, 0}, {1, 0, 1000000}, {999, 0, 999000000}, {1000, 1, 0}, {1250, 1, 250000000}, {5000, 5, 0}};
+  } cases[] = {{0, 0, 0},    {1, 0, 1000000},      {999, 0, 999000000},
+               {1000, 1, 0}, {1250, 1, 250000000}, {5000, 5, 0}};
   for (const auto& c : cases) {
     const timespec interval = interval_of(c.milliseconds);
     EXPECT_EQ(interval.tv_sec, c.seconds) << c.milliseconds;

@@ -14,7 +14,8 @@
 namespace {
 
 const std::string HANDSHAKE = "{\"type\":\"handshake\"}\n";
-const std::string ECHO = "{\"type\":\"call\",\"request_id\":\"1\",\"callable\":\"sample.echo\",\"arguments\":[1]}\n";
+const std::string ECHO =
+    "{\"type\":\"call\",\"request_id\":\"1\",\"callable\":\"sample.echo\",\"arguments\":[1]}\n";
 const std::string SHUTDOWN = "{\"type\":\"shutdown\"}\n";
 const char* const ARGV[] = {"sample-extension", "--protocol", "1"};
 
@@ -36,7 +37,8 @@ TEST(Driver, ConversationInProcess) {
   File out = output_stream();
   EXPECT_EQ(run_extension(3, ARGV, in.get(), out.get()), EXIT_OK);
   const std::string lines = written(out.get());
-  EXPECT_NE(lines.find("\"request_id\":\"1\",\"type\":\"call_result\",\"value\":1}\n"), std::string::npos);
+  EXPECT_NE(lines.find("\"request_id\":\"1\",\"type\":\"call_result\",\"value\":1}\n"),
+            std::string::npos);
 }
 
 TEST(Driver, FailedHandshakeResultEndsWithNothingMore) {
@@ -55,7 +57,8 @@ TEST(Driver, FailedRegisterEndsWithinTheSecondLine) {
 
 TEST(Driver, FailedReplyEndsTheConversation) {
   std::string output;
-  EXPECT_EQ(run_with_room(HANDSHAKE + ECHO + ECHO + SHUTDOWN, 130 + 694 + 20, &output), EXIT_PROTOCOL);
+  EXPECT_EQ(run_with_room(HANDSHAKE + ECHO + ECHO + SHUTDOWN, 130 + 694 + 20, &output),
+            EXIT_PROTOCOL);
   EXPECT_EQ(output.size(), 130U + 694U + 20U) << "the reply was cut by the full stream";
 }
 

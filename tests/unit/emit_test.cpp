@@ -38,17 +38,22 @@ INSTANTIATE_TEST_SUITE_P(
     Values, EmitWireForm,
     testing::Values(
         WireCase{R"({})", R"({})"},
-        WireCase{R"({ "type" : "x", "request_id" : "r", "extension_id" : "e", "protocol_version" : "p" })",
-                 R"({"extension_id":"e","protocol_version":"p","request_id":"r","type":"x"})"},
-        WireCase{R"({"b":{"d":1,"c":[{"f":1,"e":2}]},"a":null})", R"({"a":null,"b":{"c":[{"e":2,"f":1}],"d":1}})"},
+        WireCase{
+            R"({ "type" : "x", "request_id" : "r", "extension_id" : "e", "protocol_version" : "p" })",
+            R"({"extension_id":"e","protocol_version":"p","request_id":"r","type":"x"})"},
+        WireCase{R"({"b":{"d":1,"c":[{"f":1,"e":2}]},"a":null})",
+                 R"({"a":null,"b":{"c":[{"e":2,"f":1}],"d":1}})"},
         WireCase{R"({"B":1,"a":2,"_":3,"aa":4})", R"({"B":1,"_":3,"a":2,"aa":4})"},
-        WireCase{R"({"r":[0.1,2.0,1e300,-0.0,1e-7,0.5]})",
-                 R"({"r":[0.10000000000000001,2.0,1.0000000000000001e300,-0.0,9.9999999999999995e-8,0.5]})"},
+        WireCase{
+            R"({"r":[0.1,2.0,1e300,-0.0,1e-7,0.5]})",
+            R"({"r":[0.10000000000000001,2.0,1.0000000000000001e300,-0.0,9.9999999999999995e-8,0.5]})"},
         WireCase{R"({"i":[0,-1,9223372036854775807,-9223372036854775808]})",
                  R"({"i":[0,-1,9223372036854775807,-9223372036854775808]})"},
-        WireCase{"{\"s\":\"\xc3\xa9\xe4\xb8\x96\xf0\x9f\x98\x80\"}", R"({"s":"\u00E9\u4E16\uD83D\uDE00"})"},
+        WireCase{"{\"s\":\"\xc3\xa9\xe4\xb8\x96\xf0\x9f\x98\x80\"}",
+                 R"({"s":"\u00E9\u4E16\uD83D\uDE00"})"},
         WireCase{"{\"\xc3\xa9\":true}", R"({"\u00E9":true})"},
-        WireCase{R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001f"})", R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001F"})"}));
+        WireCase{R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001f"})",
+                 R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001F"})"}));
 
 TEST(Emit, WritesALargeLineWhole) {
   const std::string big(3 << 20, 'x');
