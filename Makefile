@@ -30,9 +30,9 @@ demo: build
 # under valgrind memcheck), the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, and a short run of the conversation fuzzer.
 test: build
-	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
 	$(MAKE) --no-print-directory test-sanitized
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
+	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
 
 test-sanitized: deps
 	cmake -S . -B build-sanitized -DCMAKE_BUILD_TYPE=Debug -DSAMPLE_SANITIZE=ON

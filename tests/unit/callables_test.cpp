@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <sys/time.h>
 
+#include <cctype>
 #include <chrono>
 #include <string>
 
@@ -89,7 +90,14 @@ INSTANTIATE_TEST_SUITE_P(
                     HandlerCase{"echo", "[1]", Kind::kViolation},
                     HandlerCase{"sample.echo ", "[1]", Kind::kViolation},
                     HandlerCase{"sample.", "[1]", Kind::kViolation},
-                    HandlerCase{"", "[]", Kind::kViolation}));
+                    HandlerCase{"", "[]", Kind::kViolation}),
+    [](const testing::TestParamInfo<HandlerCase>& info) {
+      std::string name = std::to_string(info.index) + "_" + info.param.callable;
+      for (char& c : name) {
+        c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+      }
+      return name;
+    });
 
 TEST(Interval, SplitsMillisecondsIntoSecondsAndNanoseconds) {
   const struct {

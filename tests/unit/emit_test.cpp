@@ -53,7 +53,10 @@ INSTANTIATE_TEST_SUITE_P(
                  R"({"s":"\u00E9\u4E16\uD83D\uDE00"})"},
         WireCase{"{\"\xc3\xa9\":true}", R"({"\u00E9":true})"},
         WireCase{R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001f"})",
-                 R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001F"})"}));
+                 R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001F"})"}),
+    [](const testing::TestParamInfo<WireCase>& info) {
+      return "case" + std::to_string(info.index);
+    });
 
 TEST(Emit, WritesALargeLineWhole) {
   const std::string big(3 << 20, 'x');

@@ -1,6 +1,7 @@
 // The reading side of the channel: framing, the line limit, and the parser's settings.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,14 @@ std::string with_nul(std::string text, std::size_t at) {
 
 class ReadMessage : public testing::TestWithParam<ReadCase> {};
 
+std::string test_name(const testing::TestParamInfo<ReadCase>& info) {
+  std::string name = info.param.what;
+  for (char& c : name) {
+    c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
+  }
+  return name;
+}
+
 TEST_P(ReadMessage, YieldsTheExpectedMessagesThenStops) {
   EXPECT_EQ(read_all(GetParam().input), GetParam().expected) << GetParam().what;
 }
@@ -88,7 +97,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"NUL inside a number's array", with_nul("{\"n\":[1]}\n", 7), {"not a message"}},
         ReadCase{"NUL after the object", with_nul("{}\n", 2), {"not a message"}},
         ReadCase{"NUL at the start", with_nul("{}\n", 0), {"not a message"}},
-        ReadCase{"NUL in the last unterminated line", with_nul("{}", 2), {"not a message"}}));
+        ReadCase{"NUL in the last unterminated line", with_nul("{}", 2), {"not a message"}}),
+    test_name);
 
 std::string object_line_of_size(std::size_t size) {
   // {"s":"xxx...x"}\n
