@@ -91,8 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
                     HandlerCase{"sample.echo ", "[1]", Kind::kViolation},
                     HandlerCase{"sample.", "[1]", Kind::kViolation},
                     HandlerCase{"", "[]", Kind::kViolation}),
-    [](const testing::TestParamInfo<HandlerCase>& info) {
-      std::string name = std::to_string(info.index) + "_" + info.param.callable;
+    [](const testing::TestParamInfo<HandlerCase>& case_info) {
+      std::string name = std::to_string(case_info.index) + "_" + case_info.param.callable;
       for (char& c : name) {
         c = std::isalnum(static_cast<unsigned char>(c)) != 0 ? c : '_';
       }
