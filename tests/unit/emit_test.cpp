@@ -54,8 +54,8 @@ INSTANTIATE_TEST_SUITE_P(
         WireCase{"{\"\xc3\xa9\":true}", R"({"\u00E9":true})"},
         WireCase{R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001f"})",
                  R"({"s":"\" \\ / \b \f \n \r \t \u0001 \u001F"})"}),
-    [](const testing::TestParamInfo<WireCase>& info) {
-      return "case" + std::to_string(info.index);
+    [](const testing::TestParamInfo<WireCase>& case_info) {
+      return "case" + std::to_string(case_info.index);
     });
 
 TEST(Emit, WritesALargeLineWhole) {
