@@ -190,6 +190,7 @@ class Session {
               awaiting);
         return nullptr;
       case LineRead::kTooLong:
+        hung_ = true;  // a runaway writer: stop it rather than wait for it
         fault("the extension wrote a line of more than " + std::to_string(MAX_EXTENSION_LINE) +
               " bytes");
         return nullptr;
@@ -226,7 +227,8 @@ class Session {
 
   ChildProcess& child() { return child_; }
   [[nodiscard]] bool faulted() const { return faulted_; }
-  // Whether the extension failed to answer in time: it is killed rather than waited for.
+  // Whether the extension failed to answer in time or ran away with its output: it is
+  // killed rather than waited for.
   [[nodiscard]] bool hung() const { return hung_; }
   [[nodiscard]] const Settings& settings() const { return settings_; }
 
@@ -252,17 +254,17 @@ struct Member {
 };
 
 constexpr Member DESCRIPTOR_MEMBERS[] = {
-    {"name", is_string, "string"},
-    {"minimum_arity", is_integer, "integer"},
-    {"maximum_arity", is_integer, "integer"},
-    {"input", is_string, "string"},
-    {"output", is_string, "string"},
-    {"effect", is_string, "string"},
-    {"lazy", is_boolean, "boolean"},
-    {"cancel", is_boolean, "boolean"},
-    {"sendable", is_boolean, "boolean"},
-    {"action", is_boolean, "boolean"},
-    {"threading", is_string, "string"},
+    {"name", is_string, "a string"},
+    {"minimum_arity", is_integer, "an integer"},
+    {"maximum_arity", is_integer, "an integer"},
+    {"input", is_string, "a string"},
+    {"output", is_string, "a string"},
+    {"effect", is_string, "a string"},
+    {"lazy", is_boolean, "a boolean"},
+    {"cancel", is_boolean, "a boolean"},
+    {"sendable", is_boolean, "a boolean"},
+    {"action", is_boolean, "a boolean"},
+    {"threading", is_string, "a string"},
 };
 
 const char* text_of(const json_t* object, const char* key) {
@@ -293,8 +295,8 @@ bool check_catalogue(Session* session, const json_t* registration) {
     const json_t* descriptor = json_array_get(callables, i);
     for (const Member& member : DESCRIPTOR_MEMBERS) {
       if (!has_type(descriptor, member.key, member.test)) {
-        return session->fault("protocol error: callable " + std::to_string(i + 1) + " lacks the " +
-                              member.type_name + " \"" + member.key + "\"");
+        return session->fault("protocol error: in callable " + std::to_string(i + 1) + ", \"" +
+                              member.key + "\" is missing or not " + member.type_name);
       }
     }
     const auto flag = [&](const char* key) {

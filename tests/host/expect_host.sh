@@ -1,0 +1,22 @@
+#!/bin/sh
+# Runs the host against one extension and checks how it reports it.
+# usage: expect_host.sh SECONDS EXPECTED_STATUS PATTERN -- HOST ARGS...
+# Passes when the host ends within SECONDS with EXPECTED_STATUS and its output (standard
+# output and error together) holds the extended regular expression PATTERN.
+seconds=$1 expected=$2 pattern=$3
+shift 4
+output=$(timeout "$seconds" "$@" 2>&1)
+status=$?
+printf '%s\n' "$output"
+if [ "$status" -eq 124 ]; then
+  echo "FAILED: the host did not end within $seconds s"
+  exit 1
+fi
+if [ "$status" -ne "$expected" ]; then
+  echo "FAILED: the host ended with $status, expected $expected"
+  exit 1
+fi
+if ! printf '%s\n' "$output" | grep -Eq -- "$pattern"; then
+  echo "FAILED: the host's report lacks /$pattern/"
+  exit 1
+fi
