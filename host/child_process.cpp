@@ -25,9 +25,9 @@ int milliseconds_until(Clock::time_point deadline) {
   return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 60000));
 }
 
-// Reads what is there from `fd` into `*sink` (up to `limit` kept). Returns false at end
-// of file or on error, when the descriptor is done.
-bool drain(int fd, std::string* sink, std::size_t* seen) {
+// Reads what is there from `fd` into `*sink`, keeping at most KEPT_OUTPUT_LIMIT bytes.
+// Returns false at end of file or on error, when the descriptor is done.
+bool drain(int fd, std::string* sink) {
   char chunk[CHUNK];
   const ssize_t got = read(fd, chunk, sizeof chunk);
   if (got < 0) {
@@ -37,7 +37,6 @@ bool drain(int fd, std::string* sink, std::size_t* seen) {
     return false;
   }
   const auto size = static_cast<std::size_t>(got);
-  *seen += size;
   if (sink->size() < KEPT_OUTPUT_LIMIT) {
     sink->append(chunk, std::min(size, KEPT_OUTPUT_LIMIT - sink->size()));
   }
@@ -146,7 +145,6 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       input_broken_(other.input_broken_),
       output_buffer_(std::move(other.output_buffer_)),
       error_(std::move(other.error_)),
-      output_seen_(other.output_seen_),
       ended_(other.ended_) {}
 
 ChildProcess::~ChildProcess() {
@@ -160,7 +158,6 @@ ChildProcess::~ChildProcess() {
 
 template <typename Done>
 bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point deadline) {
-  std::size_t error_seen = 0;
   while (!done()) {
     pollfd fds[3];
     nfds_t count = 0;
@@ -199,10 +196,10 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
           close_fd(&input_);
         }
       } else if (fds[i].fd == output_) {
-        if (!drain(output_, &output_buffer_, &output_seen_)) {
+        if (!drain(output_, &output_buffer_)) {
           close_fd(&output_);
         }
-      } else if (!drain(error_fd_, &error_, &error_seen)) {
+      } else if (!drain(error_fd_, &error_)) {
         close_fd(&error_fd_);
       }
     }

@@ -61,8 +61,6 @@ class ChildProcess {
   // All output not yet taken by read_line, and everything written to standard error.
   std::string take_output();
   [[nodiscard]] const std::string& error_output() const { return error_; }
-  // Every byte the child wrote to its output, including any dropped past the kept limit.
-  [[nodiscard]] std::size_t output_bytes_seen() const { return output_seen_; }
 
   // Waits for the child to end; at the deadline kills it (SIGKILL) and reaps it.
   Termination wait(Clock::time_point deadline);
@@ -86,7 +84,6 @@ class ChildProcess {
   std::size_t unsent_ = 0;
   std::string output_buffer_;
   std::string error_;
-  std::size_t output_seen_ = 0;
   std::optional<Termination> ended_;
 };
 

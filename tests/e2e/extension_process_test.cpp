@@ -38,11 +38,12 @@ std::string echo_line_of_size(std::size_t size, std::string* argument) {
   return echo_call(*argument);
 }
 
-std::string announced_and(const std::string& output_after_register, const std::string& output) {
-  return output.substr(0, HANDSHAKE_RESULT.size()) == HANDSHAKE_RESULT &&
-                 output.size() >= HANDSHAKE_RESULT.size() + REGISTER_LINE
-             ? output.substr(HANDSHAKE_RESULT.size() + REGISTER_LINE)
-             : "(announcement missing) " + output_after_register;
+// What the extension wrote after its two announcing lines; the whole output, marked,
+// when they are missing.
+std::string after_announcement(const std::string& output) {
+  const std::size_t announced = HANDSHAKE_RESULT.size() + REGISTER_LINE;
+  const bool whole = output.starts_with(HANDSHAKE_RESULT) && output.size() >= announced;
+  return whole ? output.substr(announced) : "(announcement missing) " + output;
 }
 
 TEST(LongestLine, ACallOfExactlyTheLimitIsAnswered) {
@@ -52,7 +53,7 @@ TEST(LongestLine, ACallOfExactlyTheLimitIsAnswered) {
   const Ended ended = run_extension(HANDSHAKE + call + SHUTDOWN);
   EXPECT_FALSE(ended.signaled);
   EXPECT_EQ(ended.code, 0);
-  EXPECT_EQ(announced_and("", ended.output), echo_reply(argument));
+  EXPECT_EQ(after_announcement(ended.output), echo_reply(argument));
   EXPECT_EQ(ended.error_output, "");
 }
 
@@ -60,7 +61,7 @@ TEST(LongestLine, OneByteMoreEndsTheConversationWithoutAReply) {
   std::string argument;
   const Ended ended = run_extension(HANDSHAKE + echo_line_of_size(1048578, &argument) + SHUTDOWN);
   EXPECT_EQ(ended.code, 2);
-  EXPECT_EQ(announced_and("", ended.output), "");
+  EXPECT_EQ(after_announcement(ended.output), "");
   EXPECT_EQ(ended.error_output, "");
 }
 
@@ -78,7 +79,7 @@ TEST(LongestLine, AHugeLineIsRefusedWithinBoundedMemory) {
       run_program_on(SAMPLE_EXTENSION_PATH, {"--protocol", "1"}, fileno(input), OutputTo::kFile);
   std::fclose(input);
   EXPECT_EQ(ended.code, 2);
-  EXPECT_EQ(announced_and("", ended.output), "");
+  EXPECT_EQ(after_announcement(ended.output), "");
 #ifndef SAMPLE_INSTRUMENTED  // shadow memory and counters are no measure of the program
   EXPECT_LT(ended.max_rss_kib, 16 * 1024) << "peak memory, KiB";
 #endif
@@ -95,7 +96,7 @@ TEST(LargeValues, AMebibyteOfNonAsciiTextIsEchoedEscaped) {
   }
   const Ended ended = run_extension(HANDSHAKE + echo_call("\"" + raw + "/\"") + SHUTDOWN);
   EXPECT_EQ(ended.code, 0);
-  EXPECT_EQ(announced_and("", ended.output), echo_reply("\"" + escaped + "/\""));
+  EXPECT_EQ(after_announcement(ended.output), echo_reply("\"" + escaped + "/\""));
 }
 
 TEST(FailingOutput, AFullDeviceEndsWithStatus2) {
