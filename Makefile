@@ -8,11 +8,14 @@ SHELL := /bin/bash
 BUILD_PACKAGES := g++ cmake make pkg-config libjansson-dev
 TEST_PACKAGES := googletest libgtest-dev strace valgrind clang libclang-rt-14-dev gcovr
 LINT_PACKAGES := clang-format clang-tidy
+# The benchmark's peers and its chart.
+BENCH_PACKAGES := jq python3 gnuplot-nox valgrind
 
 FUZZ_SECONDS ?= 300
+BENCH_ROUNDS ?= 5
 TEST_FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test test-sanitized fuzz coverage lint install package clean
+.PHONY: all deps build demo test test-sanitized fuzz coverage bench lint install package clean
 
 all: build
 
@@ -60,11 +63,21 @@ coverage: deps
 	gcovr --root . --filter 'src/' --object-directory build-coverage --exclude-unreachable-branches \
 	  --print-summary --fail-under-line 100 --txt build-coverage/coverage.txt
 	@cat build-coverage/coverage.txt | tail -n +4
+# The extension against the floors and its peers, built for speed (Release, no tests):
+# bench/results/latest.md and bench/results/latency.png.
+bench: deps
+	@scripts/install-packages $(BENCH_PACKAGES)
+	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DSAMPLE_TESTS=OFF
+	cmake --build build-release -j $(JOBS)
+	build-release/bench/bench-driver --build build-release --source . --results bench/results \
+	  --rounds $(BENCH_ROUNDS)
+	gnuplot bench/results/raw/latency.gp
+
 lint: deps
 	@scripts/install-packages $(LINT_PACKAGES)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
-	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'src/*.cpp' 'host/*.cpp')
+	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'src/*.cpp' 'host/*.cpp' 'bench/*.cpp')
 
 install: build
 	cmake --install $(BUILD)
