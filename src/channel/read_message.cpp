@@ -1,9 +1,11 @@
 // Reading: framing one line off the input, and parsing it as one JSON object.
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 #include "base/heap.h"
 #include "channel/channel.h"
+#include "channel/read_ahead.h"
 
 namespace {
 
@@ -17,6 +19,9 @@ enum class LineOutcome { kLine, kEndOfInput, kTooLong, kReadError };
 // Reads bytes up to and including the next line feed, or up to end of input, into
 // `buffer` (MAX_LINE bytes). Counts the bytes itself instead of trusting a NUL terminator,
 // so a NUL byte inside the line stays visible to the caller.
+//
+// getc_unlocked takes one byte, refilling the stream's buffer when it is empty; the rest
+// of what the stream holds is then taken in one block, up to the line feed.
 LineOutcome read_line(std::FILE* in, char* buffer, std::size_t* length) {
   std::size_t used = 0;
   for (;;) {
@@ -33,6 +38,18 @@ LineOutcome read_line(std::FILE* in, char* buffer, std::size_t* length) {
     }
     buffer[used++] = static_cast<char>(next);
     if (next == '\n') {
+      *length = used;
+      return LineOutcome::kLine;
+    }
+    const std::string_view ahead = read_ahead(in).substr(0, LINE_LIMIT - used);
+    const std::size_t feed = ahead.find('\n');
+    const std::size_t taken = feed == std::string_view::npos ? ahead.size() : feed + 1;
+    if (taken != 0) {
+      std::memcpy(buffer + used, ahead.data(), taken);
+      consume_read_ahead(in, taken);
+      used += taken;
+    }
+    if (feed != std::string_view::npos) {
       *length = used;
       return LineOutcome::kLine;
     }

@@ -24,36 +24,34 @@ bool receive_handshake(std::FILE* in) {
   if (read.outcome != ReadOutcome::kMessage) {
     return false;
   }
-  return string_member(read.message.get(), "type") == TYPE_HANDSHAKE;
+  return read_members(read.message.get()).type == TYPE_HANDSHAKE;
 }
 
 // Writes "handshake_result" and "register". The extension waits for no acknowledgement.
-bool announce(std::FILE* out) {
-  const JsonRef handshake_result = build_handshake_result();
+bool announce(std::FILE* out, const EnvelopeStrings& shared) {
+  const JsonRef handshake_result = build_handshake_result(shared);
   if (!handshake_result || !emit(out, handshake_result.get())) {
     return false;
   }
-  const JsonRef registration = build_register(build_catalogue());
+  const JsonRef registration = build_register(shared, build_catalogue());
   return registration && emit(out, registration.get());
 }
 
 // Answers one call. Returns the exit status if the conversation ends here, none if it
 // goes on.
-std::optional<int> answer_call(std::FILE* out, const json_t* call) {
-  const std::optional<std::string_view> request_id = string_member(call, "request_id");
-  const std::optional<std::string_view> callable = string_member(call, "callable");
-  const json_t* arguments = arguments_member(call);
-  if (!request_id || !callable || !json_is_array(arguments)) {
+std::optional<int> answer_call(std::FILE* out, const EnvelopeStrings& shared,
+                               const MessageMembers& call) {
+  if (call.request_id == nullptr || !call.callable || !json_is_array(call.arguments)) {
     return EXIT_PROTOCOL;
   }
-  const CallOutcome outcome = handle_call(*callable, arguments);
+  const CallOutcome outcome = handle_call(*call.callable, call.arguments);
   JsonRef reply;
   switch (outcome.kind) {
     case CallOutcome::Kind::kValue:
-      reply = build_call_result(*request_id, outcome.value);
+      reply = build_call_result(shared, call.request_id, outcome.value);
       break;
     case CallOutcome::Kind::kFixedError:
-      reply = build_error(*request_id);
+      reply = build_error(shared, call.request_id);
       break;
     case CallOutcome::Kind::kViolation:
       return EXIT_PROTOCOL;
@@ -66,19 +64,19 @@ std::optional<int> answer_call(std::FILE* out, const json_t* call) {
 
 // Answers one message of the serving loop. Returns the exit status if the conversation
 // ends here, none if it goes on.
-std::optional<int> answer(std::FILE* out, const json_t* message) {
-  const std::optional<std::string_view> type = string_member(message, "type");
-  if (type == TYPE_SHUTDOWN) {
+std::optional<int> answer(std::FILE* out, const EnvelopeStrings& shared, json_t* message) {
+  const MessageMembers members = read_members(message);
+  if (members.type == TYPE_SHUTDOWN) {
     return EXIT_OK;
   }
-  if (type == TYPE_CALL) {
-    return answer_call(out, message);
+  if (members.type == TYPE_CALL) {
+    return answer_call(out, shared, members);
   }
   // A missing or non-string type, a second handshake, or any other type.
   return EXIT_PROTOCOL;
 }
 
-int serve(std::FILE* in, std::FILE* out) {
+int serve(std::FILE* in, std::FILE* out, const EnvelopeStrings& shared) {
   for (;;) {
     // The message is released at the end of each turn, before the next read.
     const ReadResult read = read_message(in);
@@ -92,7 +90,7 @@ int serve(std::FILE* in, std::FILE* out) {
         // A corrupt line or a failed read is a failure; only a clean end of input is not.
         return EXIT_PROTOCOL;
     }
-    if (const std::optional<int> status = answer(out, read.message.get())) {
+    if (const std::optional<int> status = answer(out, shared, read.message.get())) {
       return *status;
     }
   }
@@ -104,8 +102,12 @@ int run_extension(int argc, const char* const* argv, std::FILE* in, std::FILE* o
   if (!command_line_accepted(argc, argv)) {
     return EXIT_USAGE;
   }
-  if (!receive_handshake(in) || !announce(out)) {
+  if (!receive_handshake(in)) {
     return EXIT_PROTOCOL;
   }
-  return serve(in, out);
+  const EnvelopeStrings shared = make_envelope_strings();
+  if (!shared || !announce(out, shared)) {
+    return EXIT_PROTOCOL;
+  }
+  return serve(in, out, shared);
 }

@@ -7,12 +7,25 @@
 #include <optional>
 #include <string_view>
 
-// The text of the string member `key` of `message`; none when the member is missing or
-// not a string. The text is owned by `message` and lives as long as it does.
-std::optional<std::string_view> string_member(const json_t* message, const char* key);
+// The members of an incoming message that the driver reads; every other member is
+// ignored. All are owned by the message and live as long as it does.
+struct MessageMembers {
+  std::optional<std::string_view> type;      // none when missing or not a string
+  std::optional<std::string_view> callable;  // none when missing or not a string
+  // The "request_id" string; null when missing or not a string.
+  json_t* request_id = nullptr;
+  // Null when missing; whether it is an array is the caller's to test.
+  json_t* arguments = nullptr;
+};
 
-// The "arguments" member of a call, still owned by the call; null when it is missing.
-// Whether it is an array is the caller's to test.
-json_t* arguments_member(const json_t* call);
+// Reads the members of `message` in one pass over them, which costs less than looking
+// each key up in the message's hash table. REQUIRES: `message` is an object.
+MessageMembers read_members(json_t* message);
+
+// The text of a string member found by read_members.
+// REQUIRES: `string` is a JSON string.
+inline std::string_view text_of(const json_t* string) {
+  return {json_string_value(string), json_string_length(string)};
+}
 
 #endif  // SAMPLE_PROTOCOL_INCOMING_H_

@@ -4,6 +4,11 @@
 // message could not be built whole; a message is never returned with a member missing.
 // Strings handed in must be valid UTF-8 without NUL bytes, as every string that the
 // parser produced is: they are not checked again.
+//
+// The strings that every reply repeats are made once, as EnvelopeStrings, and each
+// message takes one more reference to them; the call's own "request_id" string is shared
+// with its reply the same way. A reply thus costs one object and its members, not a copy
+// of every string in it.
 #ifndef SAMPLE_PROTOCOL_OUTGOING_H_
 #define SAMPLE_PROTOCOL_OUTGOING_H_
 
@@ -13,21 +18,37 @@
 
 #include "base/json_ref.h"
 
+// The strings shared by the messages of one conversation.
+struct EnvelopeStrings {
+  JsonRef extension_id;      // "sample"
+  JsonRef protocol_version;  // "1.0"
+  JsonRef call_result;       // the type of a reply that carries a value
+
+  // Whether every string was made.
+  explicit operator bool() const { return extension_id && protocol_version && call_result; }
+};
+
+// Makes the shared strings; the result is false when one could not be made.
+EnvelopeStrings make_envelope_strings();
+
 // A new message holding the envelope: "type", "request_id", "extension_id" and
-// "protocol_version".
-JsonRef make_envelope(std::string_view type, std::string_view request_id);
+// "protocol_version". Takes ownership of `type` and `request_id`, on failure too.
+// REQUIRES: `shared` is whole.
+JsonRef make_envelope(const EnvelopeStrings& shared, JsonRef type, JsonRef request_id);
 
 // "handshake_result": the extension's identity and versions.
-JsonRef build_handshake_result();
+JsonRef build_handshake_result(const EnvelopeStrings& shared);
 
 // "register": announces `callables`. Takes ownership of `callables`, on failure too.
-JsonRef build_register(JsonRef callables);
+JsonRef build_register(const EnvelopeStrings& shared, JsonRef callables);
 
-// "call_result" answering the call `request_id` with `value`, which the reply shares with
-// its other holder by taking one more reference. REQUIRES: value != nullptr.
-JsonRef build_call_result(std::string_view request_id, json_t* value);
+// "call_result" answering the call whose "request_id" string is `request_id` with `value`.
+// The reply shares both with the call, taking one more reference to each.
+// REQUIRES: request_id is a JSON string; value != nullptr.
+JsonRef build_call_result(const EnvelopeStrings& shared, json_t* request_id, json_t* value);
 
-// "error" answering the call `request_id` with the fixed sample error.
-JsonRef build_error(std::string_view request_id);
+// "error" answering the call whose "request_id" string is `request_id` with the fixed
+// sample error. REQUIRES: request_id is a JSON string.
+JsonRef build_error(const EnvelopeStrings& shared, json_t* request_id);
 
 #endif  // SAMPLE_PROTOCOL_OUTGOING_H_
