@@ -26,6 +26,12 @@ class LineText {
     if (capacity_ - size_ < size) {
       grow(size_ + size);
     }
+    // Half of what the encoder hands over is one punctuation byte; a call to memcpy for
+    // it would cost more than the byte.
+    if (size == 1) {
+      data_[size_++] = *text;
+      return;
+    }
     std::memcpy(data_ + size_, text, size);
     size_ += size;
   }
