@@ -6,7 +6,7 @@ SHELL := /bin/bash
 
 # Debian packages: to build and run, then what the tests and tools use.
 BUILD_PACKAGES := g++ cmake make pkg-config libjansson-dev
-TEST_PACKAGES := googletest libgtest-dev strace valgrind clang libclang-rt-14-dev gcovr
+TEST_PACKAGES := googletest libgtest-dev strace valgrind clang libclang-rt-14-dev gcovr jq python3
 LINT_PACKAGES := clang-format clang-tidy
 # The benchmark's peers and its chart.
 BENCH_PACKAGES := jq python3 gnuplot-nox valgrind

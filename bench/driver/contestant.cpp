@@ -2,6 +2,7 @@
 #include "contestant.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -104,6 +105,12 @@ std::optional<Process> Process::start(const Contestant& contestant, std::string*
     close(error_file);
     *error = contestant.argv[0] + ": " + std::strerror(spawned);
     return std::nullopt;
+  }
+  if (contestant.cpu >= 0) {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    CPU_SET(static_cast<std::size_t>(contestant.cpu), &cpus);
+    sched_setaffinity(pid, sizeof cpus, &cpus);
   }
   Process process(pid, to_child[1], from_child[0], error_file);
   if (!write_all(process.input_, HANDSHAKE_LINE)) {

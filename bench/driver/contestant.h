@@ -18,6 +18,7 @@ struct Contestant {
   std::size_t handshake_replies = 0;  // lines it writes for the handshake line
   ReplyForm reply_form = ReplyForm::kProtocol;
   bool ignore_hex_case = false;
+  int cpu = -1;  // the processor it is bound to, or -1 for wherever the scheduler likes
 };
 
 // What a running process has used so far, from /proc: the kernel's own counts, taken

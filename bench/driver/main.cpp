@@ -3,11 +3,15 @@
 //
 //   bench-driver [--build DIR] [--source DIR] [--results DIR] [--rounds N] [--calls N]
 //                [--ping-pongs N] [--large-calls N] [--callgrind-calls N]
-//                [--python PATH] [--jq PATH]
+//                [--python PATH] [--jq PATH] [--pin yes|no]
 //
+// With --pin yes (the default, on two processors or more) the driver runs on processor 0
+// and every contestant on processor 1: each gets a core of its own, and no figure depends
+// on where the scheduler happened to put the two processes.
 // Writes RESULTS/latest.md (also printed), RESULTS/raw/ (latency data, gnuplot script,
 // callgrind output). Exits 1 if any contestant gives a wrong reply or ends badly.
 #include <jansson.h>
+#include <sched.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -39,12 +43,12 @@ struct Options {
   std::size_t ping_pongs = 20000;
   std::size_t large_calls = 200;
   std::size_t callgrind_calls = 20000;
+  bool pin = true;
 };
 
-// The longest value that keeps a call line within the extension's 1,048,577 bytes, with
-// room for the envelope and for the last piece of text that the builders add.
-constexpr std::size_t LARGE_VALUE_BYTES = (std::size_t{1} << 20U) - 2048;
-constexpr std::size_t LONGEST_LINE = (std::size_t{1} << 20U) + 1;
+
+// The longest value that keeps a call line within LONGEST_LINE.
+std::size_t large_value_bytes() { return LONGEST_LINE - call_overhead(); }
 
 bool parse_options(int argc, char** argv, Options* options) {
   for (int index = 1; index + 1 < argc; index += 2) {
@@ -62,7 +66,9 @@ bool parse_options(int argc, char** argv, Options* options) {
                          : name == "--large-calls"     ? &options->large_calls
                          : name == "--callgrind-calls" ? &options->callgrind_calls
                                                        : nullptr;
-    if (text != nullptr) {
+    if (name == "--pin" && (value == "yes" || value == "no")) {
+      options->pin = value == "yes";
+    } else if (text != nullptr) {
       *text = value;
     } else if (count != nullptr && !value.empty() &&
                value.find_first_not_of("0123456789") == std::string::npos) {
@@ -80,9 +86,21 @@ bool parse_options(int argc, char** argv, Options* options) {
   return options->rounds > 0 && options->calls > 0 && options->ping_pongs > 0;
 }
 
-std::vector<Contestant> contestants(const Options& options) {
+// Binds the driver to processor 0 and returns the processor for the contestants, or -1
+// when not binding.
+int bind_processors(const Options& options) {
+  if (!options.pin || sysconf(_SC_NPROCESSORS_ONLN) < 2) {
+    return -1;
+  }
+  cpu_set_t driver;
+  CPU_ZERO(&driver);
+  CPU_SET(0, &driver);
+  return sched_setaffinity(0, sizeof driver, &driver) == 0 ? 1 : -1;
+}
+
+std::vector<Contestant> contestants(const Options& options, int cpu) {
   const std::string peers = options.source + "/bench/peers/";
-  return {
+  std::vector<Contestant> field = {
       {"sample-extension",
        {options.build + "/sample-extension", "--protocol", "1"},
        2,
@@ -101,6 +119,10 @@ std::vector<Contestant> contestants(const Options& options) {
        true},
       {"Python", {options.python, peers + "peer.py"}, 2, ReplyForm::kProtocol, true},
   };
+  for (Contestant& contestant : field) {
+    contestant.cpu = cpu;
+  }
+  return field;
 }
 
 // The first line that a command prints, or "?".
@@ -120,7 +142,7 @@ std::string first_line_of(const std::string& command) {
   return text;
 }
 
-RunDescription describe_run(const Options& options) {
+RunDescription describe_run(const Options& options, int cpu) {
   RunDescription run;
   std::ifstream cpuinfo("/proc/cpuinfo");
   std::string line;
@@ -142,8 +164,10 @@ RunDescription describe_run(const Options& options) {
   settings << options.rounds << " rounds, contestants in a different order each round, each "
            << "started afresh for every run; " << options.calls << " pipelined calls, "
            << options.ping_pongs << " ping-pong calls, " << options.large_calls
-           << " echoes of each large value (" << LARGE_VALUE_BYTES << "-byte value text), "
-           << options.callgrind_calls << " calls under callgrind";
+           << " echoes of each large value (" << large_value_bytes() << "-byte value text), "
+           << options.callgrind_calls << " calls under callgrind; "
+           << (cpu >= 0 ? "driver bound to processor 0, contestants to processor 1"
+                        : "processes placed by the scheduler");
   run.settings = settings.str();
   return run;
 }
@@ -237,11 +261,12 @@ int main(int argc, char** argv) {
   }
   const std::string raw = options.results + "/raw";
   std::filesystem::create_directories(raw);
-  const std::vector<Contestant> field = contestants(options);
+  const int cpu = bind_processors(options);
+  const std::vector<Contestant> field = contestants(options, cpu);
   const Workload pipelined = small_echo_workload(options.calls);
   const Workload ping_pong = small_echo_workload(options.ping_pongs);
-  const Workload large_string = large_string_workload(LARGE_VALUE_BYTES, options.large_calls);
-  const Workload large_array = large_array_workload(LARGE_VALUE_BYTES, options.large_calls);
+  const Workload large_string = large_string_workload(large_value_bytes(), options.large_calls);
+  const Workload large_array = large_array_workload(large_value_bytes(), options.large_calls);
   for (const Workload* large : {&large_string, &large_array}) {
     if (large->calls > 0 && large->line(0).size() > LONGEST_LINE) {
       std::fprintf(stderr, "bench-driver: a %s call is longer than a line may be\n",
@@ -315,7 +340,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  const std::string report = markdown_report(describe_run(options), figures);
+  const std::string report = markdown_report(describe_run(options, cpu), figures);
   std::ofstream(options.results + "/latest.md") << report;
   std::printf("\n%s", report.c_str());
   if (!write_latency_chart(raw, options.results + "/latency.png", figures)) {

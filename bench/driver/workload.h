@@ -39,9 +39,17 @@ Workload make_workload(std::string name, std::string value_in, std::string value
 
 // A short ASCII string: the small call that a host makes most.
 Workload small_echo_workload(std::size_t calls);
-// A string of about `bytes` bytes of mixed ASCII and non-ASCII text.
+// The longest line the extension takes: 1 MiB of JSON text and its line feed.
+inline constexpr std::size_t LONGEST_LINE = (std::size_t{1} << 20U) + 1;
+
+// The bytes of a call line besides its value.
+std::size_t call_overhead();
+
+// A string of mixed ASCII and non-ASCII text: at most `bytes` bytes of JSON text, and
+// less by under 16 bytes.
 Workload large_string_workload(std::size_t bytes, std::size_t calls);
-// Nested arrays of integers and reals, about `bytes` bytes of text.
+// Nested arrays of integers and reals: at most `bytes` bytes of JSON text, and less by
+// under 1,300 bytes.
 Workload large_array_workload(std::size_t bytes, std::size_t calls);
 
 // The handshake line, and its re-encoding by the library floor (the same bytes).
