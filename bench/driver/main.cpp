@@ -46,7 +46,6 @@ struct Options {
   bool pin = true;
 };
 
-
 // The longest value that keeps a call line within LONGEST_LINE.
 std::size_t large_value_bytes() { return LONGEST_LINE - call_overhead(); }
 

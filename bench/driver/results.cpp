@@ -182,8 +182,7 @@ bool write_latency_chart(const std::string& directory, const std::string& chart,
   std::ofstream script(directory + "/latency.gp");
   script << "set terminal pngcairo size 1000,600 noenhanced\n"
          << "set output '" << chart << "'\n"
-         << "set title 'Ping-pong round trips, every round (" << figures.front().name
-         << " and the others)'\n"
+         << "set title 'Workload 2: round trips of small echo calls, one in flight, all rounds'\n"
          << "set xlabel 'round trip, microseconds (log scale)'\n"
          << "set ylabel 'share of calls answered within, %'\n"
          << "set logscale x\nset grid\nset key bottom right\nset yrange [0:100]\n"

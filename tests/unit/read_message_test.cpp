@@ -26,8 +26,14 @@ const char* name_of(ReadOutcome outcome) {
 
 // Reads every line of `bytes` until something other than a message comes; returns each
 // message compactly encoded with sorted keys, then the name of the outcome that stopped it.
-std::vector<std::string> read_all(std::string_view bytes) {
+// With a `buffer_size`, the stream reads ahead that many bytes at a time, so that lines
+// reach the reader in pieces, split at every possible place.
+std::vector<std::string> read_all(std::string_view bytes, std::size_t buffer_size = 0) {
   File in = input_stream(bytes);
+  std::vector<char> buffer(buffer_size);
+  if (buffer_size != 0) {
+    std::setvbuf(in.get(), buffer.data(), _IOFBF, buffer.size());
+  }
   std::vector<std::string> seen;
   for (;;) {
     ReadResult read = read_message(in.get());
@@ -64,6 +70,12 @@ std::string test_name(const testing::TestParamInfo<ReadCase>& info) {
 
 TEST_P(ReadMessage, YieldsTheExpectedMessagesThenStops) {
   EXPECT_EQ(read_all(GetParam().input), GetParam().expected) << GetParam().what;
+}
+
+TEST_P(ReadMessage, YieldsTheSameWhateverTheStreamsBufferSize) {
+  for (const std::size_t size : {1U, 2U, 3U, 5U, 8U}) {
+    EXPECT_EQ(read_all(GetParam().input, size), GetParam().expected) << "buffer of " << size;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -117,6 +129,19 @@ TEST(ReadMessageLimit, TakesALineOfExactlyTheLimit) {
 TEST(ReadMessageLimit, RefusesALineOneByteLonger) {
   File in = input_stream(object_line_of_size(LINE_LIMIT + 1));
   EXPECT_EQ(read_message(in.get()).outcome, ReadOutcome::kNotAMessage);
+}
+
+TEST(ReadMessageLimit, HoldsWhereverTheStreamsBufferEnds) {
+  // Buffers that end exactly at the limit, one byte before it and one after it.
+  for (const std::size_t size : {LINE_LIMIT, LINE_LIMIT - 1, LINE_LIMIT + 1, std::size_t{4095}}) {
+    EXPECT_EQ(read_all(object_line_of_size(LINE_LIMIT) + "{}\n", size),
+              (std::vector<std::string>{"{\"s\":\"" + std::string(LINE_LIMIT - 9, 'x') + "\"}",
+                                        "{}", "end of input"}))
+        << "buffer of " << size;
+    EXPECT_EQ(read_all(object_line_of_size(LINE_LIMIT + 1), size),
+              std::vector<std::string>{"not a message"})
+        << "buffer of " << size;
+  }
 }
 
 TEST(ReadMessageLimit, RefusesALongLineWhoseStartIsAnObject) {
