@@ -1,6 +1,7 @@
 // The conversation: command line, handshake, announcement, then one call at a time.
 #include "main/driver.h"
 
+#include <array>
 #include <optional>
 #include <string_view>
 
@@ -13,6 +14,13 @@
 #include "protocol/outgoing.h"
 
 namespace {
+
+// What the serving loop answers with: the strings the messages share, and the line of
+// every "call_result", encoded once.
+struct Replies {
+  EnvelopeStrings shared;
+  LineTemplate call_result;
+};
 
 bool command_line_accepted(int argc, const char* const* argv) {
   return argc == 3 && std::string_view(argv[1]) == "--protocol" && std::string_view(argv[2]) == "1";
@@ -39,44 +47,44 @@ bool announce(std::FILE* out, const EnvelopeStrings& shared) {
 
 // Answers one call. Returns the exit status if the conversation ends here, none if it
 // goes on.
-std::optional<int> answer_call(std::FILE* out, const EnvelopeStrings& shared,
-                               const MessageMembers& call) {
+std::optional<int> answer_call(std::FILE* out, const Replies& replies, const MessageMembers& call) {
   if (call.request_id == nullptr || !call.callable || !json_is_array(call.arguments)) {
     return EXIT_PROTOCOL;
   }
   const CallOutcome outcome = handle_call(*call.callable, call.arguments);
-  JsonRef reply;
+  bool written = false;
   switch (outcome.kind) {
-    case CallOutcome::Kind::kValue:
-      reply = build_call_result(shared, call.request_id, outcome.value);
+    case CallOutcome::Kind::kValue: {
+      const std::array<const json_t*, 2> members{call.request_id, outcome.value};
+      written = replies.call_result.emit(out, members);
       break;
-    case CallOutcome::Kind::kFixedError:
-      reply = build_error(shared, call.request_id);
+    }
+    case CallOutcome::Kind::kFixedError: {
+      const JsonRef reply = build_error(replies.shared, call.request_id);
+      written = reply && emit(out, reply.get());
       break;
+    }
     case CallOutcome::Kind::kViolation:
       return EXIT_PROTOCOL;
   }
-  if (!reply || !emit(out, reply.get())) {
-    return EXIT_PROTOCOL;
-  }
-  return std::nullopt;
+  return written ? std::nullopt : std::optional<int>(EXIT_PROTOCOL);
 }
 
 // Answers one message of the serving loop. Returns the exit status if the conversation
 // ends here, none if it goes on.
-std::optional<int> answer(std::FILE* out, const EnvelopeStrings& shared, json_t* message) {
+std::optional<int> answer(std::FILE* out, const Replies& replies, json_t* message) {
   const MessageMembers members = read_members(message);
   if (members.type == TYPE_SHUTDOWN) {
     return EXIT_OK;
   }
   if (members.type == TYPE_CALL) {
-    return answer_call(out, shared, members);
+    return answer_call(out, replies, members);
   }
   // A missing or non-string type, a second handshake, or any other type.
   return EXIT_PROTOCOL;
 }
 
-int serve(std::FILE* in, std::FILE* out, const EnvelopeStrings& shared) {
+int serve(std::FILE* in, std::FILE* out, const Replies& replies) {
   for (;;) {
     // The message is released at the end of each turn, before the next read.
     const ReadResult read = read_message(in);
@@ -90,7 +98,7 @@ int serve(std::FILE* in, std::FILE* out, const EnvelopeStrings& shared) {
         // A corrupt line or a failed read is a failure; only a clean end of input is not.
         return EXIT_PROTOCOL;
     }
-    if (const std::optional<int> status = answer(out, shared, read.message.get())) {
+    if (const std::optional<int> status = answer(out, replies, read.message.get())) {
       return *status;
     }
   }
@@ -105,9 +113,13 @@ int run_extension(int argc, const char* const* argv, std::FILE* in, std::FILE* o
   if (!receive_handshake(in)) {
     return EXIT_PROTOCOL;
   }
-  const EnvelopeStrings shared = make_envelope_strings();
+  EnvelopeStrings shared = make_envelope_strings();
   if (!shared || !announce(out, shared)) {
     return EXIT_PROTOCOL;
   }
-  return serve(in, out, shared);
+  std::optional<LineTemplate> call_result = make_call_result_template(shared);
+  if (!call_result) {
+    return EXIT_PROTOCOL;
+  }
+  return serve(in, out, Replies{std::move(shared), *call_result});
 }

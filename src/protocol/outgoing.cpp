@@ -1,6 +1,8 @@
 // The envelope and the messages built on it.
 #include "protocol/outgoing.h"
 
+#include <array>
+
 #include "protocol/messages.h"
 
 namespace {
@@ -51,6 +53,22 @@ JsonRef build_call_result(const EnvelopeStrings& shared, json_t* request_id, jso
       make_envelope(shared, JsonRef::share(shared.call_result.get()), JsonRef::share(request_id));
   const bool whole = message && add_member(message.get(), "value", JsonRef::share(value));
   return whole ? std::move(message) : JsonRef();
+}
+
+std::optional<LineTemplate> make_call_result_template(const EnvelopeStrings& shared) {
+  // Markers that no constant of the envelope can hold: the text of a control character
+  // is an escape, which none of them has.
+  const JsonRef request_id = make_string("\x01request_id");
+  const JsonRef value = make_string("\x01value");
+  if (!request_id || !value) {
+    return std::nullopt;
+  }
+  const JsonRef message = build_call_result(shared, request_id.get(), value.get());
+  if (!message) {
+    return std::nullopt;
+  }
+  const std::array<const json_t*, 2> markers{request_id.get(), value.get()};
+  return LineTemplate::make(message.get(), markers);
 }
 
 JsonRef build_error(const EnvelopeStrings& shared, json_t* request_id) {

@@ -14,9 +14,11 @@
 
 #include <jansson.h>
 
+#include <optional>
 #include <string_view>
 
 #include "base/json_ref.h"
+#include "channel/line_template.h"
 
 // The strings shared by the messages of one conversation.
 struct EnvelopeStrings {
@@ -46,6 +48,11 @@ JsonRef build_register(const EnvelopeStrings& shared, JsonRef callables);
 // The reply shares both with the call, taking one more reference to each.
 // REQUIRES: request_id is a JSON string; value != nullptr.
 JsonRef build_call_result(const EnvelopeStrings& shared, json_t* request_id, json_t* value);
+
+// The line of every "call_result": the message that build_call_result makes, encoded
+// once, in which each reply puts its call's "request_id" string and its value, in this
+// order. Returns none if it could not be made.
+std::optional<LineTemplate> make_call_result_template(const EnvelopeStrings& shared);
 
 // "error" answering the call whose "request_id" string is `request_id` with the fixed
 // sample error. REQUIRES: request_id is a JSON string.

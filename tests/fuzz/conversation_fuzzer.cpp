@@ -1,9 +1,10 @@
 // libFuzzer target: a whole conversation in-process on arbitrary input bytes.
 //
 // Whatever the bytes, the conversation must end with status 0 or 2, and every line it
-// wrote must be one JSON object carrying the envelope, ended by its line feed, with
-// nothing after the last one. AddressSanitizer, UndefinedBehaviorSanitizer and the leak
-// checker watch every run. "sample.wait" does not sleep in this build.
+// wrote must be one JSON object carrying the envelope, in the encoder's own form, ended
+// by its line feed, with nothing after the last one. AddressSanitizer,
+// UndefinedBehaviorSanitizer and the leak checker watch every run. "sample.wait" does not
+// sleep in this build.
 #include <jansson.h>
 
 #include <cstdint>
@@ -35,6 +36,12 @@ void check_line(const char* line, std::size_t length) {
   require(is_string_member(message, "request_id", nullptr));
   require(is_string_member(message, "extension_id", "sample"));
   require(is_string_member(message, "protocol_version", "1.0"));
+  // Every line is the encoder's own text of the message it holds, whether it was encoded
+  // whole or written from a template.
+  char* again = json_dumps(message, JSON_COMPACT | JSON_ENSURE_ASCII | JSON_SORT_KEYS);
+  require(again != nullptr && std::strlen(again) == length &&
+          std::memcmp(again, line, length) == 0);
+  std::free(again);  // NOLINT(cppcoreguidelines-no-malloc)
   json_decref(message);
 }
 
