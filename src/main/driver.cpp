@@ -114,11 +114,9 @@ int run_extension(int argc, const char* const* argv, std::FILE* in, std::FILE* o
     return EXIT_PROTOCOL;
   }
   EnvelopeStrings shared = make_envelope_strings();
-  if (!shared || !announce(out, shared)) {
-    return EXIT_PROTOCOL;
-  }
-  std::optional<LineTemplate> call_result = make_call_result_template(shared);
-  if (!call_result) {
+  const std::optional<LineTemplate> call_result =
+      shared ? make_call_result_template(shared) : std::nullopt;
+  if (!call_result || !announce(out, shared)) {
     return EXIT_PROTOCOL;
   }
   return serve(in, out, Replies{std::move(shared), *call_result});

@@ -60,13 +60,9 @@ std::optional<LineTemplate> make_call_result_template(const EnvelopeStrings& sha
   // is an escape, which none of them has.
   const JsonRef request_id = make_string("\x01request_id");
   const JsonRef value = make_string("\x01value");
-  if (!request_id || !value) {
-    return std::nullopt;
-  }
-  const JsonRef message = build_call_result(shared, request_id.get(), value.get());
-  if (!message) {
-    return std::nullopt;
-  }
+  // A marker or a message that could not be made is null, and the template refuses it.
+  const JsonRef message =
+      request_id && value ? build_call_result(shared, request_id.get(), value.get()) : JsonRef();
   const std::array<const json_t*, 2> markers{request_id.get(), value.get()};
   return LineTemplate::make(message.get(), markers);
 }

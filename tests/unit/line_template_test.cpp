@@ -104,6 +104,7 @@ TEST(LineTemplate, RefusesWhatCannotBeATemplate) {
        {marker.get(), nullptr},
        1},
       {"a value that is no message", R"("m")", {marker.get(), nullptr}, 1},
+      {"no marker at all", R"({"a":"m"})", {nullptr, nullptr}, 1},
   };
   for (const Case& bad : cases) {
     const JsonRef message = parse(bad.message);
@@ -111,6 +112,12 @@ TEST(LineTemplate, RefusesWhatCannotBeATemplate) {
     EXPECT_FALSE(LineTemplate::make(message.get(), std::span(bad.markers).first(bad.marker_count)))
         << bad.why;
   }
+  const JsonRef holder = parse(R"({"k":"m"})");
+  const JsonRef nested = parse(R"({"a":{"k":"m"}})");
+  const std::array<const json_t*, 2> overlapping{holder.get(), marker.get()};
+  EXPECT_FALSE(LineTemplate::make(nested.get(), overlapping)) << "one marker inside another";
+  EXPECT_FALSE(LineTemplate::make(nullptr, std::span(overlapping).first(0))) << "no message";
+
   const JsonRef fine = parse(R"({"a":"m","b":"o"})");
   const std::array<const json_t*, 2> both{other.get(), marker.get()};
   EXPECT_TRUE(LineTemplate::make(fine.get(), both));
@@ -127,6 +134,11 @@ TEST(LineTemplate, ReportsAWriteThatFails) {
   File full(std::fopen("/dev/full", "w"));
   ASSERT_NE(full, nullptr);
   EXPECT_FALSE(line->emit(full.get(), markers));
+
+  File out = output_stream();
+  const std::array<const json_t*, 1> nothing{nullptr};
+  EXPECT_FALSE(line->emit(out.get(), nothing)) << "a value the encoder refuses";
+  EXPECT_EQ(written(out.get()), "");
 }
 
 }  // namespace
