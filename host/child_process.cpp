@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +12,8 @@
 #include <cstring>
 #include <thread>
 #include <utility>
+
+#include "spawn_child.h"
 
 namespace {
 
@@ -91,33 +92,8 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     close(input[1]);
     return std::nullopt;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, errors[1], STDERR_FILENO);
-  // The host ignores SIGPIPE; the child must get the default back, or an extension that
-  // writes to a closed pipe would see an error instead of the signal.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-  std::vector<char*> arguments;
-  arguments.reserve(argv.size() + 1);
-  for (const std::string& argument : argv) {
-    arguments.push_back(
-        const_cast<char*>(argument.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-  }
-  arguments.push_back(nullptr);
   pid_t pid = -1;
-  const int failed =
-      posix_spawnp(&pid, arguments[0], &actions, &attributes, arguments.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+  const int failed = spawn_with_streams(argv, input[0], output[1], errors[1], &pid);
   close(input[0]);
   close(output[1]);
   close(errors[1]);

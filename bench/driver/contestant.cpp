@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,6 +16,8 @@
 #include <cstring>
 #include <fstream>
 #include <utility>
+
+#include "spawn_child.h"
 
 namespace {
 
@@ -73,30 +74,9 @@ std::optional<Process> Process::start(const Contestant& contestant, std::string*
     *error = std::string("cannot make pipes: ") + std::strerror(errno);
     return std::nullopt;
   }
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, to_child[0], STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, from_child[1], STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, error_file, STDERR_FILENO);
-  // The child gets SIGPIPE's default back.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  sigaddset(&defaults, SIGPIPE);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-
-  std::vector<char*> arguments;
-  for (const std::string& argument : contestant.argv) {
-    arguments.push_back(const_cast<char*>(argument.c_str()));
-  }
-  arguments.push_back(nullptr);
   pid_t pid = -1;
   const int spawned =
-      posix_spawnp(&pid, arguments[0], &actions, &attributes, arguments.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
+      spawn_with_streams(contestant.argv, to_child[0], from_child[1], error_file, &pid);
   close(to_child[0]);
   close(from_child[1]);
   if (spawned != 0) {
