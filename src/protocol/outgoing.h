@@ -5,10 +5,14 @@
 // Strings handed in must be valid UTF-8 without NUL bytes, as every string that the
 // parser produced is: they are not checked again.
 //
-// The strings that every reply repeats are made once, as EnvelopeStrings, and each
+// The strings that every message repeats are made once, as EnvelopeStrings, and each
 // message takes one more reference to them; the call's own "request_id" string is shared
-// with its reply the same way. A reply thus costs one object and its members, not a copy
-// of every string in it.
+// with its reply the same way.
+//
+// The reply to a call is the line the extension writes most: rather than building and
+// encoding a "call_result" for every call, the driver builds one at start-up and keeps
+// its encoded text as a LineTemplate, into which each reply encodes only its request_id
+// and value; the bytes are those of the message built whole.
 #ifndef SAMPLE_PROTOCOL_OUTGOING_H_
 #define SAMPLE_PROTOCOL_OUTGOING_H_
 
