@@ -251,6 +251,47 @@ std::optional<double> instructions_per_call(const Contestant& contestant, std::s
   return (*busy - *idle) / static_cast<double>(calls);
 }
 
+// One workload and what is measured of it.
+struct Task {
+  enum Kind { kPipelined, kPingPong, kLargeString, kLargeArray };
+  const Workload* workload;
+  Kind kind;
+};
+
+// Files the figures of one run of `task` under the contestant's metrics; returns the
+// headline figure, for the progress line.
+std::string record(const Task& task, const Run& run, ContestantFigures* mine) {
+  const auto calls = static_cast<double>(task.workload->calls);
+  const double seconds = run.exchange.seconds;
+  switch (task.kind) {
+    case Task::kPipelined:
+      mine->values[kThroughput].push_back(calls / seconds);
+      mine->values[kPeakRssPipelined].push_back(run.peak_rss_mib);
+      mine->values[kReadsPerCallPipelined].push_back(run.reads_per_call);
+      mine->values[kWritesPerCallPipelined].push_back(run.writes_per_call);
+      return std::to_string(static_cast<long>(calls / seconds)) + " calls/s";
+    case Task::kPingPong: {
+      const std::vector<double>& trips = run.exchange.round_trips_us;
+      mine->values[kLatencyP50].push_back(percentile(trips, 0.50));
+      mine->values[kLatencyP99].push_back(percentile(trips, 0.99));
+      mine->values[kPeakRssPingPong].push_back(run.peak_rss_mib);
+      mine->values[kReadsPerCallPingPong].push_back(run.reads_per_call);
+      mine->values[kWritesPerCallPingPong].push_back(run.writes_per_call);
+      mine->round_trips_us.insert(mine->round_trips_us.end(), trips.begin(), trips.end());
+      return "p50 " + std::to_string(percentile(trips, 0.50)) + " µs";
+    }
+    case Task::kLargeString:
+    case Task::kLargeArray: {
+      const bool text = task.kind == Task::kLargeString;
+      const double rate = static_cast<double>(task.workload->input.size()) / seconds / 1e6;
+      mine->values[text ? kLargeStringRate : kLargeArrayRate].push_back(rate);
+      mine->values[text ? kPeakRssLargeString : kPeakRssLargeArray].push_back(run.peak_rss_mib);
+      return std::to_string(rate) + " MB/s";
+    }
+  }
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -274,53 +315,31 @@ int main(int argc, char** argv) {
     }
   }
 
+  const std::array<Task, 4> tasks{{{&pipelined, Task::kPipelined},
+                                   {&ping_pong, Task::kPingPong},
+                                   {&large_string, Task::kLargeString},
+                                   {&large_array, Task::kLargeArray}}};
   std::vector<ContestantFigures> figures(field.size());
   for (std::size_t index = 0; index < field.size(); ++index) {
     figures[index].name = field[index].name;
   }
   for (std::size_t round = 0; round < options.rounds; ++round) {
-    for (int workload = 0; workload < 4; ++workload) {
+    for (const Task& task : tasks) {
+      if (task.workload->calls == 0) {
+        continue;
+      }
       for (std::size_t turn = 0; turn < field.size(); ++turn) {
         const std::size_t index = (turn + round) % field.size();
-        ContestantFigures& mine = figures[index];
-        const Workload& calls = workload == 0   ? pipelined
-                                : workload == 1 ? ping_pong
-                                : workload == 2 ? large_string
-                                                : large_array;
-        if (calls.calls == 0) {
-          continue;
-        }
         const std::optional<Run> run =
-            measure(field[index], calls, workload == 1 ? Calling::kPingPong : Calling::kPipelined);
+            measure(field[index], *task.workload,
+                    task.kind == Task::kPingPong ? Calling::kPingPong : Calling::kPipelined);
         if (!run) {
           return 1;
         }
-        const double rss = run->peak_rss_mib;
-        const auto count = static_cast<double>(calls.calls);
-        std::string shown;
-        if (workload == 0) {
-          mine.values[kThroughput].push_back(count / run->exchange.seconds);
-          mine.values[kPeakRssPipelined].push_back(rss);
-          mine.values[kReadsPerCallPipelined].push_back(run->reads_per_call);
-          mine.values[kWritesPerCallPipelined].push_back(run->writes_per_call);
-          shown = std::to_string(static_cast<long>(count / run->exchange.seconds)) + " calls/s";
-        } else if (workload == 1) {
-          const std::vector<double>& trips = run->exchange.round_trips_us;
-          mine.values[kLatencyP50].push_back(percentile(trips, 0.50));
-          mine.values[kLatencyP99].push_back(percentile(trips, 0.99));
-          mine.values[kPeakRssPingPong].push_back(rss);
-          mine.values[kReadsPerCallPingPong].push_back(run->reads_per_call);
-          mine.values[kWritesPerCallPingPong].push_back(run->writes_per_call);
-          mine.round_trips_us.insert(mine.round_trips_us.end(), trips.begin(), trips.end());
-          shown = "p50 " + std::to_string(percentile(trips, 0.50)) + " µs";
-        } else {
-          const double rate = static_cast<double>(calls.input.size()) / run->exchange.seconds / 1e6;
-          mine.values[workload == 2 ? kLargeStringRate : kLargeArrayRate].push_back(rate);
-          mine.values[workload == 2 ? kPeakRssLargeString : kPeakRssLargeArray].push_back(rss);
-          shown = std::to_string(rate) + " MB/s";
-        }
+        const std::string shown = record(task, *run, &figures[index]);
         std::printf("round %zu/%zu  %-13s %-17s %s, peak RSS %.1f MiB\n", round + 1, options.rounds,
-                    calls.name.c_str(), field[index].name.c_str(), shown.c_str(), rss);
+                    task.workload->name.c_str(), field[index].name.c_str(), shown.c_str(),
+                    run->peak_rss_mib);
         std::fflush(stdout);
       }
     }
