@@ -256,7 +256,14 @@ struct Task {
   enum Kind { kPipelined, kPingPong, kLargeString, kLargeArray };
   const Workload* workload;
   Kind kind;
+  const char* label;
 };
+
+std::string with_unit(double value, const char* format) {
+  std::array<char, 64> text{};
+  std::snprintf(text.data(), text.size(), format, value);
+  return text.data();
+}
 
 // Files the figures of one run of `task` under the contestant's metrics; returns the
 // headline figure, for the progress line.
@@ -269,7 +276,7 @@ std::string record(const Task& task, const Run& run, ContestantFigures* mine) {
       mine->values[kPeakRssPipelined].push_back(run.peak_rss_mib);
       mine->values[kReadsPerCallPipelined].push_back(run.reads_per_call);
       mine->values[kWritesPerCallPipelined].push_back(run.writes_per_call);
-      return std::to_string(static_cast<long>(calls / seconds)) + " calls/s";
+      return with_unit(calls / seconds, "%.0f calls/s");
     case Task::kPingPong: {
       const std::vector<double>& trips = run.exchange.round_trips_us;
       mine->values[kLatencyP50].push_back(percentile(trips, 0.50));
@@ -278,7 +285,7 @@ std::string record(const Task& task, const Run& run, ContestantFigures* mine) {
       mine->values[kReadsPerCallPingPong].push_back(run.reads_per_call);
       mine->values[kWritesPerCallPingPong].push_back(run.writes_per_call);
       mine->round_trips_us.insert(mine->round_trips_us.end(), trips.begin(), trips.end());
-      return "p50 " + std::to_string(percentile(trips, 0.50)) + " µs";
+      return with_unit(percentile(trips, 0.50), "p50 %.1f µs");
     }
     case Task::kLargeString:
     case Task::kLargeArray: {
@@ -286,7 +293,7 @@ std::string record(const Task& task, const Run& run, ContestantFigures* mine) {
       const double rate = static_cast<double>(task.workload->input.size()) / seconds / 1e6;
       mine->values[text ? kLargeStringRate : kLargeArrayRate].push_back(rate);
       mine->values[text ? kPeakRssLargeString : kPeakRssLargeArray].push_back(run.peak_rss_mib);
-      return std::to_string(rate) + " MB/s";
+      return with_unit(rate, "%.1f MB/s");
     }
   }
   return "";
@@ -315,10 +322,10 @@ int main(int argc, char** argv) {
     }
   }
 
-  const std::array<Task, 4> tasks{{{&pipelined, Task::kPipelined},
-                                   {&ping_pong, Task::kPingPong},
-                                   {&large_string, Task::kLargeString},
-                                   {&large_array, Task::kLargeArray}}};
+  const std::array<Task, 4> tasks{{{&pipelined, Task::kPipelined, "1 pipelined"},
+                                   {&ping_pong, Task::kPingPong, "2 ping-pong"},
+                                   {&large_string, Task::kLargeString, "3a large string"},
+                                   {&large_array, Task::kLargeArray, "3b large array"}}};
   std::vector<ContestantFigures> figures(field.size());
   for (std::size_t index = 0; index < field.size(); ++index) {
     figures[index].name = field[index].name;
@@ -337,9 +344,8 @@ int main(int argc, char** argv) {
           return 1;
         }
         const std::string shown = record(task, *run, &figures[index]);
-        std::printf("round %zu/%zu  %-13s %-17s %s, peak RSS %.1f MiB\n", round + 1, options.rounds,
-                    task.workload->name.c_str(), field[index].name.c_str(), shown.c_str(),
-                    run->peak_rss_mib);
+        std::printf("round %zu/%zu  %-16s %-17s %s, peak RSS %.1f MiB\n", round + 1, options.rounds,
+                    task.label, field[index].name.c_str(), shown.c_str(), run->peak_rss_mib);
         std::fflush(stdout);
       }
     }
