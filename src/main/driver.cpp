@@ -15,13 +15,6 @@
 
 namespace {
 
-// What the serving loop answers with: the strings the messages share, and the line of
-// every "call_result", encoded once.
-struct Replies {
-  EnvelopeStrings shared;
-  LineTemplate call_result;
-};
-
 bool command_line_accepted(int argc, const char* const* argv) {
   return argc == 3 && std::string_view(argv[1]) == "--protocol" && std::string_view(argv[2]) == "1";
 }
@@ -36,18 +29,19 @@ bool receive_handshake(std::FILE* in) {
 }
 
 // Writes "handshake_result" and "register". The extension waits for no acknowledgement.
-bool announce(std::FILE* out, const EnvelopeStrings& shared) {
-  const JsonRef handshake_result = build_handshake_result(shared);
+bool announce(std::FILE* out) {
+  const JsonRef handshake_result = build_handshake_result();
   if (!handshake_result || !emit(out, handshake_result.get())) {
     return false;
   }
-  const JsonRef registration = build_register(shared, build_catalogue());
+  const JsonRef registration = build_register(build_catalogue());
   return registration && emit(out, registration.get());
 }
 
 // Answers one call. Returns the exit status if the conversation ends here, none if it
 // goes on.
-std::optional<int> answer_call(std::FILE* out, const Replies& replies, const MessageMembers& call) {
+std::optional<int> answer_call(std::FILE* out, const LineTemplate& call_result,
+                               const MessageMembers& call) {
   if (call.request_id == nullptr || !call.callable || !json_is_array(call.arguments)) {
     return EXIT_PROTOCOL;
   }
@@ -56,11 +50,11 @@ std::optional<int> answer_call(std::FILE* out, const Replies& replies, const Mes
   switch (outcome.kind) {
     case CallOutcome::Kind::kValue: {
       const std::array<const json_t*, 2> members{call.request_id, outcome.value};
-      written = replies.call_result.emit(out, members);
+      written = call_result.emit(out, members);
       break;
     }
     case CallOutcome::Kind::kFixedError: {
-      const JsonRef reply = build_error(replies.shared, call.request_id);
+      const JsonRef reply = build_error(call.request_id);
       written = reply && emit(out, reply.get());
       break;
     }
@@ -72,19 +66,19 @@ std::optional<int> answer_call(std::FILE* out, const Replies& replies, const Mes
 
 // Answers one message of the serving loop. Returns the exit status if the conversation
 // ends here, none if it goes on.
-std::optional<int> answer(std::FILE* out, const Replies& replies, json_t* message) {
+std::optional<int> answer(std::FILE* out, const LineTemplate& call_result, json_t* message) {
   const MessageMembers members = read_members(message);
   if (members.type == TYPE_SHUTDOWN) {
     return EXIT_OK;
   }
   if (members.type == TYPE_CALL) {
-    return answer_call(out, replies, members);
+    return answer_call(out, call_result, members);
   }
   // A missing or non-string type, a second handshake, or any other type.
   return EXIT_PROTOCOL;
 }
 
-int serve(std::FILE* in, std::FILE* out, const Replies& replies) {
+int serve(std::FILE* in, std::FILE* out, const LineTemplate& call_result) {
   for (;;) {
     // The message is released at the end of each turn, before the next read.
     const ReadResult read = read_message(in);
@@ -98,7 +92,7 @@ int serve(std::FILE* in, std::FILE* out, const Replies& replies) {
         // A corrupt line or a failed read is a failure; only a clean end of input is not.
         return EXIT_PROTOCOL;
     }
-    if (const std::optional<int> status = answer(out, replies, read.message.get())) {
+    if (const std::optional<int> status = answer(out, call_result, read.message.get())) {
       return *status;
     }
   }
@@ -113,11 +107,10 @@ int run_extension(int argc, const char* const* argv, std::FILE* in, std::FILE* o
   if (!receive_handshake(in)) {
     return EXIT_PROTOCOL;
   }
-  EnvelopeStrings shared = make_envelope_strings();
-  const std::optional<LineTemplate> call_result =
-      shared ? make_call_result_template(shared) : std::nullopt;
-  if (!call_result || !announce(out, shared)) {
+  // The line of every "call_result", encoded once.
+  const std::optional<LineTemplate> call_result = make_call_result_template();
+  if (!call_result || !announce(out)) {
     return EXIT_PROTOCOL;
   }
-  return serve(in, out, Replies{std::move(shared), *call_result});
+  return serve(in, out, *call_result);
 }

@@ -19,56 +19,48 @@ bool add_member(json_t* object, const char* key, JsonRef value) {
 
 }  // namespace
 
-EnvelopeStrings make_envelope_strings() {
-  return {make_string(EXTENSION_ID), make_string(PROTOCOL_VERSION), make_string(TYPE_CALL_RESULT)};
-}
-
-JsonRef make_envelope(const EnvelopeStrings& shared, JsonRef type, JsonRef request_id) {
+JsonRef make_envelope(std::string_view type, JsonRef request_id) {
   JsonRef envelope = JsonRef::adopt(json_object());
-  const bool whole =
-      envelope && add_member(envelope.get(), "type", std::move(type)) &&
-      add_member(envelope.get(), "request_id", std::move(request_id)) &&
-      add_member(envelope.get(), "extension_id", JsonRef::share(shared.extension_id.get())) &&
-      add_member(envelope.get(), "protocol_version", JsonRef::share(shared.protocol_version.get()));
+  const bool whole = envelope && add_member(envelope.get(), "type", make_string(type)) &&
+                     add_member(envelope.get(), "request_id", std::move(request_id)) &&
+                     add_member(envelope.get(), "extension_id", make_string(EXTENSION_ID)) &&
+                     add_member(envelope.get(), "protocol_version", make_string(PROTOCOL_VERSION));
   return whole ? std::move(envelope) : JsonRef();
 }
 
-JsonRef build_handshake_result(const EnvelopeStrings& shared) {
-  JsonRef message =
-      make_envelope(shared, make_string(TYPE_HANDSHAKE_RESULT), make_string(REQUEST_ID_HANDSHAKE));
+JsonRef build_handshake_result() {
+  JsonRef message = make_envelope(TYPE_HANDSHAKE_RESULT, make_string(REQUEST_ID_HANDSHAKE));
   const bool whole =
       message && add_member(message.get(), "extension_version", make_string(EXTENSION_VERSION));
   return whole ? std::move(message) : JsonRef();
 }
 
-JsonRef build_register(const EnvelopeStrings& shared, JsonRef callables) {
-  JsonRef message =
-      make_envelope(shared, make_string(TYPE_REGISTER), make_string(REQUEST_ID_REGISTER));
+JsonRef build_register(JsonRef callables) {
+  JsonRef message = make_envelope(TYPE_REGISTER, make_string(REQUEST_ID_REGISTER));
   const bool whole = message && add_member(message.get(), "callables", std::move(callables));
   return whole ? std::move(message) : JsonRef();
 }
 
-JsonRef build_call_result(const EnvelopeStrings& shared, json_t* request_id, json_t* value) {
-  JsonRef message =
-      make_envelope(shared, JsonRef::share(shared.call_result.get()), JsonRef::share(request_id));
+JsonRef build_call_result(json_t* request_id, json_t* value) {
+  JsonRef message = make_envelope(TYPE_CALL_RESULT, JsonRef::share(request_id));
   const bool whole = message && add_member(message.get(), "value", JsonRef::share(value));
   return whole ? std::move(message) : JsonRef();
 }
 
-std::optional<LineTemplate> make_call_result_template(const EnvelopeStrings& shared) {
+std::optional<LineTemplate> make_call_result_template() {
   // Markers that no constant of the envelope can hold: the text of a control character
   // is an escape, which none of them has.
   const JsonRef request_id = make_string("\x01request_id");
   const JsonRef value = make_string("\x01value");
   // A marker or a message that could not be made is null, and the template refuses it.
   const JsonRef message =
-      request_id && value ? build_call_result(shared, request_id.get(), value.get()) : JsonRef();
+      request_id && value ? build_call_result(request_id.get(), value.get()) : JsonRef();
   const std::array<const json_t*, 2> markers{request_id.get(), value.get()};
   return LineTemplate::make(message.get(), markers);
 }
 
-JsonRef build_error(const EnvelopeStrings& shared, json_t* request_id) {
-  JsonRef message = make_envelope(shared, make_string(TYPE_ERROR), JsonRef::share(request_id));
+JsonRef build_error(json_t* request_id) {
+  JsonRef message = make_envelope(TYPE_ERROR, JsonRef::share(request_id));
   const bool whole = message && add_member(message.get(), "kind", make_string(SAMPLE_ERROR_KIND)) &&
                      add_member(message.get(), "code", make_string(SAMPLE_ERROR_CODE)) &&
                      add_member(message.get(), "message", make_string(SAMPLE_ERROR_MESSAGE));
