@@ -1,12 +1,15 @@
 # The front door: every command a newcomer or CI needs. Each target installs what is
-# missing (Debian packages), configures and builds before it runs.
-BUILD ?= build
+# missing (Debian packages), configures and builds before it runs. The configurations are
+# CMakePresets.json's; each preset builds in its own folder (build, build-release, ...).
 JOBS ?= $(shell nproc)
 SHELL := /bin/bash
 
 # Debian packages: to build and run, then what the tests and tools use.
 BUILD_PACKAGES := g++ cmake make pkg-config libjansson-dev
-TEST_PACKAGES := googletest libgtest-dev strace valgrind clang libclang-rt-14-dev gcovr jq python3
+TEST_PACKAGES := googletest libgtest-dev strace valgrind clang libclang-rt-14-dev gcovr jq python3 \
+  $(PACKAGE_PACKAGES) lintian man-db
+# What `make package` needs: dpkg-shlibdeps computes the package's dependencies.
+PACKAGE_PACKAGES := dpkg-dev file
 LINT_PACKAGES := clang-format clang-tidy
 # The benchmark's peers and its chart.
 BENCH_PACKAGES := jq python3 gnuplot-nox valgrind
@@ -15,7 +18,8 @@ FUZZ_SECONDS ?= 300
 BENCH_ROUNDS ?= 5
 TEST_FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test test-sanitized fuzz coverage bench lint install package clean
+.PHONY: all deps build demo test test-sanitized test-clang fuzz coverage bench lint install package \
+  clean
 
 all: build
 
@@ -23,30 +27,38 @@ deps:
 	@scripts/install-packages $(BUILD_PACKAGES) $(TEST_PACKAGES)
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build $(BUILD) -j $(JOBS)
+	cmake --preset default
+	cmake --build --preset default -j $(JOBS)
 
 demo: build
-	$(BUILD)/host/extension-host run --demo -- $(BUILD)/sample-extension --protocol 1
+	build/host/extension-host run --demo -- build/sample-extension --protocol 1
 
-# Every test three ways: the RelWithDebInfo build (with each golden conversation also
+# Every test four ways: the RelWithDebInfo build (with each golden conversation also
 # under valgrind memcheck), the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of the conversation fuzzer.
+# UndefinedBehaviorSanitizer, again built by clang for release, and a short run of the
+# conversation fuzzer.
 test: build
 	$(MAKE) --no-print-directory test-sanitized
+	$(MAKE) --no-print-directory test-clang
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
-	cd $(BUILD) && ctest -j $(JOBS) --output-on-failure --timeout 300
+	ctest --preset default -j $(JOBS)
 
 test-sanitized: deps
-	cmake -S . -B build-sanitized -DCMAKE_BUILD_TYPE=Debug -DSAMPLE_SANITIZE=ON
-	cmake --build build-sanitized -j $(JOBS)
-	cd build-sanitized && ctest -j $(JOBS) --output-on-failure --timeout 300
+	cmake --preset sanitize
+	cmake --build --preset sanitize -j $(JOBS)
+	ctest --preset sanitize -j $(JOBS)
+
+# A second compiler's warnings and optimiser.
+test-clang: deps
+	cmake --preset clang-release
+	cmake --build --preset clang-release -j $(JOBS)
+	ctest --preset clang-release -j $(JOBS)
 
 # Runs the fuzzer for FUZZ_SECONDS on a working copy of the committed seed corpus; any
 # finding (crash, leak, sanitizer report, broken promise) ends it non-zero.
 fuzz: deps
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DSAMPLE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
-	cmake --build build-fuzz -j $(JOBS)
+	cmake --preset fuzz
+	cmake --build --preset fuzz -j $(JOBS)
 	mkdir -p build-fuzz/corpus build-fuzz/findings
 	build-fuzz/tests/fuzz/conversation_fuzzer -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
 	  -dict=tests/fuzz/protocol.dict -artifact_prefix=build-fuzz/findings/ \
@@ -56,34 +68,40 @@ fuzz: deps
 # Line and branch coverage of the extension's sources by the whole suite; fails below
 # 100% of lines.
 coverage: deps
-	cmake -S . -B build-coverage -DCMAKE_BUILD_TYPE=Debug -DSAMPLE_COVERAGE=ON -DSAMPLE_MEMCHECK=OFF
-	cmake --build build-coverage -j $(JOBS)
+	cmake --preset coverage
+	cmake --build --preset coverage -j $(JOBS)
 	find build-coverage -name '*.gcda' -delete
 	cd build-coverage && ctest -j $(JOBS) --timeout 300 >/dev/null || (ctest --rerun-failed --output-on-failure; exit 1)
 	gcovr --root . --filter 'src/' --object-directory build-coverage --exclude-unreachable-branches \
 	  --print-summary --fail-under-line 100 --txt build-coverage/coverage.txt
 	@cat build-coverage/coverage.txt | tail -n +4
-# The extension against the floors and its peers, built for speed (Release, no tests):
+# The extension against the floors and its peers, built for speed (the release preset):
 # bench/results/latest.md and bench/results/latency.png.
 bench: deps
 	@scripts/install-packages $(BENCH_PACKAGES)
-	cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DSAMPLE_TESTS=OFF
-	cmake --build build-release -j $(JOBS)
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
 	build-release/bench/bench-driver --build build-release --source . --results bench/results \
 	  --rounds $(BENCH_ROUNDS)
 	gnuplot bench/results/raw/latency.gp
 
 lint: deps
 	@scripts/install-packages $(LINT_PACKAGES)
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --preset default
 	clang-format --dry-run --Werror $$(git ls-files '*.cpp' '*.h')
-	clang-tidy -p $(BUILD) --quiet $$(git ls-files 'src/*.cpp' 'host/*.cpp' 'bench/*.cpp')
+	clang-tidy -p build --quiet $$(git ls-files 'src/*.cpp' 'host/*.cpp' 'bench/*.cpp')
 
+# Installs the default build under /usr/local (PREFIX=... to change it).
+PREFIX ?= /usr/local
 install: build
-	cmake --install $(BUILD)
+	cmake --install build --prefix $(PREFIX)
 
-package: build
-	cd $(BUILD) && cpack -G DEB
+# build-release/sample-extension_VERSION-REVISION_ARCH.deb: release binaries, stripped.
+package: deps
+	@scripts/install-packages $(PACKAGE_PACKAGES)
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS)
+	cpack --config build-release/CPackConfig.cmake -B build-release
 
 clean:
-	rm -rf $(BUILD) build-*
+	rm -rf build build-*

@@ -18,7 +18,8 @@ constexpr char HELP[] =
     "  run     hold a conversation: handshake, registration, the calls you give, shutdown\n"
     "  check   play golden conversations against an extension and report each case\n"
     "\n"
-    "'extension-host COMMAND --help' tells more about each.\n"
+    "'extension-host COMMAND --help' tells more about each; 'extension-host --version'\n"
+    "prints the version.\n"
     "\n"
     "examples:\n"
     "  extension-host run --call sample.echo '[{\"a\":1}]' -- sample-extension --protocol 1\n"
@@ -31,6 +32,10 @@ int main(int argc, char** argv) {
   if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h") {
     std::fputs(HELP, arguments.empty() ? stderr : stdout);
     return arguments.empty() ? 2 : 0;
+  }
+  if (arguments[0] == "--version") {
+    std::fputs("extension-host " SAMPLE_VERSION "\n", stdout);
+    return 0;
   }
   const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
   if (arguments[0] == "check") {

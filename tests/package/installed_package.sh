@@ -1,0 +1,58 @@
+#!/bin/bash
+# Builds the Debian package from a build tree, holds it to lintian, unpacks it into an
+# empty root, and uses it from there as a user would: the manual pages render, the host
+# tells its version, and the installed conformance check passes on the installed
+# extension with the installed conversations, found by the host on its own.
+# usage: installed_package.sh BUILD_DIR VERSION
+set -u
+build=$1 version=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
+  { cat "$scratch/cpack.log"; fail "cpack could not build the package"; }
+package=$(ls "$scratch"/out/*.deb)
+[ -f "$package" ] || fail "no package in $scratch/out"
+
+# Debian's own judge of a package: any error or warning fails.
+lintian --fail-on error,warning "$package" 2>"$scratch/lintian.err" >"$scratch/lintian.out"
+lintian_status=$?
+cat "$scratch/lintian.out"
+[ "$lintian_status" -eq 0 ] && [ ! -s "$scratch/lintian.out" ] ||
+  fail "lintian found fault with the package (status $lintian_status)"
+
+root=$scratch/root
+dpkg-deb -x "$package" "$root" || fail "dpkg-deb could not unpack the package"
+host=$root/usr/bin/extension-host
+extension=$root/usr/bin/sample-extension
+conversations=$root/usr/share/sample-extension/conversations
+
+for page in sample-extension extension-host; do
+  manual=$root/usr/share/man/man1/$page.1.gz
+  [ -f "$manual" ] || fail "no manual page $page(1)"
+  rendered=$(MANWIDTH=80 man --warnings -l "$manual" 2>"$scratch/man.err")
+  [ ! -s "$scratch/man.err" ] || { cat "$scratch/man.err"; fail "$page(1) renders with warnings"; }
+  grep -q '^EXIT STATUS' <<<"$rendered" || fail "$page(1) has no EXIT STATUS section"
+done
+for doc in copyright changelog.Debian.gz; do
+  [ -f "$root/usr/share/doc/sample-extension/$doc" ] || fail "no $doc in the package"
+done
+
+[ "$("$host" --version)" = "extension-host $version" ] ||
+  fail "--version says '$("$host" --version)', expected 'extension-host $version'"
+
+# Every installed case passes. Then one case fewer installed is one case fewer checked,
+# which shows the host took the installed conversations and not those of a source tree.
+cases=$(find "$conversations" -mindepth 1 -maxdepth 1 -type d | wc -l)
+[ "$cases" -gt 0 ] || fail "no conversations installed"
+report=$("$host" check -- "$extension" 2>"$scratch/check.err")
+check_status=$?
+[ "$check_status" -eq 0 ] || { echo "$report"; fail "installed check ended with $check_status"; }
+[ "$(tail -n 1 <<<"$report")" = "$cases passed, 0 failed" ] ||
+  { echo "$report"; fail "expected '$cases passed, 0 failed'"; }
+[ ! -s "$scratch/check.err" ] || { cat "$scratch/check.err"; fail "check wrote to standard error"; }
+rm -rf "${conversations:?}/$(ls "$conversations" | head -n 1)"
+[ "$("$host" check -- "$extension" | tail -n 1)" = "$((cases - 1)) passed, 0 failed" ] ||
+  fail "the host did not check the installed conversations"
+echo "package $(basename "$package"): lintian clean, $cases installed cases pass"
