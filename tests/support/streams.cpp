@@ -1,12 +1,51 @@
 // Streams backed by anonymous temporary files: real FILEs, with no size limit and no
-// special cases for NUL bytes.
+// special cases for NUL bytes; and one whose reading fails, through a stdio cookie.
 #include "support/streams.h"
+
+#include <errno.h>
+
+#include <algorithm>
+#include <cstring>
 
 File input_stream(std::string_view bytes) {
   File file(std::tmpfile());
   std::fwrite(bytes.data(), 1, bytes.size(), file.get());
   std::rewind(file.get());
   return file;
+}
+
+namespace {
+
+// The cookie of a failing input stream: the bytes still to give.
+struct FailingSource {
+  std::string bytes;
+  std::size_t given = 0;
+};
+
+ssize_t read_then_fail(void* cookie, char* buffer, std::size_t size) {
+  auto* source = static_cast<FailingSource*>(cookie);
+  const std::size_t left = source->bytes.size() - source->given;
+  if (left == 0) {
+    errno = EIO;
+    return -1;
+  }
+  const std::size_t count = std::min(size, left);
+  std::memcpy(buffer, source->bytes.data() + source->given, count);
+  source->given += count;
+  return static_cast<ssize_t>(count);
+}
+
+int release_source(void* cookie) {
+  delete static_cast<FailingSource*>(cookie);
+  return 0;
+}
+
+}  // namespace
+
+File failing_input_stream(std::string_view bytes) {
+  auto* source = new FailingSource{std::string(bytes)};
+  const cookie_io_functions_t functions{read_then_fail, nullptr, nullptr, release_source};
+  return File(fopencookie(source, "r", functions));
 }
 
 File output_stream() { return File(std::tmpfile()); }

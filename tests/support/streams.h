@@ -16,6 +16,10 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 // A stream positioned at the start of `bytes`, NUL bytes and all.
 File input_stream(std::string_view bytes);
 
+// A stream that gives `bytes`, then fails: the read after them is an error, not the end
+// of input.
+File failing_input_stream(std::string_view bytes);
+
 // An empty stream to write to; read it back with written().
 File output_stream();
 

@@ -4,6 +4,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <string>
 
 #include "main/driver.h"
@@ -16,7 +17,14 @@ namespace {
 const std::string HANDSHAKE = "{\"type\":\"handshake\"}\n";
 const std::string ECHO =
     "{\"type\":\"call\",\"request_id\":\"1\",\"callable\":\"sample.echo\",\"arguments\":[1]}\n";
+const std::string FAIL =
+    "{\"type\":\"call\",\"request_id\":\"2\",\"callable\":\"sample.fail\",\"arguments\":[]}\n";
 const std::string SHUTDOWN = "{\"type\":\"shutdown\"}\n";
+constexpr std::size_t ANNOUNCEMENT = 130 + 694;  // "handshake_result" and "register"
+const std::string ERROR_REPLY =
+    "{\"code\":\"SAMPLE_FAILURE\",\"extension_id\":\"sample\",\"kind\":\"SampleError\","
+    "\"message\":\"sample failure\",\"protocol_version\":\"1.0\",\"request_id\":\"2\","
+    "\"type\":\"error\"}\n";
 const char* const ARGV[] = {"sample-extension", "--protocol", "1"};
 
 // Runs a conversation whose output takes at most `room` bytes; returns the status and,
@@ -60,6 +68,33 @@ TEST(Driver, FailedReplyEndsTheConversation) {
   EXPECT_EQ(run_with_room(HANDSHAKE + ECHO + ECHO + SHUTDOWN, 130 + 694 + 20, &output),
             EXIT_PROTOCOL);
   EXPECT_EQ(output.size(), 130U + 694U + 20U) << "the reply was cut by the full stream";
+}
+
+TEST(Driver, FailedErrorReplyEndsWithNothingMore) {
+  std::string output;
+  // With room for both error lines the conversation ends well, so the room is all that
+  // differs below.
+  const std::size_t whole = ANNOUNCEMENT + 2 * ERROR_REPLY.size();
+  EXPECT_EQ(run_with_room(HANDSHAKE + FAIL + FAIL + SHUTDOWN, whole, &output), EXIT_OK);
+  EXPECT_EQ(output.substr(std::min(output.size(), ANNOUNCEMENT)), ERROR_REPLY + ERROR_REPLY);
+
+  EXPECT_EQ(run_with_room(HANDSHAKE + FAIL + FAIL + SHUTDOWN, ANNOUNCEMENT + 20, &output),
+            EXIT_PROTOCOL);
+  EXPECT_EQ(output.size(), ANNOUNCEMENT + 20) << "the error line was cut by the full stream";
+}
+
+TEST(Driver, ReadErrorWhileServingIsAFailure) {
+  const std::string before_the_failure = HANDSHAKE + ECHO;
+  {
+    File in = input_stream(before_the_failure);
+    File out = output_stream();
+    EXPECT_EQ(run_extension(3, ARGV, in.get(), out.get()), EXIT_OK) << "a clean end of input";
+  }
+  File in = failing_input_stream(before_the_failure);
+  File out = output_stream();
+  EXPECT_EQ(run_extension(3, ARGV, in.get(), out.get()), EXIT_PROTOCOL);
+  EXPECT_NE(written(out.get()).find("\"type\":\"call_result\",\"value\":1}\n"), std::string::npos)
+      << "the call before the failure was answered";
 }
 
 TEST(Driver, WrongCommandLineReadsAndWritesNothing) {
