@@ -40,12 +40,43 @@ int release_source(void* cookie) {
   return 0;
 }
 
+// The cookie of an output stream with one failing write.
+struct FailingSink {
+  std::string* written;
+  std::size_t failing_write;
+  std::size_t writes = 0;
+};
+
+ssize_t write_or_fail(void* cookie, const char* bytes, std::size_t size) {
+  auto* sink = static_cast<FailingSink*>(cookie);
+  // Nothing written, rather than -1: glibc takes a cookie's -1 as a count and loses its
+  // place in the buffer, where a short write sets the stream's error as a file's -1 does.
+  if (++sink->writes == sink->failing_write) {
+    return 0;
+  }
+  sink->written->append(bytes, size);
+  return static_cast<ssize_t>(size);
+}
+
+int release_sink(void* cookie) {
+  delete static_cast<FailingSink*>(cookie);
+  return 0;
+}
+
 }  // namespace
 
 File failing_input_stream(std::string_view bytes) {
   auto* source = new FailingSource{std::string(bytes)};
   const cookie_io_functions_t functions{read_then_fail, nullptr, nullptr, release_source};
   return File(fopencookie(source, "r", functions));
+}
+
+File output_failing_at(std::size_t failing_write, std::string* sink) {
+  auto* cookie = new FailingSink{sink, failing_write};
+  const cookie_io_functions_t functions{nullptr, write_or_fail, nullptr, release_sink};
+  File file(fopencookie(cookie, "w", functions));
+  std::setvbuf(file.get(), nullptr, _IONBF, 0);
+  return file;
 }
 
 File output_stream() { return File(std::tmpfile()); }
