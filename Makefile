@@ -18,8 +18,8 @@ FUZZ_SECONDS ?= 300
 BENCH_ROUNDS ?= 5
 TEST_FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test test-sanitized test-clang fuzz coverage bench lint install package \
-  clean
+.PHONY: all deps build demo test test-sanitized test-clang fuzz coverage mutants bench lint install \
+  package clean
 
 all: build
 
@@ -75,6 +75,11 @@ coverage: deps
 	gcovr --root . --filter 'src/' --object-directory build-coverage --exclude-unreachable-branches \
 	  --print-summary --fail-under-line 100 --txt build-coverage/coverage.txt
 	@cat build-coverage/coverage.txt | tail -n +4
+# Plants each one-line fault of tests/mutants/catalogue alone in a scratch copy
+# (build-mutants/) and runs the suite; lists the faults no test noticed. About an hour.
+mutants: deps
+	scripts/mutants
+
 # The extension against the floors and its peers, built for speed (the release preset):
 # bench/results/latest.md and bench/results/latency.png.
 bench: deps

@@ -2,12 +2,14 @@
 // afresh for every run, on the same calls, in rounds that alternate the contestants.
 //
 //   bench-driver [--build DIR] [--source DIR] [--results DIR] [--rounds N] [--calls N]
-//                [--ping-pongs N] [--large-calls N] [--callgrind-calls N]
-//                [--python PATH] [--jq PATH] [--pin yes|no]
+//                [--ping-pongs N] [--large-calls N] [--hostile-calls N]
+//                [--callgrind-calls N] [--python PATH] [--jq PATH] [--pin yes|no]
 //
 // With --pin yes (the default, on two processors or more) the driver runs on processor 0
 // and every contestant on processor 1: each gets a core of its own, and no figure depends
 // on where the scheduler happened to put the two processes.
+// Hostile lines (--hostile-calls of each kind, 0 for none) are echoed by the extension and
+// the library floor alone: they measure the cost of the worst lines, not a race.
 // Writes RESULTS/latest.md (also printed), RESULTS/raw/ (latency data, gnuplot script,
 // callgrind output). Exits 1 if any contestant gives a wrong reply or ends badly.
 #include <jansson.h>
@@ -27,6 +29,7 @@
 
 #include "contestant.h"
 #include "exchange.h"
+#include "hostile.h"
 #include "results.h"
 #include "workload.h"
 
@@ -42,6 +45,7 @@ struct Options {
   std::size_t calls = 200000;
   std::size_t ping_pongs = 20000;
   std::size_t large_calls = 200;
+  std::size_t hostile_calls = 3;
   std::size_t callgrind_calls = 20000;
   bool pin = true;
 };
@@ -63,6 +67,7 @@ bool parse_options(int argc, char** argv, Options* options) {
                          : name == "--calls"           ? &options->calls
                          : name == "--ping-pongs"      ? &options->ping_pongs
                          : name == "--large-calls"     ? &options->large_calls
+                         : name == "--hostile-calls"   ? &options->hostile_calls
                          : name == "--callgrind-calls" ? &options->callgrind_calls
                                                        : nullptr;
     if (name == "--pin" && (value == "yes" || value == "no")) {
@@ -164,6 +169,7 @@ RunDescription describe_run(const Options& options, int cpu) {
            << "started afresh for every run; " << options.calls << " pipelined calls, "
            << options.ping_pongs << " ping-pong calls, " << options.large_calls
            << " echoes of each large value (" << large_value_bytes() << "-byte value text), "
+           << options.hostile_calls << " echoes of each hostile line, "
            << options.callgrind_calls << " calls under callgrind; "
            << (cpu >= 0 ? "driver bound to processor 0, contestants to processor 1"
                         : "processes placed by the scheduler");
@@ -299,6 +305,28 @@ std::string record(const Task& task, const Run& run, ContestantFigures* mine) {
   return "";
 }
 
+// Echoes each hostile line with the extension and the library floor, and files seconds
+// per line and peak memory. Returns false, having said why, when a run failed.
+bool measure_hostile(const std::vector<Contestant>& field, const std::vector<Workload>& lines,
+                     std::size_t round, std::size_t rounds, std::vector<HostileFigures>* figures) {
+  for (std::size_t line = 0; line < lines.size(); ++line) {
+    for (std::size_t index = 0; index < 2; ++index) {
+      const std::optional<Run> run = measure(field[index], lines[line], Calling::kPipelined);
+      if (!run) {
+        return false;
+      }
+      const double per_line = run->exchange.seconds / static_cast<double>(lines[line].calls);
+      (*figures)[line].seconds_per_line[index].push_back(per_line);
+      (*figures)[line].peak_rss_mib[index].push_back(run->peak_rss_mib);
+      std::printf("round %zu/%zu  6 hostile        %-17s %s: %.3f s per line, peak RSS %.1f MiB\n",
+                  round + 1, rounds, field[index].name.c_str(), lines[line].name.c_str(), per_line,
+                  run->peak_rss_mib);
+      std::fflush(stdout);
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -314,7 +342,12 @@ int main(int argc, char** argv) {
   const Workload ping_pong = small_echo_workload(options.ping_pongs);
   const Workload large_string = large_string_workload(large_value_bytes(), options.large_calls);
   const Workload large_array = large_array_workload(large_value_bytes(), options.large_calls);
-  for (const Workload* large : {&large_string, &large_array}) {
+  const std::vector<Workload> hostile = hostile_workloads(large_value_bytes(), options.hostile_calls);
+  std::vector<const Workload*> filled{&large_string, &large_array};
+  for (const Workload& line : hostile) {
+    filled.push_back(&line);
+  }
+  for (const Workload* large : filled) {
     if (large->calls > 0 && large->line(0).size() > LONGEST_LINE) {
       std::fprintf(stderr, "bench-driver: a %s call is longer than a line may be\n",
                    large->name.c_str());
@@ -329,6 +362,11 @@ int main(int argc, char** argv) {
   std::vector<ContestantFigures> figures(field.size());
   for (std::size_t index = 0; index < field.size(); ++index) {
     figures[index].name = field[index].name;
+  }
+  std::vector<HostileFigures> hostile_figures(options.hostile_calls > 0 ? hostile.size() : 0);
+  for (std::size_t line = 0; line < hostile_figures.size(); ++line) {
+    hostile_figures[line].line = hostile[line].name;
+    hostile_figures[line].bytes = hostile[line].line(0).size();
   }
   for (std::size_t round = 0; round < options.rounds; ++round) {
     for (const Task& task : tasks) {
@@ -349,6 +387,10 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
       }
     }
+    if (!hostile_figures.empty() &&
+        !measure_hostile(field, hostile, round, options.rounds, &hostile_figures)) {
+      return 1;
+    }
   }
 
   if (options.callgrind_calls > 0) {
@@ -364,7 +406,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  const std::string report = markdown_report(describe_run(options, cpu), figures);
+  const std::string report = markdown_report(describe_run(options, cpu), figures, hostile_figures);
   std::ofstream(options.results + "/latest.md") << report;
   std::printf("\n%s", report.c_str());
   if (!write_latency_chart(raw, options.results + "/latency.png", figures)) {

@@ -58,8 +58,7 @@ std::optional<double> median_of(const ContestantFigures& figures, Metric metric)
   return median(values);
 }
 
-std::string cell(const ContestantFigures& figures, Metric metric) {
-  const std::vector<double>& values = figures.values[metric];
+std::string values_cell(const std::vector<double>& values) {
   if (values.empty()) {
     return "—";
   }
@@ -69,6 +68,10 @@ std::string cell(const ContestantFigures& figures, Metric metric) {
     text += " (" + number(*low) + "–" + number(*high) + ")";
   }
   return text;
+}
+
+std::string cell(const ContestantFigures& figures, Metric metric) {
+  return values_cell(figures.values[metric]);
 }
 
 std::string ratio(double value) {
@@ -102,6 +105,34 @@ std::string target_row(const std::string& label, const ContestantFigures& ours,
   return "| " + label + " | " + shown + " | " + (met ? "met" : "**missed**") + " |\n";
 }
 
+// The hostile lines' table, and the worst of their medians for the targets.
+std::string hostile_table(const std::vector<HostileFigures>& hostile, double* slowest,
+                          double* largest) {
+  std::string text =
+      "\n## 6. Hostile lines\n\nThe costliest lines within the limit that we could build, "
+      "each echoed alone: seconds per line and peak RSS in MiB.\n\n"
+      "| line | bytes | seconds, extension | seconds, library floor | peak RSS, extension "
+      "| peak RSS, library floor |\n|---|---:|---:|---:|---:|---:|\n";
+  *slowest = 0;
+  *largest = 0;
+  for (const HostileFigures& line : hostile) {
+    text += "| " + line.line + " | " + number(static_cast<double>(line.bytes)) + " | " +
+            values_cell(line.seconds_per_line[0]) + " | " + values_cell(line.seconds_per_line[1]) +
+            " | " + values_cell(line.peak_rss_mib[0]) + " | " + values_cell(line.peak_rss_mib[1]) +
+            " |\n";
+    if (!line.seconds_per_line[0].empty()) {
+      *slowest = std::max(*slowest, median(line.seconds_per_line[0]));
+      *largest = std::max(*largest, median(line.peak_rss_mib[0]));
+    }
+  }
+  return text;
+}
+
+std::string bound_row(const std::string& label, double measured, double bound) {
+  return "| " + label + " | " + number(measured) + " | " + (measured < bound ? "met" : "**missed**") +
+         " |\n";
+}
+
 }  // namespace
 
 double median(std::vector<double> values) {
@@ -111,7 +142,8 @@ double median(std::vector<double> values) {
 }
 
 std::string markdown_report(const RunDescription& run,
-                            const std::vector<ContestantFigures>& figures) {
+                            const std::vector<ContestantFigures>& figures,
+                            const std::vector<HostileFigures>& hostile) {
   const ContestantFigures& ours = figures.front();
   std::string text = "# " + ours.name + " against the floors and its peers\n\n";
   text += "- Machine: " + run.machine + "\n- Tools: " + run.tools + "\n- Run: " + run.settings +
@@ -155,6 +187,11 @@ std::string markdown_report(const RunDescription& run,
     text += "\n";
   }
 
+  double slowest = 0;
+  double largest = 0;
+  if (!hostile.empty()) {
+    text += hostile_table(hostile, &slowest, &largest);
+  }
   const ContestantFigures* library = find(figures, "library floor");
   const ContestantFigures* pipe = find(figures, "pipe floor");
   const ContestantFigures* jq = find(figures, "jq");
@@ -173,16 +210,23 @@ std::string markdown_report(const RunDescription& run,
       target_row("peak RSS, workload 3a < 24 MiB", ours, nullptr, kPeakRssLargeString, 24, false);
   text +=
       target_row("peak RSS, workload 3b < 24 MiB", ours, nullptr, kPeakRssLargeArray, 24, false);
+  if (!hostile.empty()) {
+    text += bound_row("hostile lines: the slowest < 0.5 s per line", slowest,
+                      HOSTILE_SECONDS_BOUND);
+    text += bound_row("hostile lines: the largest peak RSS < 128 MiB", largest,
+                      HOSTILE_PEAK_MIB_BOUND);
+  }
   if (library != nullptr) {
     // Whatever parses and encodes each line with jansson does at least the library floor's
     // work; the floor's own standing against the peers bounds the extension's.
     const std::optional<double> floor_rate = median_of(*library, kThroughput);
     text += "\nFor comparison, the library floor's own pipelined calls/s";
     for (const ContestantFigures* peer : {jq, python}) {
-      const std::optional<double> peer_rate =
-          peer != nullptr ? median_of(*peer, kThroughput) : std::nullopt;
-      if (floor_rate && peer_rate && *peer_rate != 0) {
-        text += (peer == jq ? " ÷ jq: " : ", ÷ Python: ") + ratio(*floor_rate / *peer_rate);
+      // A rate of 0 stands for one not measured: an optional here makes GCC 12 at -Os warn
+      // that it may be read uninitialized, which it cannot be.
+      const double peer_rate = peer != nullptr ? median_of(*peer, kThroughput).value_or(0) : 0;
+      if (floor_rate && peer_rate != 0) {
+        text += (peer == jq ? " ÷ jq: " : ", ÷ Python: ") + ratio(*floor_rate / peer_rate);
       }
     }
     text += ".\n";

@@ -33,6 +33,19 @@ struct ContestantFigures {
   std::vector<double> round_trips_us;  // every ping-pong round trip of every round
 };
 
+// The figures of one hostile line, one value per round, for the extension (index 0) and
+// the library floor (index 1).
+struct HostileFigures {
+  std::string line;       // what the line holds
+  std::size_t bytes = 0;  // its length, line feed included
+  std::array<std::vector<double>, 2> seconds_per_line;
+  std::array<std::vector<double>, 2> peak_rss_mib;
+};
+
+// The bounds on a hostile line: the extension's time for one, and its peak memory.
+inline constexpr double HOSTILE_SECONDS_BOUND = 0.5;
+inline constexpr double HOSTILE_PEAK_MIB_BOUND = 128;
+
 struct RunDescription {
   std::string machine;   // cores, CPU model, kernel
   std::string tools;     // versions of the library and the peers
@@ -42,9 +55,11 @@ struct RunDescription {
 double median(std::vector<double> values);
 
 // The Markdown report. The first contestant is the one compared with the others; the
-// ratio columns follow the order of `figures`.
+// ratio columns follow the order of `figures`. Hostile lines get a table of their own and
+// two targets, when there are any.
 std::string markdown_report(const RunDescription& run,
-                            const std::vector<ContestantFigures>& figures);
+                            const std::vector<ContestantFigures>& figures,
+                            const std::vector<HostileFigures>& hostile);
 
 // Writes each contestant's latency distribution to `directory`/latency-N.dat and a gnuplot
 // script `directory`/latency.gp that draws them into `chart`. Returns false on a write error.

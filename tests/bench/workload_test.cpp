@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "hostile.h"
+
 namespace {
 
 constexpr std::size_t ENCODER_FLAGS = JSON_COMPACT | JSON_ENSURE_ASCII | JSON_SORT_KEYS;
@@ -29,6 +31,9 @@ std::vector<Workload> every_workload() {
   workloads.push_back(small_echo_workload(3));
   workloads.push_back(large_string_workload(largest, 2));
   workloads.push_back(large_array_workload(largest, 2));
+  for (Workload& hostile : hostile_workloads(largest, 2)) {
+    workloads.push_back(std::move(hostile));
+  }
   return workloads;
 }
 
@@ -60,6 +65,18 @@ TEST(BenchWorkload, CallsFitTheExtensionsLineLimit) {
   const std::size_t largest = LONGEST_LINE - call_overhead();
   EXPECT_GT(large_string_workload(largest, 1).line(0).size(), LONGEST_LINE - 16);
   EXPECT_GT(large_array_workload(largest, 1).line(0).size(), LONGEST_LINE - 1300);
+  for (const Workload& hostile : hostile_workloads(largest, 1)) {
+    // Filled to within one nest of the deepest kind, the largest item of any.
+    EXPECT_GT(hostile.line(0).size(), LONGEST_LINE - 2 * DEEPEST_ARGUMENT) << hostile.name;
+  }
+}
+
+TEST(BenchWorkload, NestingIsAtTheParsersDepthLimit) {
+  const std::string deepest =
+      std::string(DEEPEST_ARGUMENT, '[') + std::string(DEEPEST_ARGUMENT, ']');
+  const std::string call = R"({"arguments":[)" + deepest + "]}";
+  EXPECT_EQ(reencoded(call), call) << "the deepest argument is refused";
+  EXPECT_EQ(reencoded(R"({"arguments":[[)" + deepest + "]]}"), "") << "one level more is taken";
 }
 
 TEST(BenchWorkload, ProtocolReplyIsCheckedByteForByte) {
