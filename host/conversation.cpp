@@ -124,9 +124,42 @@ std::string first_difference(const std::string& expected, const std::string& act
   return words.str();
 }
 
+const char* failure_name(Failure failure) {
+  switch (failure) {
+    case Failure::kNone:
+      return "passed";
+    case Failure::kBadCase:
+      return "bad case";
+    case Failure::kCannotStart:
+      return "cannot start";
+    case Failure::kTimedOut:
+      return "timed out";
+    case Failure::kSignal:
+      return "ended by a signal";
+    case Failure::kOutputDiffers:
+      return "output differs";
+    case Failure::kExitStatus:
+      return "exit status differs";
+    case Failure::kStandardError:
+      return "wrote to standard error";
+    case Failure::kProcessLeft:
+      return "left a process behind";
+    case Failure::kDuration:
+      return "duration out of bounds";
+  }
+  return "?";
+}
+
+namespace {
+
+Verdict failed(Failure failure, const std::string& detail, std::chrono::milliseconds elapsed) {
+  return {failure, std::string(failure_name(failure)) + ": " + detail, elapsed};
+}
+
+}  // namespace
+
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout) {
-  Verdict verdict;
   std::vector<std::string> argv = command;
   argv.insert(argv.end(), conversation.arguments.begin(), conversation.arguments.end());
   std::string error;
@@ -134,8 +167,7 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
   const Clock::time_point deadline = started + timeout;
   std::optional<ChildProcess> child = ChildProcess::start(argv, &error);
   if (!child) {
-    verdict.detail = error;
-    return verdict;
+    return failed(Failure::kCannotStart, error, {});
   }
   // The extension may end before it has read all its input (a violation ends it at once),
   // so a refused write is not a failure here; the output and the status tell.
@@ -143,26 +175,51 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
   child->close_input();
   const bool in_time = child->read_to_end(deadline);
   const Termination termination = child->wait(deadline);
-  verdict.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
   const std::string output = child->take_output();
+  const BoundedText& errors = child->error_output();
 
   if (!in_time || termination.killed_by_host) {
-    verdict.detail = "no end within " + std::to_string(timeout.count()) + " ms; killed";
-  } else if (output != conversation.output) {
-    verdict.detail = first_difference(conversation.output, output);
-  } else if (termination.signaled || termination.code != conversation.status) {
-    verdict.detail = "expected exit status " + std::to_string(conversation.status) + ", got " +
-                     describe(termination);
-  } else if (!child->error_output().empty()) {
-    verdict.detail = "wrote to standard error: \"" + printable(child->error_output(), 200) + "\"";
-  } else if (conversation.min_duration && verdict.elapsed < *conversation.min_duration) {
-    verdict.detail = "ended after " + std::to_string(verdict.elapsed.count()) +
-                     " ms, expected at least " + std::to_string(conversation.min_duration->count());
-  } else if (conversation.max_duration && verdict.elapsed > *conversation.max_duration) {
-    verdict.detail = "ended after " + std::to_string(verdict.elapsed.count()) +
-                     " ms, expected at most " + std::to_string(conversation.max_duration->count());
-  } else {
-    verdict.passed = true;
+    return failed(Failure::kTimedOut,
+                  "killed after " + std::to_string(timeout.count()) + " ms, having written " +
+                      std::to_string(output.size()) + " bytes: \"" + printable(output, 200) + "\"",
+                  elapsed);
   }
-  return verdict;
+  if (termination.signaled) {
+    return failed(Failure::kSignal, describe(termination), elapsed);
+  }
+  if (output != conversation.output) {
+    Verdict verdict = failed(Failure::kOutputDiffers, "", elapsed);
+    verdict.detail = first_difference(conversation.output, output);
+    return verdict;
+  }
+  if (termination.code != conversation.status) {
+    return failed(Failure::kExitStatus,
+                  "expected " + std::to_string(conversation.status) + ", got " +
+                      std::to_string(termination.code),
+                  elapsed);
+  }
+  if (!errors.empty()) {
+    return failed(Failure::kStandardError,
+                  std::to_string(errors.total()) + " bytes, starting \"" +
+                      printable(errors.head(), 200) + "\"",
+                  elapsed);
+  }
+  if (termination.output_held_open) {
+    return failed(Failure::kProcessLeft, describe(termination), elapsed);
+  }
+  if (conversation.min_duration && elapsed < *conversation.min_duration) {
+    return failed(Failure::kDuration,
+                  "ended after " + std::to_string(elapsed.count()) + " ms, expected at least " +
+                      std::to_string(conversation.min_duration->count()),
+                  elapsed);
+  }
+  if (conversation.max_duration && elapsed > *conversation.max_duration) {
+    return failed(Failure::kDuration,
+                  "ended after " + std::to_string(elapsed.count()) + " ms, expected at most " +
+                      std::to_string(conversation.max_duration->count()),
+                  elapsed);
+  }
+  return {Failure::kNone, "", elapsed};
 }

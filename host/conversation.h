@@ -35,14 +35,33 @@ bool is_conversation(const std::filesystem::path& folder);
 std::optional<Conversation> load_conversation(const std::filesystem::path& folder,
                                               std::string* error);
 
+// What kind of failure a case ended in, the first that applies in this order.
+enum class Failure {
+  kNone,
+  kBadCase,         // the case's own files cannot be read
+  kCannotStart,     // the extension cannot be started
+  kTimedOut,        // killed at the deadline
+  kSignal,          // ended by a signal of its own
+  kOutputDiffers,   // standard output is not the expected bytes
+  kExitStatus,      // the exit status is not the expected one
+  kStandardError,   // something was written to standard error
+  kProcessLeft,     // a process it started kept its output open after it had exited
+  kDuration,        // it ended sooner or later than the case's bounds
+};
+
+// The category's name in words, as reports give it: "output differs", "timed out", ...
+const char* failure_name(Failure failure);
+
 struct Verdict {
-  bool passed = false;
-  std::string detail;  // on failure, what differed first; empty on success
+  Failure failure = Failure::kNone;
+  std::string detail;  // on failure: the category's name, then what differed first
   std::chrono::milliseconds elapsed{0};
+  [[nodiscard]] bool passed() const { return failure == Failure::kNone; }
 };
 
 // Runs `command` (the extension, or a wrapper and the extension) with the case's
-// arguments after it and its input, and compares everything.
+// arguments after it and its input, and compares everything. The extension's process
+// group is ended with it, whatever happens.
 // `timeout` bounds the whole run; the extension is killed when it is exceeded.
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "check.h"
+#include "record.h"
 #include "run.h"
 
 namespace {
@@ -15,7 +16,9 @@ constexpr char HELP[] =
     "talks with it over its standard input and output, one JSON object per line.\n"
     "\n"
     "commands:\n"
-    "  run     hold a conversation: handshake, registration, the calls you give, shutdown\n"
+    "  run     hold a conversation: handshake, registration, the calls you give or type,\n"
+    "          shutdown\n"
+    "  record  hold a conversation as run does and keep it as a golden case\n"
     "  check   play golden conversations against an extension and report each case\n"
     "\n"
     "'extension-host COMMAND --help' tells more about each; 'extension-host --version'\n"
@@ -43,6 +46,9 @@ int main(int argc, char** argv) {
   }
   if (arguments[0] == "run") {
     return run_command(rest);
+  }
+  if (arguments[0] == "record") {
+    return record_command(rest);
   }
   std::fprintf(stderr, "extension-host: unknown command '%s'\n\n%s", arguments[0].c_str(), HELP);
   return 2;

@@ -1,4 +1,4 @@
-// posix_spawn with the three standard streams and SIGPIPE's default.
+// posix_spawn with the three standard streams, SIGPIPE's default and a group of its own.
 #include "spawn_child.h"
 
 #include <spawn.h>
@@ -19,7 +19,8 @@ int spawn_with_streams(const std::vector<std::string>& argv, int input, int outp
   sigemptyset(&defaults);
   sigaddset(&defaults, SIGPIPE);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setpgroup(&attributes, 0);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
   std::vector<char*> arguments;
   arguments.reserve(argv.size() + 1);

@@ -10,7 +10,9 @@
 // Starts `argv[0]` (looked up as execvp does) with `argv`, its standard input, output and
 // error on `input`, `output` and `error`, and SIGPIPE at its default action whatever the
 // caller's disposition (a child that writes to a closed pipe must see the signal, not an
-// error). Returns 0 and the child's process id in `*pid`, or the error number.
+// error). The child leads a new process group, whose id is its process id, so that all it
+// starts can be ended with it. Returns 0 and the child's process id in `*pid`, or the
+// error number.
 // REQUIRES: !argv.empty().
 int spawn_with_streams(const std::vector<std::string>& argv, int input, int output, int error,
                        pid_t* pid);

@@ -1,0 +1,34 @@
+// The reports of a check: lines for people, TAP version 14 for test harnesses, and JUnit
+// XML for CI dashboards.
+#ifndef HOST_CHECK_REPORT_H_
+#define HOST_CHECK_REPORT_H_
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "conversation.h"
+
+struct CaseResult {
+  std::string name;
+  bool run = false;  // false: skipped, as --fail-fast stopped at an earlier failure
+  Verdict verdict;
+};
+
+// "PASS name (12 ms)", "FAIL name: detail" or "SKIP name: ...", with its line feed.
+std::string people_line(const CaseResult& result);
+
+// "TAP version 14" and the plan.
+std::string tap_header(std::size_t cases);
+// "ok N - name" or "not ok N - name" with a YAML block of the failure, or a skip.
+std::string tap_line(std::size_t number, const CaseResult& result);
+
+// Writes the JUnit XML of `results` to `path`: one testsuite named `suite`, one testcase
+// per case with its time, a failure element (message: the category; text: the details)
+// for each failure, a skipped element for each skip. Returns false when it cannot be
+// written.
+bool write_junit(const std::string& path, const std::string& suite,
+                 const std::vector<CaseResult>& results, std::chrono::milliseconds elapsed);
+
+#endif  // HOST_CHECK_REPORT_H_
