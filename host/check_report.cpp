@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fstream>
 
@@ -84,8 +85,18 @@ std::string people_line(const CaseResult& result) {
   return "FAIL " + result.name + ": " + result.verdict.detail + "\n";
 }
 
-std::string tap_header(std::size_t cases) {
-  return "TAP version 14\n1.." + std::to_string(cases) + "\n";
+std::string tap_header(int version, std::size_t cases) {
+  return "TAP version " + std::to_string(version) + "\n1.." + std::to_string(cases) + "\n";
+}
+
+int tap_version_for_harness() {
+  const char* active = std::getenv("HARNESS_ACTIVE");  // NOLINT(concurrency-mt-unsafe)
+  const char* version = std::getenv("HARNESS_VERSION");  // NOLINT(concurrency-mt-unsafe)
+  if (active == nullptr || version == nullptr || std::string(active) != "1") {
+    return 14;
+  }
+  constexpr double FIRST_WITH_VERSION_14 = 3.48;
+  return std::strtod(version, nullptr) < FIRST_WITH_VERSION_14 ? 13 : 14;
 }
 
 std::string tap_line(std::size_t number, const CaseResult& result) {

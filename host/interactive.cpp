@@ -2,11 +2,14 @@
 #include "interactive.h"
 
 #include <editline/readline.h>
+#include <langinfo.h>
 
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -42,9 +45,20 @@ struct FreeLine {
   void operator()(char* line) const { free(line); }  // NOLINT(cppcoreguidelines-no-malloc)
 };
 
+// libedit edits characters of the locale's encoding and drops the bytes it cannot read as
+// one. The calls are JSON, which is UTF-8 whatever the terminal's locale says, so the
+// editor reads UTF-8 even in the C locale.
+void read_utf8() {
+  std::setlocale(LC_CTYPE, "");  // NOLINT(concurrency-mt-unsafe): before any thread
+  if (std::string_view(nl_langinfo(CODESET)) != "UTF-8") {
+    std::setlocale(LC_CTYPE, "C.UTF-8");  // NOLINT(concurrency-mt-unsafe)
+  }
+}
+
 }  // namespace
 
 bool interactive_calls(Session* session) {
+  read_utf8();
   completable = &session->callables();
   rl_readline_name = "extension-host";
   rl_attempted_completion_function = complete;
