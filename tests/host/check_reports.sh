@@ -1,0 +1,73 @@
+#!/bin/bash
+# check's reports, read by the tools that consume them: the JUnit XML by xmllint, the TAP
+# by prove; each for a passing extension first, then for a failing one. Then --filter,
+# --jobs (the same verdicts as one case at a time) and --fail-fast.
+# usage: check_reports.sh HOST EXTENSION CONVERSATIONS FAKES
+set -u
+host=$1 extension=$2 conversations=$3 fakes=$4
+export SAMPLE_EXTENSION=$extension
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+cases=$(find "$conversations" -mindepth 1 -maxdepth 1 -type d | wc -l)
+# The broken extension differs wherever the fixed error is written.
+failing_cases=$(grep -l '"sample failure"' "$conversations"/*/output | wc -l)
+
+# JUnit XML: well-formed, one testcase per case, and for a failing extension a failure
+# element whose message names the category.
+"$host" check --junit "$scratch/pass.xml" -- "$extension" >/dev/null ||
+  fail "check failed on the real extension"
+xmllint --noout "$scratch/pass.xml" || fail "the JUnit report is not well-formed XML"
+[ "$(xmllint --xpath 'count(//testcase)' "$scratch/pass.xml")" = "$cases" ] ||
+  fail "expected $cases testcases"
+[ "$(xmllint --xpath 'count(//failure)' "$scratch/pass.xml")" = 0 ] || fail "failures in a pass"
+xmllint --xpath 'string(//testcase[@name="wait-limit"]/@time)' "$scratch/pass.xml" |
+  grep -Eq '^5\.[0-9]{3}$' || fail "wait-limit's time is not about 5 s"
+
+"$host" check --junit "$scratch/fail.xml" -- "$fakes/one-byte-off" >/dev/null
+[ $? -eq 1 ] || fail "check of a broken extension did not end with 1"
+xmllint --noout "$scratch/fail.xml" || fail "the failing JUnit report is not well-formed XML"
+[ "$(xmllint --xpath 'count(//testcase)' "$scratch/fail.xml")" = "$cases" ] ||
+  fail "expected $cases testcases in the failing report"
+[ "$(xmllint --xpath 'count(//failure[@message="output differs"])' "$scratch/fail.xml")" = \
+  "$failing_cases" ] || fail "expected $failing_cases failures named 'output differs'"
+xmllint --xpath 'string(//testcase[@name="fail-any-arguments"]/failure)' "$scratch/fail.xml" |
+  grep -q 'sample failurE' || fail "the failure's text does not show the bytes that differ"
+
+# TAP, read by prove.
+printf '#!/bin/sh\nexec "%s" check --tap -- "%s"\n' "$host" "$extension" >"$scratch/pass.t"
+printf '#!/bin/sh\nexec "%s" check --tap -- "%s"\n' "$host" "$fakes/one-byte-off" >"$scratch/fail.t"
+chmod +x "$scratch"/*.t
+prove --exec sh "$scratch/pass.t" >"$scratch/prove-pass.txt" 2>&1 ||
+  { cat "$scratch/prove-pass.txt"; fail "prove did not pass the real extension"; }
+grep -q "Tests=$cases," "$scratch/prove-pass.txt" || fail "prove did not see $cases tests"
+prove --exec sh "$scratch/fail.t" >"$scratch/prove-fail.txt" 2>&1 &&
+  fail "prove passed a broken extension"
+grep -q "Failed $failing_cases/$cases subtests" "$scratch/prove-fail.txt" ||
+  { cat "$scratch/prove-fail.txt"; fail "prove did not count $failing_cases failures"; }
+"$host" check --tap --filter 'fail-any*' -- "$fakes/one-byte-off" >"$scratch/tap.txt"
+head -n 1 "$scratch/tap.txt" | grep -qx 'TAP version 14' || fail "no TAP version 14 line"
+grep -q '^  category: "output differs"$' "$scratch/tap.txt" || fail "no YAML category"
+
+# --filter: exactly the cases named so.
+"$host" check --filter 'echo-*' -- "$extension" | sed -n 's/^PASS \([^ ]*\) .*/\1/p' \
+  >"$scratch/echo-cases"
+(cd "$conversations" && ls -d echo-*) | diff - "$scratch/echo-cases" ||
+  fail "--filter 'echo-*' did not give exactly the echo cases"
+
+# --jobs: the same report, in the same order, as one case at a time.
+verdicts() { sed -E 's/ \([0-9]+ ms\)$//'; }
+"$host" check --jobs 1 -- "$fakes/one-byte-off" | verdicts >"$scratch/one"
+"$host" check --jobs 4 -- "$fakes/one-byte-off" | verdicts >"$scratch/four"
+diff "$scratch/one" "$scratch/four" || fail "--jobs 4 changed the verdicts"
+
+# --fail-fast: the report ends at the first failure; the rest are skipped.
+"$host" check --fail-fast -- "$fakes/one-byte-off" >"$scratch/fast"
+[ $? -eq 1 ] || fail "--fail-fast did not end with 1"
+first_failure=$(grep -n '^FAIL' "$scratch/one" | head -n 1 | cut -d: -f1)
+head -n "$first_failure" "$scratch/one" | diff - <(head -n "$first_failure" "$scratch/fast" | verdicts) ||
+  fail "--fail-fast reported otherwise up to the first failure"
+skipped=$((cases - first_failure))
+tail -n 1 "$scratch/fast" | grep -qx "$((first_failure - 1)) passed, 1 failed, $skipped skipped" ||
+  fail "--fail-fast's summary: $(tail -n 1 "$scratch/fast")"
+echo "reports: JUnit read by xmllint, TAP read by prove, filters, jobs and fail-fast as expected"

@@ -1,0 +1,58 @@
+#!/bin/bash
+# Each kind of failure, named as such: one case played against extensions that each go
+# wrong in one way. The real extension passes the case first, so that each failure is the
+# extension's own. Every failure is also checked in the JUnit report's message.
+# usage: failure_kinds.sh HOST EXTENSION FAKES
+set -u
+host=$1 extension=$2 fakes=$3
+export SAMPLE_EXTENSION=$extension
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+case_dir=$scratch/cases/echo-then-shutdown
+mkdir -p "$case_dir"
+printf '%s\n' '{"type":"handshake"}' \
+  '{"type":"call","request_id":"1","callable":"sample.echo","arguments":["x"]}' \
+  '{"type":"shutdown"}' >"$case_dir/input"
+"$extension" --protocol 1 <"$case_dir/input" >"$case_dir/output"
+echo 0 >"$case_dir/status"
+echo "0 2000" >"$case_dir/duration"
+"$host" check "$case_dir" -- "$extension" | grep -q '^PASS echo-then-shutdown' ||
+  fail "the real extension does not pass the case"
+
+# An extension that goes wrong in one way: a shell line run around the real one.
+make_fake() {
+  printf '#!/bin/bash\n%s\n' "$2" >"$scratch/$1"
+  chmod +x "$scratch/$1"
+}
+make_fake exits-3 '"$SAMPLE_EXTENSION" "$@"; exit 3'
+make_fake noisy 'echo "a word on standard error" >&2; exec "$SAMPLE_EXTENSION" "$@"'
+make_fake hangs 'exec sleep 60'
+make_fake crashes '"$SAMPLE_EXTENSION" "$@"; kill -SEGV $$'
+make_fake slow 'sleep 2.5; exec "$SAMPLE_EXTENSION" "$@"'
+
+# name, expected category, its details, the extension and its words
+check_kind() {
+  local category=$1 details=$2
+  shift 2
+  "$host" check --timeout-ms 1000 --junit "$scratch/report.xml" "$case_dir" -- "$@" \
+    >"$scratch/report.txt"
+  [ $? -eq 1 ] || fail "$category: check did not end with 1"
+  grep -Eq "^FAIL echo-then-shutdown: $category:? $details" "$scratch/report.txt" ||
+    fail "$category: the report says: $(cat "$scratch/report.txt")"
+  [ "$(xmllint --xpath 'string(//failure/@message)' "$scratch/report.xml")" = "$category" ] ||
+    fail "$category: the JUnit failure's message is not the category"
+}
+check_kind "output differs" 'at byte 0 \(line 1\)' "$fakes/garbage"
+check_kind "exit status differs" 'expected 0, got 3' "$scratch/exits-3"
+check_kind "wrote to standard error" '25 bytes, starting "a word on standard error' "$scratch/noisy"
+check_kind "timed out" 'killed after 1000 ms, having written 0 bytes' "$scratch/hangs"
+check_kind "ended by a signal" 'killed by signal 11 \(SIGSEGV\)' "$scratch/crashes"
+check_kind "left a process behind" 'exit status 0; but a process it started kept its output open' \
+  "$fakes/leaves-a-process" failure-kinds-marker
+"$host" check "$case_dir" -- "$scratch/slow" >"$scratch/report.txt"
+grep -Eq '^FAIL echo-then-shutdown: duration out of bounds: ended after 2[0-9]{3} ms, expected at most 2000' \
+  "$scratch/report.txt" || fail "duration: the report says: $(cat "$scratch/report.txt")"
+pgrep -f failure-kinds-marker >/dev/null && fail "the background process outlived the check"
+echo "failure kinds: each named, in the lines for people and in JUnit"

@@ -1,0 +1,39 @@
+#!/bin/bash
+# How run ends with extensions that leave things behind: a process holding the output
+# open is ended with the extension's group, at once, and named; a flood on standard
+# error is shown by its ends and its size, or whole with --raw.
+# usage: run_endings.sh HOST EXTENSION FAKES
+set -u
+host=$1 extension=$2 fakes=$3
+export SAMPLE_EXTENSION=$extension
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+marker=run-endings-marker-$$
+
+"$host" run --call sample.echo '[1]' -- "$extension" --protocol 1 >"$scratch/clean.txt" ||
+  fail "the real extension's run failed"
+grep -q 'kept its output open' "$scratch/clean.txt" && fail "a clean run reported a process left"
+
+started=$(date +%s%N)
+"$host" run --call sample.echo '[1]' -- "$fakes/leaves-a-process" "$marker" --protocol 1 \
+  >"$scratch/left.txt"
+status=$?
+took_ms=$((($(date +%s%N) - started) / 1000000))
+[ "$status" -eq 1 ] || fail "run ended with $status, expected 1"
+grep -q '^== extension ended: exit status 0; but a process it started kept its output open' \
+  "$scratch/left.txt" || { cat "$scratch/left.txt"; fail "the ending does not say what happened"; }
+[ "$took_ms" -lt 3000 ] || fail "run took $took_ms ms to see the extension had ended"
+pgrep -f "$marker" >/dev/null && fail "the extension's background process is still running"
+
+"$host" run --call sample.echo '[1]' -- "$fakes/stderr-flood" --protocol 1 >"$scratch/flood.txt"
+[ $? -eq 1 ] || fail "a run with standard error written did not end with 1"
+size=$(wc -c <"$scratch/flood.txt")
+[ "$size" -lt 20000 ] || fail "run printed $size bytes for a flood on standard error"
+grep -q '^== and wrote 20000000 bytes to standard error:$' "$scratch/flood.txt" ||
+  fail "the flood's size is not told"
+grep -q 'bytes left out of 20000000; --raw shows them all' "$scratch/flood.txt" ||
+  fail "the cut is not told"
+"$host" run --raw --call sample.echo '[1]' -- "$fakes/stderr-flood" --protocol 1 >"$scratch/raw.txt"
+[ "$(tr -cd x <"$scratch/raw.txt" | wc -c)" -ge 20000000 ] || fail "--raw did not show it all"
+echo "run endings: nothing left behind, and a flood on standard error shown by its ends"
