@@ -49,10 +49,12 @@ struct FailingSink {
 
 ssize_t write_or_fail(void* cookie, const char* bytes, std::size_t size) {
   auto* sink = static_cast<FailingSink*>(cookie);
-  // Nothing written, rather than -1: glibc takes a cookie's -1 as a count and loses its
-  // place in the buffer, where a short write sets the stream's error as a file's -1 does.
+  // A short write, of the first half, as a pipe or a file gives when it fills up midway:
+  // the stream's error is set, and fwrite reports what got through. (Not -1: glibc takes
+  // a cookie's -1 as a count, and loses its place in the buffer.)
   if (++sink->writes == sink->failing_write) {
-    return 0;
+    sink->written->append(bytes, size / 2);
+    return static_cast<ssize_t>(size / 2);
   }
   sink->written->append(bytes, size);
   return static_cast<ssize_t>(size);

@@ -20,8 +20,9 @@ File input_stream(std::string_view bytes);
 // of input.
 File failing_input_stream(std::string_view bytes);
 
-// An unbuffered stream whose write number `failing_write` (counted from 1) fails; every
-// other write is appended to `*sink`, so that anything written after the failure shows.
+// An unbuffered stream whose write number `failing_write` (counted from 1) fails after
+// taking the first half of its bytes; every write, and that half, is appended to `*sink`,
+// so that anything written after the failure shows.
 // `*sink` must outlive the stream.
 File output_failing_at(std::size_t failing_write, std::string* sink);
 

@@ -83,7 +83,7 @@ TEST(Driver, ReadErrorWhileServingIsAFailure) {
       << "the call before the failure was answered";
 }
 
-// The k-th line of a conversation fails to leave, whichever line it is: the conversation
+// The k-th line of a conversation fails halfway, whichever line it is: the conversation
 // ends there with status 2, and no line after it is even tried.
 TEST(Driver, EachFailedWriteEndsTheConversationWithNothingMore) {
   const std::string input = HANDSHAKE + ECHO + FAIL + ECHO + SHUTDOWN;
@@ -107,11 +107,13 @@ TEST(Driver, EachFailedWriteEndsTheConversationWithNothingMore) {
     File out = output_failing_at(failing, &output);
     File in = input_stream(input);
     EXPECT_EQ(run_extension(3, ARGV, in.get(), out.get()), EXIT_PROTOCOL) << "line " << failing;
-    std::string before;
+    std::string expected;
     for (std::size_t line = 0; line + 1 < failing; ++line) {
-      before += lines[line];
+      expected += lines[line];
     }
-    EXPECT_EQ(output, before) << "line " << failing << " failed; what was written after it?";
+    const std::string& cut = lines[failing - 1];
+    expected += cut.substr(0, cut.size() / 2);
+    EXPECT_EQ(output, expected) << "line " << failing << " failed; what was written after it?";
   }
 }
 
