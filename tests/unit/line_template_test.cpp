@@ -124,6 +124,25 @@ TEST(LineTemplate, RefusesWhatCannotBeATemplate) {
   EXPECT_FALSE(LineTemplate::make(fine.get(), three));
 }
 
+TEST(LineTemplate, TakesAMessageOfExactlyTheLongestText) {
+  const JsonRef m = parse(R"("m")");
+  const JsonRef n = parse(R"("n")");
+  const JsonRef one = parse("1");
+  const JsonRef two = parse("2");
+  const std::array<const json_t*, 2> markers{m.get(), n.get()};
+  // {"a":"m","b":"n","x":"xx...x"}: twenty-four bytes around the x's.
+  const auto message_of = [](std::size_t length) {
+    return R"({"a":"m","b":"n","x":")" + std::string(length - 24, 'x') + R"("})";
+  };
+  const JsonRef longest = parse(message_of(LineTemplate::MAX_TEXT));
+  const std::optional<LineTemplate> line = LineTemplate::make(longest.get(), markers);
+  ASSERT_TRUE(line) << "a message of exactly the longest text is refused";
+  EXPECT_EQ(from_template(*line, {one.get(), two.get()}),
+            R"({"a":1,"b":2,"x":")" + std::string(LineTemplate::MAX_TEXT - 24, 'x') + "\"}\n");
+  const JsonRef longer = parse(message_of(LineTemplate::MAX_TEXT + 1));
+  EXPECT_FALSE(LineTemplate::make(longer.get(), markers)) << "one byte more is taken";
+}
+
 TEST(LineTemplate, ReportsAWriteThatFails) {
   const JsonRef message = parse(R"({"a":"m"})");
   const JsonRef marker = parse(R"("m")");
