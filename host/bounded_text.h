@@ -13,7 +13,7 @@ class BoundedText {
   // and tail above zero.
   BoundedText(std::size_t head, std::size_t tail) : head_limit_(head), tail_limit_(tail) {}
   // Keeps everything.
-  static BoundedText unbounded() { return BoundedText(0, 0); }
+  static BoundedText unbounded() { return {0, 0}; }
 
   void append(std::string_view bytes);
 

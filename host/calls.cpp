@@ -1,7 +1,6 @@
 // Reading calls from text.
 #include "calls.h"
 
-
 std::optional<Call> parse_call(const std::string& callable, const std::string& arguments,
                                std::string* problem) {
   json_error_t error;
@@ -17,8 +16,7 @@ std::optional<Call> parse_call(const std::string& callable, const std::string& a
   return Call{callable, std::move(parsed)};
 }
 
-LineKind parse_call_line(const std::string& line, std::optional<Call>* call,
-                         std::string* problem) {
+LineKind parse_call_line(const std::string& line, std::optional<Call>* call, std::string* problem) {
   const std::size_t start = line.find_first_not_of(" \t\r");
   if (start == std::string::npos || line[start] == '#') {
     return LineKind::kNothing;
@@ -29,7 +27,8 @@ LineKind parse_call_line(const std::string& line, std::optional<Call>* call,
   }
   const std::size_t space = line.find_first_of(" \t", start);
   const std::string callable = line.substr(start, space - start);
-  const std::size_t rest = space == std::string::npos ? space : line.find_first_not_of(" \t", space);
+  const std::size_t rest =
+      space == std::string::npos ? space : line.find_first_not_of(" \t", space);
   const std::string arguments = rest == std::string::npos ? "[]" : line.substr(rest);
   *call = parse_call(callable, arguments, problem);
   return *call ? LineKind::kCall : LineKind::kBad;

@@ -25,8 +25,7 @@ enum class LineKind { kCall, kNothing, kBad };
 
 // Reads "NAME JSON_ARRAY" (the array may be left out for no arguments); blank lines and
 // lines starting with '#' hold nothing. A bad line is explained in `*problem`.
-LineKind parse_call_line(const std::string& line, std::optional<Call>* call,
-                         std::string* problem);
+LineKind parse_call_line(const std::string& line, std::optional<Call>* call, std::string* problem);
 
 // Every call of a script; `origin` names it in a problem, with the line's number. On
 // failure returns false and says why in `*problem`.

@@ -203,8 +203,7 @@ int check_command(const std::vector<std::string>& arguments) {
     if (index >= reported) {
       results[index].run = false;
       results[index].verdict = {};
-      std::fputs((settings.tap ? tap_line(index + 1, results[index])
-                               : people_line(results[index]))
+      std::fputs((settings.tap ? tap_line(index + 1, results[index]) : people_line(results[index]))
                      .c_str(),
                  stdout);
     } else if (results[index].verdict.passed()) {
@@ -215,8 +214,7 @@ int check_command(const std::vector<std::string>& arguments) {
   }
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-  if (settings.junit &&
-      !write_junit(*settings.junit, root.filename().string(), results, elapsed)) {
+  if (settings.junit && !write_junit(*settings.junit, root.filename().string(), results, elapsed)) {
     std::fprintf(stderr, "extension-host: cannot write %s\n", settings.junit->c_str());
     return 2;
   }

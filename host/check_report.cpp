@@ -79,8 +79,7 @@ std::string people_line(const CaseResult& result) {
     return "SKIP " + result.name + ": " + SKIPPED + "\n";
   }
   if (result.verdict.passed()) {
-    return "PASS " + result.name + " (" + std::to_string(result.verdict.elapsed.count()) +
-           " ms)\n";
+    return "PASS " + result.name + " (" + std::to_string(result.verdict.elapsed.count()) + " ms)\n";
   }
   return "FAIL " + result.name + ": " + result.verdict.detail + "\n";
 }
@@ -90,7 +89,7 @@ std::string tap_header(int version, std::size_t cases) {
 }
 
 int tap_version_for_harness() {
-  const char* active = std::getenv("HARNESS_ACTIVE");  // NOLINT(concurrency-mt-unsafe)
+  const char* active = std::getenv("HARNESS_ACTIVE");    // NOLINT(concurrency-mt-unsafe)
   const char* version = std::getenv("HARNESS_VERSION");  // NOLINT(concurrency-mt-unsafe)
   if (active == nullptr || version == nullptr || std::string(active) != "1") {
     return 14;
@@ -107,8 +106,8 @@ std::string tap_line(std::size_t number, const CaseResult& result) {
   if (result.verdict.passed()) {
     return "ok " + head + "\n";
   }
-  return "not ok " + head + "\n  ---\n  category: " +
-         yaml_quoted(failure_name(result.verdict.failure)) +
+  return "not ok " + head +
+         "\n  ---\n  category: " + yaml_quoted(failure_name(result.verdict.failure)) +
          "\n  message: " + yaml_quoted(result.verdict.detail) +
          "\n  duration_ms: " + std::to_string(result.verdict.elapsed.count()) + "\n  ...\n";
 }
@@ -129,9 +128,9 @@ bool write_junit(const std::string& path, const std::string& suite,
   gmtime_r(&now, &utc);
   std::strftime(stamp.data(), stamp.size(), "%Y-%m-%dT%H:%M:%S", &utc);
 
-  const std::string counts = " tests=\"" + std::to_string(results.size()) + "\" failures=\"" +
-                             std::to_string(failures) + "\" errors=\"0\" skipped=\"" +
-                             std::to_string(skipped) + "\" time=\"" + seconds(elapsed) + "\"";
+  const std::string counts = R"( tests=")" + std::to_string(results.size()) + R"(" failures=")" +
+                             std::to_string(failures) + R"(" errors="0" skipped=")" +
+                             std::to_string(skipped) + R"(" time=")" + seconds(elapsed) + "\"";
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<testsuites name=\"extension-host check\"" + counts + ">\n";
   xml += "  <testsuite name=\"" + xml_escaped(suite) + "\"" + counts + " timestamp=\"" +

@@ -29,8 +29,8 @@ constexpr std::chrono::milliseconds STREAMS_GRACE{200};
 
 int milliseconds_until(Clock::time_point deadline, std::chrono::milliseconds at_most) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0,
-                                                                     at_most.count()));
+  return static_cast<int>(
+      std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, at_most.count()));
 }
 
 // Reads what is there from `fd`; hands it to `sink`. Returns false at end of file or on

@@ -46,8 +46,8 @@ class ChildProcess {
  public:
   // Starts `argv[0]` (looked up as execvp does) with `argv`. On failure returns none and
   // says why in `*error`.
-  static std::optional<ChildProcess> start(const std::vector<std::string>& argv,
-                                           std::string* error, ChildOptions options = {});
+  static std::optional<ChildProcess> start(const std::vector<std::string>& argv, std::string* error,
+                                           ChildOptions options = {});
 
   ChildProcess(ChildProcess&& other) noexcept;
   ChildProcess& operator=(ChildProcess&&) = delete;

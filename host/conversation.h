@@ -38,15 +38,15 @@ std::optional<Conversation> load_conversation(const std::filesystem::path& folde
 // What kind of failure a case ended in, the first that applies in this order.
 enum class Failure {
   kNone,
-  kBadCase,         // the case's own files cannot be read
-  kCannotStart,     // the extension cannot be started
-  kTimedOut,        // killed at the deadline
-  kSignal,          // ended by a signal of its own
-  kOutputDiffers,   // standard output is not the expected bytes
-  kExitStatus,      // the exit status is not the expected one
-  kStandardError,   // something was written to standard error
-  kProcessLeft,     // a process it started kept its output open after it had exited
-  kDuration,        // it ended sooner or later than the case's bounds
+  kBadCase,        // the case's own files cannot be read
+  kCannotStart,    // the extension cannot be started
+  kTimedOut,       // killed at the deadline
+  kSignal,         // ended by a signal of its own
+  kOutputDiffers,  // standard output is not the expected bytes
+  kExitStatus,     // the exit status is not the expected one
+  kStandardError,  // something was written to standard error
+  kProcessLeft,    // a process it started kept its output open after it had exited
+  kDuration,       // it ended sooner or later than the case's bounds
 };
 
 // The category's name in words, as reports give it: "output differs", "timed out", ...

@@ -57,15 +57,15 @@ void read_utf8() {
 
 }  // namespace
 
-bool interactive_calls(Session* session) {
+void interactive_calls(Session* session) {
   read_utf8();
   completable = &session->callables();
   rl_readline_name = "extension-host";
   rl_attempted_completion_function = complete;
-  std::printf("   one call a line: NAME JSON_ARRAY, e.g. sample.echo [\"hi\"]; Tab completes "
-              "the name; Ctrl-D ends\n");
+  std::printf(
+      "   one call a line: NAME JSON_ARRAY, e.g. sample.echo [\"hi\"]; Tab completes "
+      "the name; Ctrl-D ends\n");
   std::fflush(stdout);
-  bool going = true;
   for (;;) {
     const std::unique_ptr<char, FreeLine> typed(readline("call> "));
     if (!typed) {
@@ -83,10 +83,8 @@ bool interactive_calls(Session* session) {
       std::printf("?? not a call: %s\n", problem.c_str());
       std::fflush(stdout);
     } else if (kind == LineKind::kCall && !session->perform(*call)) {
-      going = false;
       break;
     }
   }
   completable = nullptr;
-  return going;
 }

@@ -10,8 +10,8 @@
 
 // Reads one `NAME JSON_ARRAY` a line from the terminal and makes each call, until end of
 // input (Ctrl-D) or a fault. A line that cannot be a call is reported, and the session
-// goes on. Returns false after a fault, true at end of input.
+// goes on. A fault is the session's to report when it finishes.
 // REQUIRES: standard input is a terminal; `session` is open.
-bool interactive_calls(Session* session);
+void interactive_calls(Session* session);
 
 #endif  // HOST_INTERACTIVE_H_

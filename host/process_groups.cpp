@@ -1,10 +1,9 @@
 // A lock-free list of live groups, safe to read from a signal handler.
 #include "process_groups.h"
 
-#include <signal.h>
-
 #include <array>
 #include <atomic>
+#include <csignal>
 #include <mutex>
 
 namespace {

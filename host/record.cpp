@@ -75,9 +75,9 @@ bool write_case(const std::filesystem::path& folder, const Transcript& transcrip
     written = write_file(fresh / "args", lines);
   }
   if (written && ending.called_wait) {
-    written = write_file(fresh / "duration", std::to_string(ending.waited_ms) + " " +
-                                                 std::to_string(ending.waited_ms + DURATION_SLACK_MS) +
-                                                 "\n");
+    written = write_file(fresh / "duration",
+                         std::to_string(ending.waited_ms) + " " +
+                             std::to_string(ending.waited_ms + DURATION_SLACK_MS) + "\n");
   }
   if (written) {
     std::filesystem::remove_all(folder, error);

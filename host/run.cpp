@@ -29,9 +29,9 @@ constexpr char RUN_HELP_TAIL[] =
     "      --call sample.wait '[250]' -- sample-extension --protocol 1\n"
     "  extension-host run -- sample-extension --protocol 1 < calls.txt\n";
 
-// The calls of a script on standard input, made as each line is read. A line that is no
-// call is reported and skipped, and makes the run a failure.
-bool script_calls(Session* session, bool* bad_line) {
+// The calls of a script on standard input, made as each line is read, until a fault. A
+// line that is no call is reported and skipped, and makes the run a failure.
+void script_calls(Session* session, bool* bad_line) {
   int number = 0;
   for (std::string line; std::getline(std::cin, line);) {
     ++number;
@@ -46,12 +46,11 @@ bool script_calls(Session* session, bool* bad_line) {
         break;
       case LineKind::kCall:
         if (!session->perform(*call)) {
-          return false;
+          return;
         }
         break;
     }
   }
-  return true;
 }
 
 }  // namespace
@@ -67,16 +66,20 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
     std::fprintf(stderr, "extension-host: %s\n", error.c_str());
     return std::nullopt;
   }
-  bool going = session->open();
+  // A fault ends the calls; the session remembers it for the ending.
   bool bad_line = false;
-  if (going && settings.calls_given) {
-    for (std::size_t i = 0; going && i < settings.calls.size(); ++i) {
-      going = session->perform(settings.calls[i]);
+  if (session->open()) {
+    if (settings.calls_given) {
+      for (const Call& call : settings.calls) {
+        if (!session->perform(call)) {
+          break;
+        }
+      }
+    } else if (isatty(STDIN_FILENO) != 0) {
+      interactive_calls(&*session);
+    } else {
+      script_calls(&*session, &bad_line);
     }
-  } else if (going && isatty(STDIN_FILENO) != 0) {
-    going = interactive_calls(&*session);
-  } else if (going) {
-    going = script_calls(&*session, &bad_line);
   }
   SessionEnding ending = session->finish(settings.close_instead);
   if (bad_line) {

@@ -25,7 +25,6 @@ struct Transcript {
 // and finishes. Keeps the transcript when `transcript` is not null. Returns none, having
 // said why on standard error, when the extension cannot be started; otherwise how the
 // conversation ended, which `clean` sums up.
-std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
-                                               Transcript* transcript);
+std::optional<SessionEnding> hold_conversation(const RunSettings& settings, Transcript* transcript);
 
 #endif  // HOST_RUN_H_

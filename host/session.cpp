@@ -142,8 +142,8 @@ bool Session::check_catalogue(const json_t* registration) {
     const json_t* descriptor = json_array_get(callables, i);
     for (const Member& member : DESCRIPTOR_MEMBERS) {
       if (!member.test(json_object_get(descriptor, member.key))) {
-        return fault("protocol error: in callable " + std::to_string(i + 1) + ", \"" +
-                     member.key + "\" is missing or not " + member.type_name);
+        return fault("protocol error: in callable " + std::to_string(i + 1) + ", \"" + member.key +
+                     "\" is missing or not " + member.type_name);
       }
     }
     const auto flag = [&](const char* key) {
@@ -246,8 +246,8 @@ SessionEnding Session::finish(bool close_instead) {
   std::fflush(stdout);
   ending.faulted = faulted_;
   ending.wrote_error = !errors.empty();
-  ending.clean = !faulted_ && !ending.termination.signaled && ending.termination.code == 0 &&
-                 errors.empty();
+  ending.clean =
+      !faulted_ && !ending.termination.signaled && ending.termination.code == 0 && errors.empty();
   ending.waited_ms = waited_ms_;
   ending.called_wait = called_wait_;
   return ending;

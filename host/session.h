@@ -17,18 +17,18 @@
 #include "json.h"
 
 struct SessionSettings {
-  bool raw = false;                       // show long lines and standard error whole
+  bool raw = false;                         // show long lines and standard error whole
   std::chrono::milliseconds timeout{8000};  // for each call's answer
 };
 
 // How a conversation ended, for the report and for a recording.
 struct SessionEnding {
   Termination termination;
-  bool faulted = false;        // something went against the protocol
-  bool clean = false;          // no fault, exit status 0, nothing on standard error
-  bool wrote_error = false;    // something on standard error
-  long long waited_ms = 0;     // the milliseconds that answered calls of "sample.wait" asked
-  bool called_wait = false;    // whether any call of "sample.wait" was answered
+  bool faulted = false;      // something went against the protocol
+  bool clean = false;        // no fault, exit status 0, nothing on standard error
+  bool wrote_error = false;  // something on standard error
+  long long waited_ms = 0;   // the milliseconds that answered calls of "sample.wait" asked
+  bool called_wait = false;  // whether any call of "sample.wait" was answered
 };
 
 class Session {

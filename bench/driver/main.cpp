@@ -169,8 +169,8 @@ RunDescription describe_run(const Options& options, int cpu) {
            << "started afresh for every run; " << options.calls << " pipelined calls, "
            << options.ping_pongs << " ping-pong calls, " << options.large_calls
            << " echoes of each large value (" << large_value_bytes() << "-byte value text), "
-           << options.hostile_calls << " echoes of each hostile line, "
-           << options.callgrind_calls << " calls under callgrind; "
+           << options.hostile_calls << " echoes of each hostile line, " << options.callgrind_calls
+           << " calls under callgrind; "
            << (cpu >= 0 ? "driver bound to processor 0, contestants to processor 1"
                         : "processes placed by the scheduler");
   run.settings = settings.str();
@@ -342,7 +342,8 @@ int main(int argc, char** argv) {
   const Workload ping_pong = small_echo_workload(options.ping_pongs);
   const Workload large_string = large_string_workload(large_value_bytes(), options.large_calls);
   const Workload large_array = large_array_workload(large_value_bytes(), options.large_calls);
-  const std::vector<Workload> hostile = hostile_workloads(large_value_bytes(), options.hostile_calls);
+  const std::vector<Workload> hostile =
+      hostile_workloads(large_value_bytes(), options.hostile_calls);
   std::vector<const Workload*> filled{&large_string, &large_array};
   for (const Workload& line : hostile) {
     filled.push_back(&line);

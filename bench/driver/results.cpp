@@ -129,8 +129,8 @@ std::string hostile_table(const std::vector<HostileFigures>& hostile, double* sl
 }
 
 std::string bound_row(const std::string& label, double measured, double bound) {
-  return "| " + label + " | " + number(measured) + " | " + (measured < bound ? "met" : "**missed**") +
-         " |\n";
+  return "| " + label + " | " + number(measured) + " | " +
+         (measured < bound ? "met" : "**missed**") + " |\n";
 }
 
 }  // namespace
@@ -211,10 +211,10 @@ std::string markdown_report(const RunDescription& run,
   text +=
       target_row("peak RSS, workload 3b < 24 MiB", ours, nullptr, kPeakRssLargeArray, 24, false);
   if (!hostile.empty()) {
-    text += bound_row("hostile lines: the slowest < 0.5 s per line", slowest,
-                      HOSTILE_SECONDS_BOUND);
-    text += bound_row("hostile lines: the largest peak RSS < 128 MiB", largest,
-                      HOSTILE_PEAK_MIB_BOUND);
+    text +=
+        bound_row("hostile lines: the slowest < 0.5 s per line", slowest, HOSTILE_SECONDS_BOUND);
+    text +=
+        bound_row("hostile lines: the largest peak RSS < 128 MiB", largest, HOSTILE_PEAK_MIB_BOUND);
   }
   if (library != nullptr) {
     // Whatever parses and encodes each line with jansson does at least the library floor's
