@@ -158,29 +158,45 @@ Verdict failed(Failure failure, const std::string& detail, std::chrono::millisec
 
 }  // namespace
 
-Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
-             std::chrono::milliseconds timeout) {
+Observed observe(const std::vector<std::string>& command,
+                 const std::vector<std::string>& arguments, const std::string& input,
+                 std::chrono::milliseconds timeout) {
+  Observed observed;
   std::vector<std::string> argv = command;
-  argv.insert(argv.end(), conversation.arguments.begin(), conversation.arguments.end());
-  std::string error;
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
   const Clock::time_point started = Clock::now();
   const Clock::time_point deadline = started + timeout;
-  std::optional<ChildProcess> child = ChildProcess::start(argv, &error);
+  std::optional<ChildProcess> child = ChildProcess::start(argv, &observed.start_error);
   if (!child) {
-    return failed(Failure::kCannotStart, error, {});
+    return observed;
   }
+  observed.started = true;
   // The extension may end before it has read all its input (a violation ends it at once),
   // so a refused write is not a failure here; the output and the status tell.
-  child->send(conversation.input, deadline);
+  child->send(input, deadline);
   child->close_input();
   const bool in_time = child->read_to_end(deadline);
-  const Termination termination = child->wait(deadline);
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-  const std::string output = child->take_output();
-  const BoundedText& errors = child->error_output();
+  observed.termination = child->wait(deadline);
+  observed.timed_out = !in_time || observed.termination.killed_by_host;
+  observed.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  observed.output = child->take_output();
+  observed.error_bytes = child->error_output().total();
+  observed.error_head = child->error_output().head();
+  return observed;
+}
 
-  if (!in_time || termination.killed_by_host) {
+Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
+             std::chrono::milliseconds timeout) {
+  const Observed observed =
+      observe(command, conversation.arguments, conversation.input, timeout);
+  if (!observed.started) {
+    return failed(Failure::kCannotStart, observed.start_error, {});
+  }
+  const Termination& termination = observed.termination;
+  const std::string& output = observed.output;
+  const auto elapsed = observed.elapsed;
+
+  if (observed.timed_out) {
     return failed(Failure::kTimedOut,
                   "killed after " + std::to_string(timeout.count()) + " ms, having written " +
                       std::to_string(output.size()) + " bytes: \"" + printable(output, 200) + "\"",
@@ -200,10 +216,10 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
                       std::to_string(termination.code),
                   elapsed);
   }
-  if (!errors.empty()) {
+  if (observed.error_bytes != 0) {
     return failed(Failure::kStandardError,
-                  std::to_string(errors.total()) + " bytes, starting \"" +
-                      printable(errors.head(), 200) + "\"",
+                  std::to_string(observed.error_bytes) + " bytes, starting \"" +
+                      printable(observed.error_head, 200) + "\"",
                   elapsed);
   }
   if (termination.output_held_open) {

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
+
 struct Conversation {
   std::string name;
   std::vector<std::string> arguments;
@@ -58,6 +60,25 @@ struct Verdict {
   std::chrono::milliseconds elapsed{0};
   [[nodiscard]] bool passed() const { return failure == Failure::kNone; }
 };
+
+// What one run of an extension on a given input gave.
+struct Observed {
+  bool started = false;
+  std::string start_error;  // when not started
+  bool timed_out = false;   // killed at the deadline
+  Termination termination;
+  std::string output;
+  std::size_t error_bytes = 0;
+  std::string error_head;  // the first bytes of standard error
+  std::chrono::milliseconds elapsed{0};
+};
+
+// Runs `command` with `arguments` after it, writes `input` and closes it, and gathers all
+// it wrote until it ended, or until `timeout`, when it is killed. Its process group is
+// ended with it.
+Observed observe(const std::vector<std::string>& command,
+                 const std::vector<std::string>& arguments, const std::string& input,
+                 std::chrono::milliseconds timeout);
 
 // Runs `command` (the extension, or a wrapper and the extension) with the case's
 // arguments after it and its input, and compares everything. The extension's process
