@@ -120,8 +120,12 @@ TEST(LineTemplate, RefusesWhatCannotBeATemplate) {
   const JsonRef fine = parse(R"({"a":"m","b":"o"})");
   const std::array<const json_t*, 2> both{other.get(), marker.get()};
   EXPECT_TRUE(LineTemplate::make(fine.get(), both));
-  const std::array<const json_t*, 3> three{other.get(), marker.get(), marker.get()};
-  EXPECT_FALSE(LineTemplate::make(fine.get(), three));
+  // Three markers, each standing once: refused for their number alone.
+  const JsonRef third = parse(R"("p")");
+  const JsonRef roomy = parse(R"({"a":"m","b":"o","c":"p"})");
+  ASSERT_TRUE(LineTemplate::make(roomy.get(), std::span(both)));
+  const std::array<const json_t*, 3> three{other.get(), marker.get(), third.get()};
+  EXPECT_FALSE(LineTemplate::make(roomy.get(), three)) << "more markers than a template holds";
 }
 
 TEST(LineTemplate, TakesAMessageOfExactlyTheLongestText) {
