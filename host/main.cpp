@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "check.h"
+#include "compare.h"
 #include "record.h"
 #include "run.h"
 
@@ -20,6 +21,8 @@ constexpr char HELP[] =
     "          shutdown\n"
     "  record  hold a conversation as run does and keep it as a golden case\n"
     "  check   play golden conversations against an extension and report each case\n"
+    "  compare play generated conversations against a reference and a candidate; shrink\n"
+    "          the first difference to a smallest conversation\n"
     "\n"
     "'extension-host COMMAND --help' tells more about each; 'extension-host --version'\n"
     "prints the version.\n"
@@ -46,6 +49,9 @@ int main(int argc, char** argv) {
   }
   if (arguments[0] == "run") {
     return run_command(rest);
+  }
+  if (arguments[0] == "compare") {
+    return compare_command(rest);
   }
   if (arguments[0] == "record") {
     return record_command(rest);
