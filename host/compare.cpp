@@ -104,7 +104,9 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     } else if (option == "--seconds" && parse_positive(value)) {
       settings->seconds = static_cast<double>(*parse_positive(value));
     } else {
-      return usage_error(COMPARE_HELP, "bad option or value: " + option + " " + value);
+      std::string problem = "bad option or value: ";
+      problem.append(option).append(" ").append(value);
+      return usage_error(COMPARE_HELP, problem);
     }
   }
   if (settings->seconds && settings->conversations) {
@@ -165,8 +167,7 @@ std::string difference(const Pair& pair) {
            " (expected: the reference's)";
   }
   if (ending_of(mine) != ending_of(theirs)) {
-    return "ending: the reference's " + ending_of(mine) + ", the candidate's " +
-           ending_of(theirs);
+    return "ending: the reference's " + ending_of(mine) + ", the candidate's " + ending_of(theirs);
   }
   if (mine.error_bytes != theirs.error_bytes || mine.error_head != theirs.error_head) {
     return "standard error: the reference wrote " + std::to_string(mine.error_bytes) +
@@ -215,8 +216,7 @@ bool save_case(const std::filesystem::path& folder, const GeneratedConversation&
     }
     written = write_file(folder / "args", lines);
   }
-  std::printf(written ? "saved as the case %s\n" : "could not write the case %s\n",
-              folder.c_str());
+  std::printf(written ? "saved as the case %s\n" : "could not write the case %s\n", folder.c_str());
   return written;
 }
 
@@ -229,10 +229,10 @@ int compare_command(const std::vector<std::string>& arguments) {
   }
   const Clock::time_point started = Clock::now();
   const std::optional<Clock::time_point> until =
-      settings.seconds ? std::optional(started + std::chrono::duration_cast<Clock::duration>(
-                                                     std::chrono::duration<double>(
-                                                         *settings.seconds)))
-                       : std::nullopt;
+      settings.seconds
+          ? std::optional(started + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(*settings.seconds)))
+          : std::nullopt;
   // Conversations are handed out in order; once a difference is found no more start, so
   // the first difference is the lowest-numbered one, whatever the number of jobs.
   std::mutex mutex;
@@ -288,8 +288,7 @@ int compare_command(const std::vector<std::string>& arguments) {
       },
       SHRINK_BUDGET);
   const Pair pair = play_both(settings, shrunk);
-  std::printf("\nthe smallest conversation found that differs (%zu lines):\n",
-              shrunk.lines.size());
+  std::printf("\nthe smallest conversation found that differs (%zu lines):\n", shrunk.lines.size());
   print_conversation(shrunk);
   std::printf("\nfirst difference: %s\n", difference(pair).c_str());
   if (settings.save) {

@@ -158,9 +158,8 @@ Verdict failed(Failure failure, const std::string& detail, std::chrono::millisec
 
 }  // namespace
 
-Observed observe(const std::vector<std::string>& command,
-                 const std::vector<std::string>& arguments, const std::string& input,
-                 std::chrono::milliseconds timeout) {
+Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
+                 const std::string& input, std::chrono::milliseconds timeout) {
   Observed observed;
   std::vector<std::string> argv = command;
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -187,8 +186,7 @@ Observed observe(const std::vector<std::string>& command,
 
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout) {
-  const Observed observed =
-      observe(command, conversation.arguments, conversation.input, timeout);
+  const Observed observed = observe(command, conversation.arguments, conversation.input, timeout);
   if (!observed.started) {
     return failed(Failure::kCannotStart, observed.start_error, {});
   }

@@ -76,9 +76,8 @@ struct Observed {
 // Runs `command` with `arguments` after it, writes `input` and closes it, and gathers all
 // it wrote until it ended, or until `timeout`, when it is killed. Its process group is
 // ended with it.
-Observed observe(const std::vector<std::string>& command,
-                 const std::vector<std::string>& arguments, const std::string& input,
-                 std::chrono::milliseconds timeout);
+Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
+                 const std::string& input, std::chrono::milliseconds timeout);
 
 // Runs `command` (the extension, or a wrapper and the extension) with the case's
 // arguments after it and its input, and compares everything. The extension's process

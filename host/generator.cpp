@@ -31,15 +31,29 @@ class Draw {
 };
 
 constexpr std::array<std::string_view, 10> STRING_PIECES = {
-    "a", "hello", "h\xc3\xa9llo", "\xe4\xb8\x96\xe7\x95\x8c", "\xf0\x9f\x98\x80", " ", "\x7f",
-    "\\n\\t\\\"\\\\\\/\\b\\f\\r", "\\u00e9\\u4E16", "\\ud83d\\ude00"};
+    "a", "hello", "h\xc3\xa9llo",        "\xe4\xb8\x96\xe7\x95\x8c", "\xf0\x9f\x98\x80",
+    " ", "\x7f",  R"(\n\t\"\\\/\b\f\r)", "\\u00e9\\u4E16",           "\\ud83d\\ude00"};
 // Pieces no string may hold: the line is refused, and must be by both.
 constexpr std::array<std::string_view, 6> BAD_STRING_PIECES = {
     "\\u0000", "\\ud800", "\x01", "\\x", "\xc3\x28", "\xed\xa0\x80"};
-constexpr std::array<std::string_view, 18> NUMBERS = {
-    "0", "-0", "1", "-1", "42", "9223372036854775807", "-9223372036854775808",
-    "9223372036854775808", "-9223372036854775809", "0.5", "-0.0", "1e-300", "5e-324",
-    "1.7976931348623157e308", "1e309", "1E+2", "123.456e-7", "0.1"};
+constexpr std::array<std::string_view, 18> NUMBERS = {"0",
+                                                      "-0",
+                                                      "1",
+                                                      "-1",
+                                                      "42",
+                                                      "9223372036854775807",
+                                                      "-9223372036854775808",
+                                                      "9223372036854775808",
+                                                      "-9223372036854775809",
+                                                      "0.5",
+                                                      "-0.0",
+                                                      "1e-300",
+                                                      "5e-324",
+                                                      "1.7976931348623157e308",
+                                                      "1e309",
+                                                      "1E+2",
+                                                      "123.456e-7",
+                                                      "0.1"};
 constexpr std::array<std::string_view, 6> KEYS = {"a", "b", "A", "\\u00e9", "z", "a b"};
 
 std::string string_content(Draw& draw) {
@@ -64,7 +78,7 @@ JsonText object_value(Draw& draw, int depth) {
   }
   // A duplicate key, at any depth: the line is refused.
   if (!object.members.empty() && draw.chance(4)) {
-    object.members.push_back({object.members.front().first, value(draw, depth + 1)});
+    object.members.emplace_back(object.members.front().first, value(draw, depth + 1));
   }
   return object;
 }
@@ -104,11 +118,10 @@ JsonText value(Draw& draw, int depth) {
   }
 }
 
-constexpr std::array<std::string_view, 3> CALLABLES = {"sample.echo", "sample.fail",
-                                                       "sample.wait"};
+constexpr std::array<std::string_view, 3> CALLABLES = {"sample.echo", "sample.fail", "sample.wait"};
 constexpr std::array<std::string_view, 8> WRONG_NAMES = {
-    "Sample.Echo", "SAMPLE.FAIL", "sample.Wait", "echo", "sample.", "sample.echoes",
-    "other.echo", "sample.failure"};
+    "Sample.Echo", "SAMPLE.FAIL",   "sample.Wait", "echo",
+    "sample.",     "sample.echoes", "other.echo",  "sample.failure"};
 
 JsonText arguments_for(Draw& draw, std::string_view callable) {
   JsonText arguments = JsonText::array();
@@ -125,8 +138,8 @@ JsonText arguments_for(Draw& draw, std::string_view callable) {
       // Wrong waits, refused before any sleep: negative, too long, not whole, not numbers.
       // (A value drawn at large could ask for a long wait.)
       constexpr std::array<std::string_view, 8> wrong = {
-          "-1", "5001", "1.0", "\"5\"", "9223372036854775807", "9223372036854775808", "null",
-          "[1]"};
+          "-1",   "5001", "1.0", "\"5\"", "9223372036854775807", "9223372036854775808",
+          "null", "[1]"};
       arguments.items.push_back(JsonText::raw(std::string(draw.pick(wrong))));
     } else {
       arguments.items.push_back(value(draw, 2));
@@ -140,22 +153,22 @@ JsonText call(Draw& draw, std::size_t number) {
   JsonText message = JsonText::object();
   message.members.push_back(member("type", JsonText::string("call")));
   if (!draw.chance(6)) {
-    message.members.push_back(member(
-        "request_id", draw.chance(95) ? JsonText::string("r" + std::to_string(number))
-                                      : JsonText::raw(draw.chance(50) ? "7" : "null")));
+    message.members.push_back(
+        member("request_id", draw.chance(95) ? JsonText::string("r" + std::to_string(number))
+                                             : JsonText::raw(draw.chance(50) ? "7" : "null")));
   }
   if (!draw.chance(3)) {
     const bool wrong_name = draw.chance(6);
-    message.members.push_back(member(
-        "callable", draw.chance(2) ? JsonText::raw("1")
-                                   : JsonText::string(std::string(
-                                         wrong_name ? draw.pick(WRONG_NAMES) : callable))));
+    message.members.push_back(
+        member("callable", draw.chance(2) ? JsonText::raw("1")
+                                          : JsonText::string(std::string(
+                                                wrong_name ? draw.pick(WRONG_NAMES) : callable))));
   }
   if (!draw.chance(3)) {
-    message.members.push_back(member(
-        "arguments", draw.chance(95) ? arguments_for(draw, callable)
-                                     : (draw.chance(50) ? JsonText::object()
-                                                        : JsonText::string("[]"))));
+    message.members.push_back(
+        member("arguments", draw.chance(95)
+                                ? arguments_for(draw, callable)
+                                : (draw.chance(50) ? JsonText::object() : JsonText::string("[]"))));
   }
   if (draw.chance(5)) {
     message.members.push_back(member("extra", value(draw, 2)));
@@ -251,9 +264,11 @@ GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t in
   GeneratedConversation conversation;
   conversation.arguments = {"--protocol", "1"};
   if (draw.chance(3)) {
-    constexpr std::array<std::array<std::string_view, 2>, 5> wrong = {
-        {{"--protocol", "2"}, {"--protocol", "1.0"}, {"1", "--protocol"}, {"--Protocol", "1"},
-         {"--protocol", ""}}};
+    constexpr std::array<std::array<std::string_view, 2>, 5> wrong = {{{"--protocol", "2"},
+                                                                       {"--protocol", "1.0"},
+                                                                       {"1", "--protocol"},
+                                                                       {"--Protocol", "1"},
+                                                                       {"--protocol", ""}}};
     const auto& chosen = draw.pick(wrong);
     conversation.arguments = {std::string(chosen[0]), std::string(chosen[1])};
     if (draw.chance(30)) {
@@ -274,8 +289,8 @@ GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t in
     }
   }
   if (draw.chance(75)) {
-    lines.push_back({JsonText::object({member("type", JsonText::string("shutdown"))}), "", "",
-                     "\n"});
+    lines.push_back(
+        {JsonText::object({member("type", JsonText::string("shutdown"))}), "", "", "\n"});
   }
   for (GeneratedLine& line : lines) {
     if (draw.chance(3)) {

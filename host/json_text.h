@@ -13,8 +13,8 @@ struct JsonText {
   Kind kind = Kind::kScalar;
   // A scalar's whole text: null, true, 12, -0.5e3, "a\u00e9"; even one that is no JSON.
   std::string scalar;
-  std::vector<JsonText> items;                             // an array's
-  std::vector<std::pair<std::string, JsonText>> members;   // an object's: key text, value
+  std::vector<JsonText> items;                            // an array's
+  std::vector<std::pair<std::string, JsonText>> members;  // an object's: key text, value
 
   static JsonText raw(std::string text) { return {Kind::kScalar, std::move(text), {}, {}}; }
   // A JSON string holding `content` as it stands between the quotes (escapes kept).

@@ -108,7 +108,7 @@ class Shrinker {
     std::vector<std::string> simpler;
     if (text.size() > 2 && text.front() == '"' && text.back() == '"') {
       const std::string content = text.substr(1, text.size() - 2);
-      simpler.push_back("\"\"");
+      simpler.emplace_back("\"\"");
       if (content.size() > 1) {
         simpler.push_back("\"" + content.substr(0, content.size() / 2) + "\"");
         simpler.push_back("\"" + content.substr(content.size() / 2) + "\"");
@@ -121,7 +121,7 @@ class Shrinker {
                           std::string(kept, ']'));
       }
     } else if (text != "0" && text != "null") {
-      simpler.push_back("0");
+      simpler.emplace_back("0");
       if (text.size() > 1) {
         simpler.push_back(text.substr(0, text.size() - 1));
       }

@@ -62,8 +62,8 @@ TEST(Generator, ReachesEveryKindOfInput) {
     for (Kind& kind : kinds) {
       kind.found = kind.found || input.find(kind.text) != std::string::npos;
     }
-    wrong_command_line = wrong_command_line ||
-                         conversation.arguments != std::vector<std::string>{"--protocol", "1"};
+    wrong_command_line =
+        wrong_command_line || conversation.arguments != std::vector<std::string>{"--protocol", "1"};
     no_final_line_feed = no_final_line_feed || (!input.empty() && input.back() != '\n');
     for (const GeneratedLine& line : conversation.lines) {
       const std::size_t length = line.message ? line.message->render().size() + 1 : 0;
@@ -117,12 +117,12 @@ TEST(Shrink, KeepsWhatTheDifferenceNeedsAndDropsTheRest) {
                           member("arguments", std::move(arguments))}),
         "", "  ", "\r\n"};
   };
-  start.lines.push_back({JsonText::object({member("type", JsonText::string("handshake"))}), "",
-                         "", "\n"});
+  start.lines.push_back(
+      {JsonText::object({member("type", JsonText::string("handshake"))}), "", "", "\n"});
   start.lines.push_back(line("sample.echo", JsonText::array({JsonText::string("x")})));
-  start.lines.push_back(line(
-      "sample.fail",
-      JsonText::array({JsonText::object({member("a", JsonText::array({JsonText::raw("12345")}))})})));
+  start.lines.push_back(
+      line("sample.fail", JsonText::array({JsonText::object(
+                              {member("a", JsonText::array({JsonText::raw("12345")}))})})));
   start.lines.push_back(line("sample.wait", JsonText::array({JsonText::raw("3")})));
   std::size_t tries = 0;
   const StillDiffers holds_fail = [&](const GeneratedConversation& conversation) {
