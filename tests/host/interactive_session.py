@@ -12,6 +12,7 @@ import os
 import pty
 import select
 import sys
+import termios
 import time
 
 DEADLINE_SECONDS = 20
@@ -47,6 +48,13 @@ class Terminal:
         return shown.decode("utf-8", "replace")
 
     def type(self, keys):
+        """Types once the line editor holds the terminal: keys typed while it is still in
+        its ordinary mode could be thrown away when the editor takes it over."""
+        deadline = time.monotonic() + DEADLINE_SECONDS
+        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
+            if time.monotonic() > deadline:
+                fail("the line editor never took the terminal")
+            time.sleep(0.005)
         os.write(self.fd, keys.encode())
 
     def finish(self):
