@@ -7,7 +7,6 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -188,13 +187,6 @@ void print_conversation(const GeneratedConversation& conversation) {
   }
 }
 
-bool write_file(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  return static_cast<bool>(file);
-}
-
 // Writes the case with the reference's answer as the expected one.
 bool save_case(const std::filesystem::path& folder, const GeneratedConversation& conversation,
                const Observed& reference) {
@@ -204,20 +196,19 @@ bool save_case(const std::filesystem::path& folder, const GeneratedConversation&
                 ending_of(reference).c_str());
     return false;
   }
-  std::error_code error;
-  bool written = std::filesystem::create_directories(folder, error) &&
-                 write_file(folder / "input", conversation.input()) &&
-                 write_file(folder / "output", reference.output) &&
-                 write_file(folder / "status", std::to_string(reference.termination.code) + "\n");
-  if (written && conversation.arguments != std::vector<std::string>{"--protocol", "1"}) {
-    std::string lines;
-    for (const std::string& argument : conversation.arguments) {
-      lines += argument + "\n";
-    }
-    written = write_file(folder / "args", lines);
+  Conversation found;
+  found.arguments = conversation.arguments;
+  found.input = conversation.input();
+  found.output = reference.output;
+  found.status = reference.termination.code;
+  std::string problem;
+  const bool written = write_conversation(folder, found, &problem);
+  if (!written) {
+    std::printf("%s\n", problem.c_str());
+    return false;
   }
-  std::printf(written ? "saved as the case %s\n" : "could not write the case %s\n", folder.c_str());
-  return written;
+  std::printf("saved as the case %s\n", folder.c_str());
+  return true;
 }
 
 }  // namespace

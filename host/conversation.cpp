@@ -48,7 +48,40 @@ bool only_blanks(const char* text) {
   return std::string_view(text).find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
+bool write_file(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream file(path, std::ios::binary);
+  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  return static_cast<bool>(file);
+}
+
 }  // namespace
+
+bool write_conversation(const std::filesystem::path& folder, const Conversation& conversation,
+                        std::string* error) {
+  std::error_code failure;
+  std::filesystem::create_directories(folder, failure);
+  bool written = !failure && write_file(folder / "input", conversation.input) &&
+                 write_file(folder / "output", conversation.output) &&
+                 write_file(folder / "status", std::to_string(conversation.status) + "\n");
+  if (written && conversation.arguments != std::vector<std::string>{"--protocol", "1"}) {
+    std::string lines;
+    for (const std::string& argument : conversation.arguments) {
+      lines += argument + "\n";
+    }
+    written = write_file(folder / "args", lines);
+  }
+  if (written && conversation.min_duration && conversation.max_duration) {
+    written = write_file(folder / "duration",
+                         std::to_string(conversation.min_duration->count()) + " " +
+                             std::to_string(conversation.max_duration->count()) + "\n");
+  }
+  if (!written) {
+    *error = "cannot write the case " + folder.string() + ": " +
+             (failure ? failure.message() : std::string("a write failed"));
+  }
+  return written;
+}
 
 bool is_conversation(const std::filesystem::path& folder) {
   return std::filesystem::is_regular_file(folder / "status");

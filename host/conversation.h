@@ -54,6 +54,12 @@ enum class Failure {
 // The category's name in words, as reports give it: "output differs", "timed out", ...
 const char* failure_name(Failure failure);
 
+// Writes `conversation` as a case folder that load_conversation reads back the same:
+// input, output, status, args when they are not the default, duration when bounded.
+// Creates the folder. On failure returns false and says why in `*error`.
+bool write_conversation(const std::filesystem::path& folder, const Conversation& conversation,
+                        std::string* error);
+
 struct Verdict {
   Failure failure = Failure::kNone;
   std::string detail;  // on failure: the category's name, then what differed first

@@ -8,14 +8,22 @@ std::string JsonText::render() const {
     case Kind::kArray: {
       std::string text = "[";
       for (std::size_t i = 0; i < items.size(); ++i) {
-        text += (i == 0 ? "" : ",") + items[i].render();
+        if (i != 0) {
+          text += ',';
+        }
+        text += items[i].render();
       }
       return text + "]";
     }
     case Kind::kObject: {
       std::string text = "{";
       for (std::size_t i = 0; i < members.size(); ++i) {
-        text += (i == 0 ? "" : ",") + members[i].first + ":" + members[i].second.render();
+        if (i != 0) {
+          text += ',';
+        }
+        text += members[i].first;
+        text += ':';
+        text += members[i].second.render();
       }
       return text + "}";
     }

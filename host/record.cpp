@@ -3,8 +3,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 
+#include "conversation.h"
 #include "options.h"
 #include "run.h"
 
@@ -34,13 +34,6 @@ constexpr char RECORD_HELP_TAIL[] =
 // Time a recorded wait may take beyond what it asked: starting up, and a busy machine.
 constexpr long long DURATION_SLACK_MS = 3000;
 
-bool write_file(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  return static_cast<bool>(file);
-}
-
 // Why the conversation cannot be a case that its own extension passes, or "".
 std::string unrecordable(const SessionEnding& ending) {
   if (ending.termination.signaled) {
@@ -59,34 +52,29 @@ std::string unrecordable(const SessionEnding& ending) {
 // a failure leaves no half-written case. Returns false, having said why, on failure.
 bool write_case(const std::filesystem::path& folder, const Transcript& transcript,
                 const SessionEnding& ending, const std::vector<std::string>& arguments) {
+  Conversation recorded;
+  recorded.arguments = arguments;
+  recorded.input = transcript.sent;
+  recorded.output = transcript.received;
+  recorded.status = ending.termination.code;
+  if (ending.called_wait) {
+    recorded.min_duration = std::chrono::milliseconds(ending.waited_ms);
+    recorded.max_duration = std::chrono::milliseconds(ending.waited_ms + DURATION_SLACK_MS);
+  }
   std::filesystem::path fresh = folder;
   fresh += ".recording";
   std::error_code error;
   std::filesystem::remove_all(fresh, error);
-  bool written = std::filesystem::create_directories(fresh, error) &&
-                 write_file(fresh / "input", transcript.sent) &&
-                 write_file(fresh / "output", transcript.received) &&
-                 write_file(fresh / "status", std::to_string(ending.termination.code) + "\n");
-  if (written && arguments != std::vector<std::string>{"--protocol", "1"}) {
-    std::string lines;
-    for (const std::string& argument : arguments) {
-      lines += argument + "\n";
-    }
-    written = write_file(fresh / "args", lines);
-  }
-  if (written && ending.called_wait) {
-    written = write_file(fresh / "duration",
-                         std::to_string(ending.waited_ms) + " " +
-                             std::to_string(ending.waited_ms + DURATION_SLACK_MS) + "\n");
-  }
+  std::string problem;
+  bool written = write_conversation(fresh, recorded, &problem);
   if (written) {
     std::filesystem::remove_all(folder, error);
     std::filesystem::rename(fresh, folder, error);
     written = !error;
+    problem = error ? "cannot put the case in place: " + error.message() : "";
   }
   if (!written) {
-    std::fprintf(stderr, "extension-host: cannot write the case %s: %s\n", folder.c_str(),
-                 error ? error.message().c_str() : "a write failed");
+    std::fprintf(stderr, "extension-host: %s\n", problem.c_str());
     std::filesystem::remove_all(fresh, error);
   }
   return written;

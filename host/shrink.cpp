@@ -4,9 +4,21 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
+
+// `content` between quotes. (Built by appending: GCC 12 at -O3 takes a quote put in front
+// of a temporary string for an overlapping copy, a known false alarm.)
+std::string quoted(std::string_view content) {
+  std::string text;
+  text.reserve(content.size() + 2);
+  text += '"';
+  text += content;
+  text += '"';
+  return text;
+}
 
 class Shrinker {
  public:
@@ -110,8 +122,8 @@ class Shrinker {
       const std::string content = text.substr(1, text.size() - 2);
       simpler.emplace_back("\"\"");
       if (content.size() > 1) {
-        simpler.push_back("\"" + content.substr(0, content.size() / 2) + "\"");
-        simpler.push_back("\"" + content.substr(content.size() / 2) + "\"");
+        simpler.push_back(quoted(std::string_view(content).substr(0, content.size() / 2)));
+        simpler.push_back(quoted(std::string_view(content).substr(content.size() / 2)));
       }
     } else if (text.size() > 2 && text.front() == '[') {
       const std::size_t levels = text.find_first_not_of('[');

@@ -3,12 +3,9 @@
 # by prove; each for a passing extension first, then for a failing one. Then --filter,
 # --jobs (the same verdicts as one case at a time) and --fail-fast.
 # usage: check_reports.sh HOST EXTENSION CONVERSATIONS FAKES
-set -u
 host=$1 extension=$2 conversations=$3 fakes=$4
 export SAMPLE_EXTENSION=$extension
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/lib.sh"
 cases=$(find "$conversations" -mindepth 1 -maxdepth 1 -type d | wc -l)
 # The broken extension differs wherever the fixed error is written.
 failing_cases=$(grep -l '"sample failure"' "$conversations"/*/output | wc -l)

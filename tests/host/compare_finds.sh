@@ -4,12 +4,9 @@
 # that check passes with the real extension and fails with the changed one. First, the
 # real extension against itself shows no difference.
 # usage: compare_finds.sh HOST EXTENSION FAKES
-set -u
 host=$1 extension=$2 fakes=$3
 export SAMPLE_EXTENSION=$extension
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/lib.sh"
 
 "$host" compare --reference "$extension" --conversations 400 -- "$extension" >"$scratch/same.txt"
 [ $? -eq 0 ] || { cat "$scratch/same.txt"; fail "the extension differs from itself"; }

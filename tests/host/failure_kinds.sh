@@ -3,12 +3,9 @@
 # wrong in one way. The real extension passes the case first, so that each failure is the
 # extension's own. Every failure is also checked in the JUnit report's message.
 # usage: failure_kinds.sh HOST EXTENSION FAKES
-set -u
 host=$1 extension=$2 fakes=$3
 export SAMPLE_EXTENSION=$extension
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/lib.sh"
 
 case_dir=$scratch/cases/echo-then-shutdown
 mkdir -p "$case_dir"

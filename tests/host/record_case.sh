@@ -3,12 +3,9 @@
 # recorded from the real extension; the case passes check against it and fails against
 # an extension one byte off. An existing case is not overwritten without --force.
 # usage: record_case.sh HOST EXTENSION FAKES
-set -u
 host=$1 extension=$2 fakes=$3
 export SAMPLE_EXTENSION=$extension
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/lib.sh"
 case_dir=$scratch/accents-and-a-failure
 
 "$host" record "$case_dir" --call sample.echo '["h\u00e9llo, w\u00f6rld \u4e16\u754c"]' \

@@ -3,12 +3,9 @@
 # open is ended with the extension's group, at once, and named; a flood on standard
 # error is shown by its ends and its size, or whole with --raw.
 # usage: run_endings.sh HOST EXTENSION FAKES
-set -u
 host=$1 extension=$2 fakes=$3
 export SAMPLE_EXTENSION=$extension
-scratch=$(mktemp -d)
-trap 'rm -rf "$scratch"' EXIT
-fail() { echo "FAILED: $*"; exit 1; }
+. "$(dirname "$0")/lib.sh"
 marker=run-endings-marker-$$
 
 "$host" run --call sample.echo '[1]' -- "$extension" --protocol 1 >"$scratch/clean.txt" ||
