@@ -7,8 +7,6 @@ host=$1 extension=$2 conversations=$3 fakes=$4
 export SAMPLE_EXTENSION=$extension
 . "$(dirname "$0")/lib.sh"
 cases=$(find "$conversations" -mindepth 1 -maxdepth 1 -type d | wc -l)
-# The broken extension differs wherever the fixed error is written.
-failing_cases=$(grep -l '"sample failure"' "$conversations"/*/output | wc -l)
 
 # JUnit XML: well-formed, one testcase per case, and for a failing extension a failure
 # element whose message names the category.
@@ -21,26 +19,33 @@ xmllint --noout "$scratch/pass.xml" || fail "the JUnit report is not well-formed
 xmllint --xpath 'string(//testcase[@name="wait-limit"]/@time)' "$scratch/pass.xml" |
   grep -Eq '^5\.[0-9]{3}$' || fail "wait-limit's time is not about 5 s"
 
-"$host" check --junit "$scratch/fail.xml" -- "$fakes/one-byte-off" >/dev/null
+# The failing reports cover the cases of sample.fail and the echo cases: the broken
+# extension fails those whose answers hold the fixed error, and passes the rest.
+some=(--filter 'fail-*' --filter 'echo-*')
+some_cases=$(ls -d "$conversations"/fail-* "$conversations"/echo-* | wc -l)
+failing_cases=$(grep -l '"sample failure"' "$conversations"/fail-*/output \
+  "$conversations"/echo-*/output | wc -l)
+"$host" check "${some[@]}" --junit "$scratch/fail.xml" -- "$fakes/one-byte-off" >/dev/null
 [ $? -eq 1 ] || fail "check of a broken extension did not end with 1"
 xmllint --noout "$scratch/fail.xml" || fail "the failing JUnit report is not well-formed XML"
-[ "$(xmllint --xpath 'count(//testcase)' "$scratch/fail.xml")" = "$cases" ] ||
-  fail "expected $cases testcases in the failing report"
+[ "$(xmllint --xpath 'count(//testcase)' "$scratch/fail.xml")" = "$some_cases" ] ||
+  fail "expected $some_cases testcases in the failing report"
 [ "$(xmllint --xpath 'count(//failure[@message="output differs"])' "$scratch/fail.xml")" = \
   "$failing_cases" ] || fail "expected $failing_cases failures named 'output differs'"
 xmllint --xpath 'string(//testcase[@name="fail-any-arguments"]/failure)' "$scratch/fail.xml" |
   grep -q 'sample failurE' || fail "the failure's text does not show the bytes that differ"
 
 # TAP, read by prove.
-printf '#!/bin/sh\nexec "%s" check --tap -- "%s"\n' "$host" "$extension" >"$scratch/pass.t"
-printf '#!/bin/sh\nexec "%s" check --tap -- "%s"\n' "$host" "$fakes/one-byte-off" >"$scratch/fail.t"
+tap_script() { printf '#!/bin/sh\nexec "%s" check --tap %s -- "%s"\n' "$host" "$1" "$2"; }
+tap_script "--filter 'fail-*' --filter 'echo-*'" "$extension" >"$scratch/pass.t"
+tap_script "--filter 'fail-*' --filter 'echo-*'" "$fakes/one-byte-off" >"$scratch/fail.t"
 chmod +x "$scratch"/*.t
 prove --exec sh "$scratch/pass.t" >"$scratch/prove-pass.txt" 2>&1 ||
   { cat "$scratch/prove-pass.txt"; fail "prove did not pass the real extension"; }
-grep -q "Tests=$cases," "$scratch/prove-pass.txt" || fail "prove did not see $cases tests"
+grep -q "Tests=$some_cases," "$scratch/prove-pass.txt" || fail "prove did not see $some_cases tests"
 prove --exec sh "$scratch/fail.t" >"$scratch/prove-fail.txt" 2>&1 &&
   fail "prove passed a broken extension"
-grep -q "Failed $failing_cases/$cases subtests" "$scratch/prove-fail.txt" ||
+grep -q "Failed $failing_cases/$some_cases subtests" "$scratch/prove-fail.txt" ||
   { cat "$scratch/prove-fail.txt"; fail "prove did not count $failing_cases failures"; }
 "$host" check --tap --filter 'fail-any*' -- "$fakes/one-byte-off" >"$scratch/tap.txt"
 head -n 1 "$scratch/tap.txt" | grep -qx 'TAP version 14' || fail "no TAP version 14 line"
