@@ -16,7 +16,7 @@ BENCH_PACKAGES := jq python3 gnuplot-nox valgrind
 
 FUZZ_SECONDS ?= 300
 BENCH_ROUNDS ?= 5
-TEST_FUZZ_SECONDS ?= 60
+TEST_FUZZ_SECONDS ?= 30
 
 .PHONY: all deps build demo test test-sanitized test-clang fuzz coverage mutants bench lint install \
   package clean
