@@ -34,7 +34,7 @@ grep -q '^FAIL accents-and-a-failure: output differs at byte' "$scratch/broken.t
   fail "the broken extension's failure is not an output difference"
 
 # Arguments that are not the default are kept, and played again.
-"$host" record "$scratch/wrong-line" -- "$extension" --protocol 2 >/dev/null
+"$host" record "$scratch/wrong-line" -- "$extension" --protocol 2 >/dev/null </dev/null
 [ "$(cat "$scratch/wrong-line/args")" = $'--protocol\n2' ] || fail "args not recorded"
 [ "$(cat "$scratch/wrong-line/status")" = 3 ] || fail "status 3 not recorded"
 "$host" check "$scratch/wrong-line" -- "$extension" >/dev/null || fail "wrong-line does not pass"
