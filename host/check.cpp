@@ -62,10 +62,9 @@ struct CheckSettings {
 
 // The conversations shipped with the host: installed beside it, or in its source tree.
 std::filesystem::path default_conversations() {
-  std::error_code ignored;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);
+  const std::filesystem::path self = host_folder();
   std::filesystem::path installed =
-      self.parent_path().parent_path() / "share" / "sample-extension" / "conversations";
+      self.parent_path() / "share" / "sample-extension" / "conversations";
   if (!self.empty() && std::filesystem::is_directory(installed)) {
     return installed;
   }

@@ -58,10 +58,8 @@ struct CompareSettings {
 
 // The sample-extension beside this host (installed), or the one built with it.
 std::string default_reference() {
-  std::error_code ignored;
-  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);
-  const std::filesystem::path beside = self.parent_path() / "sample-extension";
-  if (!self.empty() && access(beside.c_str(), X_OK) == 0) {
+  const std::filesystem::path beside = host_folder() / "sample-extension";
+  if (!beside.parent_path().empty() && access(beside.c_str(), X_OK) == 0) {
     return beside.string();
   }
   return SAMPLE_REFERENCE_EXTENSION;
@@ -176,15 +174,10 @@ std::string difference(const Pair& pair) {
   return "";
 }
 
-// A difference that shows again when the conversation is played a second time; "" when
-// there is none, or when it does not recur (a timing difference, on a busy machine: one
-// side killed at the deadline).
-std::string steady_difference(const CompareSettings& settings,
-                              const GeneratedConversation& conversation) {
-  if (difference(play_both(settings, conversation)).empty()) {
-    return "";
-  }
-  return difference(play_both(settings, conversation));
+// Whether a conversation that differed differs again when played a second time: one that
+// does not showed a timing difference on a busy machine (one side killed at the deadline).
+bool recurs(const CompareSettings& settings, const GeneratedConversation& conversation) {
+  return !difference(play_both(settings, conversation)).empty();
 }
 
 void print_conversation(const GeneratedConversation& conversation) {
@@ -257,7 +250,7 @@ int compare_command(const std::vector<std::string>& arguments) {
       const GeneratedConversation conversation = generate_conversation(settings.seed, index);
       const bool differs = !difference(play_both(settings, conversation)).empty();
       // Played again before it counts, so that a busy machine's timing is not reported.
-      const bool steady = differs && !steady_difference(settings, conversation).empty();
+      const bool steady = differs && recurs(settings, conversation);
       const std::lock_guard lock(mutex);
       ++played;
       unsteady += differs && !steady ? 1U : 0U;
@@ -301,10 +294,14 @@ int compare_command(const std::vector<std::string>& arguments) {
       SHRINK_BUDGET);
   // A shrinking step that was kept for a difference that did not recur leaves nothing to
   // show: then the conversation as found is shown, unshrunk.
-  const GeneratedConversation& shown = steady_difference(settings, shrunk).empty() ? found : shrunk;
-  const Pair pair = play_both(settings, shown);
-  std::printf("\nthe smallest conversation found that differs (%zu lines):\n", shrunk.lines.size());
-  print_conversation(shrunk);
+  Pair pair = play_both(settings, shrunk);
+  const bool shrunk_differs = !difference(pair).empty();
+  const GeneratedConversation& shown = shrunk_differs ? shrunk : found;
+  if (!shrunk_differs) {
+    pair = play_both(settings, found);
+  }
+  std::printf("\nthe smallest conversation found that differs (%zu lines):\n", shown.lines.size());
+  print_conversation(shown);
   std::printf("\nfirst difference: %s\n", difference(pair).c_str());
   if (settings.save) {
     save_case(*settings.save, shown, pair.reference);

@@ -28,3 +28,8 @@ int usage_error(const char* help, const std::string& problem) {
   std::fprintf(stderr, "extension-host: %s\n\n%s", problem.c_str(), help);
   return 2;
 }
+
+std::filesystem::path host_folder() {
+  std::error_code ignored;
+  return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+}

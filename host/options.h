@@ -2,6 +2,7 @@
 #ifndef HOST_OPTIONS_H_
 #define HOST_OPTIONS_H_
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,6 +17,10 @@ CommandLine split_command_line(const std::vector<std::string>& arguments);
 
 // A whole number above zero, or none.
 std::optional<long> parse_positive(const std::string& text);
+
+// The folder of this host's executable (bin/ when installed), found through /proc; empty
+// where it cannot be read.
+std::filesystem::path host_folder();
 
 // Prints `problem` and the help text to standard error; returns the usage exit status, 2.
 int usage_error(const char* help, const std::string& problem);
