@@ -3,10 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "check.h"
-#include "compare.h"
-#include "record.h"
-#include "run.h"
+#include "commands/check.h"
+#include "commands/compare.h"
+#include "commands/record.h"
+#include "commands/run.h"
 
 namespace {
 

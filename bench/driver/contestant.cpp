@@ -17,7 +17,7 @@
 #include <fstream>
 #include <utility>
 
-#include "spawn_child.h"
+#include "process/spawn_child.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <string>
 
-#include "bounded_text.h"
-#include "generator.h"
-#include "shrink.h"
+#include "text/bounded_text.h"
+#include "differential/generator.h"
+#include "differential/shrink.h"
 
 namespace {
 

@@ -1,0 +1,11 @@
+// Writing a message as the host sends it.
+#include "base/json.h"
+
+#include <cstdlib>
+
+std::string encode_line(const json_t* message) {
+  char* text = json_dumps(message, JSON_COMPACT);
+  std::string line = text != nullptr ? text : "";
+  free(text);  // NOLINT(cppcoreguidelines-no-malloc): jansson's string
+  return line + "\n";
+}

@@ -1,0 +1,19 @@
+// The host's handle on a jansson value, and the one way it writes a message.
+#ifndef HOST_BASE_JSON_H_
+#define HOST_BASE_JSON_H_
+
+#include <jansson.h>
+
+#include <memory>
+#include <string>
+
+struct JsonDeleter {
+  void operator()(json_t* value) const { json_decref(value); }
+};
+// One owned reference to a jansson value; null when empty.
+using Json = std::unique_ptr<json_t, JsonDeleter>;
+
+// `message` as one compact line with its line feed.
+std::string encode_line(const json_t* message);
+
+#endif  // HOST_BASE_JSON_H_

@@ -1,0 +1,226 @@
+// Plays golden conversations against an extension and reports each case.
+#include "commands/check.h"
+
+#include <fnmatch.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+
+#include "report/check_report.h"
+#include "process/child_process.h"
+#include "conversation/play.h"
+#include "base/in_order.h"
+#include "commands/options.h"
+
+namespace {
+
+constexpr char CHECK_HELP[] =
+    "usage: extension-host check [OPTIONS] [DIR] -- EXTENSION [WORDS...]\n"
+    "\n"
+    "Plays golden conversations against EXTENSION and compares, byte for byte, what it\n"
+    "writes to standard output, its exit status, and its silence on standard error.\n"
+    "DIR is a folder of cases or a single case; by default the conversations that come\n"
+    "with this host. Each case is a folder holding 'input', 'output', 'status', and\n"
+    "optionally 'args' (one argument per line) and 'duration' (\"MIN_MS MAX_MS\").\n"
+    "Words after EXTENSION come before each case's own arguments, so a wrapper can run\n"
+    "the extension: -- valgrind -q --error-exitcode=99 ./sample-extension\n"
+    "Prints one line per case, in the cases' order, then 'N passed, M failed'. A failure\n"
+    "names its kind: output differs, exit status differs, wrote to standard error, timed\n"
+    "out, ended by a signal, left a process behind, duration out of bounds.\n"
+    "\n"
+    "  --filter GLOB    only the cases whose name matches GLOB (shell wildcards; repeatable:\n"
+    "                   a case matching any is played)\n"
+    "  --jobs N         play N cases at once (default: one per processor); the report and\n"
+    "                   the verdicts are those of one case at a time\n"
+    "  --fail-fast      start no case after the first failure; the rest are skipped\n"
+    "  --tap            report in TAP version 14 instead of lines for people (version 13\n"
+    "                   under a Perl harness older than 3.48, which knows no later one)\n"
+    "  --junit FILE     also write the report as JUnit XML to FILE\n"
+    "  --timeout-ms N   kill a case's extension after N ms (default 15000)\n"
+    "  --no-durations   ignore the cases' duration bounds (for slow wrappers)\n"
+    "\n"
+    "exit status: 0 when every case passed; 1 when one failed; 2 for a usage error.\n"
+    "\n"
+    "examples:\n"
+    "  extension-host check -- ./build/sample-extension\n"
+    "  extension-host check --filter 'echo-*' --junit report.xml -- ./build/sample-extension\n";
+
+struct CheckSettings {
+  std::optional<std::string> folder;
+  std::vector<std::string> filters;
+  std::size_t jobs = 0;
+  bool fail_fast = false;
+  bool tap = false;
+  std::optional<std::string> junit;
+  long timeout_ms = 15000;
+  bool check_durations = true;
+  std::vector<std::string> command;
+};
+
+// The conversations shipped with the host: installed beside it, or in its source tree.
+std::filesystem::path default_conversations() {
+  const std::filesystem::path self = host_folder();
+  std::filesystem::path installed =
+      self.parent_path() / "share" / "sample-extension" / "conversations";
+  if (!self.empty() && std::filesystem::is_directory(installed)) {
+    return installed;
+  }
+  return SAMPLE_CONVERSATIONS_DIR;
+}
+
+std::vector<std::filesystem::path> cases_in(const std::filesystem::path& folder) {
+  if (is_conversation(folder)) {
+    return {folder};
+  }
+  std::vector<std::filesystem::path> cases;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    if (entry.is_directory() && is_conversation(entry.path())) {
+      cases.push_back(entry.path());
+    }
+  }
+  std::sort(cases.begin(), cases.end());
+  return cases;
+}
+
+bool selected(const std::filesystem::path& path, const std::vector<std::string>& filters) {
+  const std::string name = path.filename().string();
+  return filters.empty() || std::any_of(filters.begin(), filters.end(), [&](const auto& glob) {
+           return fnmatch(glob.c_str(), name.c_str(), 0) == 0;
+         });
+}
+
+// Reads the options; returns the exit status to end with, or none to go on.
+std::optional<int> read_settings(const std::vector<std::string>& arguments,
+                                 CheckSettings* settings) {
+  const CommandLine line = split_command_line(arguments);
+  for (std::size_t i = 0; i < line.options.size(); ++i) {
+    const std::string& option = line.options[i];
+    const bool has_value = i + 1 < line.options.size();
+    if (option == "--help" || option == "-h") {
+      std::fputs(CHECK_HELP, stdout);
+      return 0;
+    }
+    if (option == "--no-durations") {
+      settings->check_durations = false;
+    } else if (option == "--fail-fast") {
+      settings->fail_fast = true;
+    } else if (option == "--tap") {
+      settings->tap = true;
+    } else if (option == "--filter" && has_value) {
+      settings->filters.push_back(line.options[++i]);
+    } else if (option == "--junit" && has_value) {
+      settings->junit = line.options[++i];
+    } else if ((option == "--timeout-ms" || option == "--jobs") && has_value) {
+      const std::optional<long> number = parse_positive(line.options[++i]);
+      if (!number) {
+        return usage_error(CHECK_HELP, option + " takes a whole number above zero");
+      }
+      if (option == "--jobs") {
+        settings->jobs = static_cast<std::size_t>(*number);
+      } else {
+        settings->timeout_ms = *number;
+      }
+    } else if (!option.starts_with("-") && !settings->folder) {
+      settings->folder = option;
+    } else {
+      return usage_error(CHECK_HELP, "unexpected argument '" + option + "'");
+    }
+  }
+  if (line.command.empty()) {
+    return usage_error(CHECK_HELP, "name the extension executable after '--'");
+  }
+  settings->command = line.command;
+  if (settings->jobs == 0) {
+    settings->jobs = static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  }
+  return std::nullopt;
+}
+
+// Loads and plays one case.
+Verdict judge(const std::filesystem::path& path, const CheckSettings& settings) {
+  std::string error;
+  std::optional<Conversation> conversation = load_conversation(path, &error);
+  if (!conversation) {
+    return {Failure::kBadCase, std::string(failure_name(Failure::kBadCase)) + ": " + error, {}};
+  }
+  if (!settings.check_durations) {
+    conversation->min_duration.reset();
+    conversation->max_duration.reset();
+  }
+  return play(*conversation, settings.command, std::chrono::milliseconds(settings.timeout_ms));
+}
+
+}  // namespace
+
+int check_command(const std::vector<std::string>& arguments) {
+  CheckSettings settings;
+  if (const std::optional<int> status = read_settings(arguments, &settings)) {
+    return *status;
+  }
+  const std::filesystem::path root =
+      settings.folder ? std::filesystem::path(*settings.folder) : default_conversations();
+  std::vector<std::filesystem::path> cases = cases_in(root);
+  if (cases.empty()) {
+    std::fprintf(stderr, "extension-host: no conversations in %s\n", root.c_str());
+    return 2;
+  }
+  std::erase_if(cases, [&](const auto& path) { return !selected(path, settings.filters); });
+  if (cases.empty()) {
+    std::fprintf(stderr, "extension-host: no case in %s matches the filters\n", root.c_str());
+    return 2;
+  }
+
+  std::vector<CaseResult> results(cases.size());
+  for (std::size_t index = 0; index < cases.size(); ++index) {
+    results[index].name = cases[index].filename().string();
+  }
+  if (settings.tap) {
+    std::fputs(tap_header(tap_version_for_harness(), cases.size()).c_str(), stdout);
+  }
+  const Clock::time_point started = Clock::now();
+  const std::size_t reported = run_in_order(
+      cases.size(), settings.jobs, settings.fail_fast,
+      [&](std::size_t index) {
+        results[index].verdict = judge(cases[index], settings);
+        results[index].run = true;
+        return results[index].verdict.passed();
+      },
+      [&](std::size_t index) {
+        const std::string line =
+            settings.tap ? tap_line(index + 1, results[index]) : people_line(results[index]);
+        std::fputs(line.c_str(), stdout);
+        std::fflush(stdout);
+      });
+  // Cases after a --fail-fast stop are reported as skipped, whether or not they ran.
+  std::size_t passed = 0;
+  std::size_t failed = 0;
+  for (std::size_t index = 0; index < cases.size(); ++index) {
+    if (index >= reported) {
+      results[index].run = false;
+      results[index].verdict = {};
+      std::fputs((settings.tap ? tap_line(index + 1, results[index]) : people_line(results[index]))
+                     .c_str(),
+                 stdout);
+    } else if (results[index].verdict.passed()) {
+      ++passed;
+    } else {
+      ++failed;
+    }
+  }
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  if (settings.junit && !write_junit(*settings.junit, root.filename().string(), results, elapsed)) {
+    std::fprintf(stderr, "extension-host: cannot write %s\n", settings.junit->c_str());
+    return 2;
+  }
+  const std::size_t skipped = cases.size() - reported;
+  const std::string summary = std::to_string(passed) + " passed, " + std::to_string(failed) +
+                              " failed" +
+                              (skipped > 0 ? ", " + std::to_string(skipped) + " skipped" : "");
+  std::printf(settings.tap ? "# %s\n" : "%s\n", summary.c_str());
+  return failed == 0 ? 0 : 1;
+}

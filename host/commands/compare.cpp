@@ -1,0 +1,311 @@
+// Differential runs: generate, play twice, compare byte for byte; shrink and save the
+// first difference.
+#include "commands/compare.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "conversation/play.h"
+#include "text/difference.h"
+#include "differential/generator.h"
+#include "commands/options.h"
+#include "differential/shrink.h"
+
+namespace {
+
+constexpr char COMPARE_HELP[] =
+    "usage: extension-host compare [--reference PATH] [--seed N]\n"
+    "           [--seconds S | --conversations N] [--save DIR] [--jobs N]\n"
+    "           -- CANDIDATE [WORDS...]\n"
+    "\n"
+    "Generates conversations, plays each against the reference extension and against\n"
+    "CANDIDATE (with WORDS, as check runs it), and compares standard output byte for\n"
+    "byte, the exit status and standard error. At the first difference it shrinks the\n"
+    "conversation to a smallest one that still shows it (lines dropped, then values made\n"
+    "simpler) and prints it with the difference. The conversations are those of a host, a\n"
+    "careless one and a hostile one, drawn from the seed: the same seed, the same ones.\n"
+    "\n"
+    "  --reference PATH   the extension to compare with (default: the sample-extension\n"
+    "                     installed beside this host, or built with it)\n"
+    "  --seed N           the seed (default 1)\n"
+    "  --seconds S        run for S seconds (default 10)\n"
+    "  --conversations N  run N conversations instead\n"
+    "  --save DIR         write the shrunk conversation as a golden case in DIR, with the\n"
+    "                     reference's answer as the expected one\n"
+    "  --jobs N           play N conversations at once (default: four per processor)\n"
+    "\n"
+    "exit status: 0 when no difference was found; 1 when one was; 2 for a usage error.\n"
+    "\n"
+    "example: extension-host compare --seconds 60 --save found -- ./my-port --protocol-words\n";
+
+constexpr std::chrono::milliseconds PLAY_TIMEOUT{10000};
+constexpr std::size_t SHRINK_BUDGET = 4000;
+
+struct CompareSettings {
+  std::string reference;
+  std::uint64_t seed = 1;
+  std::optional<double> seconds;
+  std::optional<std::uint64_t> conversations;
+  std::optional<std::filesystem::path> save;
+  std::size_t jobs = 0;
+  std::vector<std::string> candidate;
+};
+
+// The sample-extension beside this host (installed), or the one built with it.
+std::string default_reference() {
+  const std::filesystem::path beside = host_folder() / "sample-extension";
+  if (!beside.parent_path().empty() && access(beside.c_str(), X_OK) == 0) {
+    return beside.string();
+  }
+  return SAMPLE_REFERENCE_EXTENSION;
+}
+
+std::optional<std::uint64_t> parse_count(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+      text.size() > 19) {
+    return std::nullopt;
+  }
+  return std::stoull(text);
+}
+
+std::optional<int> read_settings(const std::vector<std::string>& arguments,
+                                 CompareSettings* settings) {
+  const CommandLine line = split_command_line(arguments);
+  for (std::size_t i = 0; i < line.options.size(); ++i) {
+    const std::string& option = line.options[i];
+    const bool has_value = i + 1 < line.options.size();
+    if (option == "--help" || option == "-h") {
+      std::fputs(COMPARE_HELP, stdout);
+      return 0;
+    }
+    if (!has_value) {
+      return usage_error(COMPARE_HELP, "unexpected argument '" + option + "'");
+    }
+    const std::string& value = line.options[++i];
+    const std::optional<std::uint64_t> count = parse_count(value);
+    if (option == "--reference") {
+      settings->reference = value;
+    } else if (option == "--save") {
+      settings->save = value;
+    } else if (option == "--seed" && count) {
+      settings->seed = *count;
+    } else if (option == "--conversations" && count && *count > 0) {
+      settings->conversations = *count;
+    } else if (option == "--jobs" && count && *count > 0) {
+      settings->jobs = static_cast<std::size_t>(*count);
+    } else if (option == "--seconds" && parse_positive(value)) {
+      settings->seconds = static_cast<double>(*parse_positive(value));
+    } else {
+      std::string problem = "bad option or value: ";
+      problem.append(option).append(" ").append(value);
+      return usage_error(COMPARE_HELP, problem);
+    }
+  }
+  if (settings->seconds && settings->conversations) {
+    return usage_error(COMPARE_HELP, "give --seconds or --conversations, not both");
+  }
+  if (line.command.empty()) {
+    return usage_error(COMPARE_HELP, "name the candidate extension after '--'");
+  }
+  if (settings->save && std::filesystem::exists(*settings->save)) {
+    return usage_error(COMPARE_HELP, settings->save->string() + " exists already");
+  }
+  settings->candidate = line.command;
+  if (settings->reference.empty()) {
+    settings->reference = default_reference();
+  }
+  if (settings->jobs == 0) {
+    // Conversations mostly wait on their processes: several per processor keep it busy.
+    settings->jobs = 4 * static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  }
+  if (!settings->seconds && !settings->conversations) {
+    settings->seconds = 10;
+  }
+  return std::nullopt;
+}
+
+struct Pair {
+  Observed reference;
+  Observed candidate;
+};
+
+// Plays the conversation against both at once: most of a conversation's time is spent
+// waiting on the two processes, not working.
+Pair play_both(const CompareSettings& settings, const GeneratedConversation& conversation) {
+  const std::string input = conversation.input();
+  Pair pair;
+  std::thread reference([&] {
+    pair.reference = observe({settings.reference}, conversation.arguments, input, PLAY_TIMEOUT);
+  });
+  pair.candidate = observe(settings.candidate, conversation.arguments, input, PLAY_TIMEOUT);
+  reference.join();
+  return pair;
+}
+
+std::string ending_of(const Observed& observed) {
+  if (!observed.started) {
+    return "not started (" + observed.start_error + ")";
+  }
+  return observed.timed_out ? "killed after " + std::to_string(PLAY_TIMEOUT.count()) + " ms"
+                            : describe(observed.termination);
+}
+
+// The first difference between the two runs, in words; empty when there is none.
+std::string difference(const Pair& pair) {
+  const Observed& mine = pair.reference;
+  const Observed& theirs = pair.candidate;
+  if (mine.output != theirs.output) {
+    return "standard output: " + first_difference(mine.output, theirs.output) +
+           " (expected: the reference's)";
+  }
+  if (ending_of(mine) != ending_of(theirs)) {
+    return "ending: the reference's " + ending_of(mine) + ", the candidate's " + ending_of(theirs);
+  }
+  if (mine.error_bytes != theirs.error_bytes || mine.error_head != theirs.error_head) {
+    return "standard error: the reference wrote " + std::to_string(mine.error_bytes) +
+           " bytes, the candidate " + std::to_string(theirs.error_bytes) + ", starting \"" +
+           printable(theirs.error_head, 120) + "\"";
+  }
+  return "";
+}
+
+// Whether a conversation that differed differs again when played a second time: one that
+// does not showed a timing difference on a busy machine (one side killed at the deadline).
+bool recurs(const CompareSettings& settings, const GeneratedConversation& conversation) {
+  return !difference(play_both(settings, conversation)).empty();
+}
+
+void print_conversation(const GeneratedConversation& conversation) {
+  std::string arguments;
+  for (const std::string& argument : conversation.arguments) {
+    arguments += " '" + printable(argument, 40) + "'";
+  }
+  std::printf("arguments:%s\n", arguments.empty() ? " (none)" : arguments.c_str());
+  for (std::size_t i = 0; i < conversation.lines.size(); ++i) {
+    std::printf("  %zu: %s\n", i + 1, printable(conversation.lines[i].render(), 300).c_str());
+  }
+}
+
+// Writes the case with the reference's answer as the expected one.
+bool save_case(const std::filesystem::path& folder, const GeneratedConversation& conversation,
+               const Observed& reference) {
+  if (!reference.started || reference.timed_out || reference.termination.signaled ||
+      reference.error_bytes != 0) {
+    std::printf("not saved: the reference's own ending (%s) cannot be a golden case\n",
+                ending_of(reference).c_str());
+    return false;
+  }
+  Conversation found;
+  found.arguments = conversation.arguments;
+  found.input = conversation.input();
+  found.output = reference.output;
+  found.status = reference.termination.code;
+  std::string problem;
+  const bool written = write_conversation(folder, found, &problem);
+  if (!written) {
+    std::printf("%s\n", problem.c_str());
+    return false;
+  }
+  std::printf("saved as the case %s\n", folder.c_str());
+  return true;
+}
+
+}  // namespace
+
+int compare_command(const std::vector<std::string>& arguments) {
+  CompareSettings settings;
+  if (const std::optional<int> status = read_settings(arguments, &settings)) {
+    return *status;
+  }
+  const Clock::time_point started = Clock::now();
+  const std::optional<Clock::time_point> until =
+      settings.seconds
+          ? std::optional(started + std::chrono::duration_cast<Clock::duration>(
+                                        std::chrono::duration<double>(*settings.seconds)))
+          : std::nullopt;
+  // Conversations are handed out in order; once a difference is found no more start, so
+  // the first difference is the lowest-numbered one, whatever the number of jobs.
+  std::mutex mutex;
+  std::uint64_t next = 0;
+  std::uint64_t played = 0;
+  std::uint64_t unsteady = 0;
+  std::optional<std::uint64_t> first_different;
+  std::atomic<bool> stop = false;
+  const auto work = [&] {
+    for (;;) {
+      std::uint64_t index = 0;
+      {
+        const std::lock_guard lock(mutex);
+        if (stop || (settings.conversations && next >= *settings.conversations) ||
+            (until && Clock::now() >= *until)) {
+          return;
+        }
+        index = next++;
+      }
+      const GeneratedConversation conversation = generate_conversation(settings.seed, index);
+      const bool differs = !difference(play_both(settings, conversation)).empty();
+      // Played again before it counts, so that a busy machine's timing is not reported.
+      const bool steady = differs && recurs(settings, conversation);
+      const std::lock_guard lock(mutex);
+      ++played;
+      unsteady += differs && !steady ? 1U : 0U;
+      if (steady && (!first_different || index < *first_different)) {
+        first_different = index;
+        stop = true;
+      }
+    }
+  };
+  std::vector<std::thread> workers;
+  for (std::size_t i = 0; i < settings.jobs; ++i) {
+    workers.emplace_back(work);
+  }
+  for (std::thread& worker : workers) {
+    worker.join();
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+  std::printf("%llu conversations in %.1f s (%.0f a second), seed %llu, reference %s\n",
+              static_cast<unsigned long long>(played), seconds,
+              static_cast<double>(played) / std::max(seconds, 1e-9),
+              static_cast<unsigned long long>(settings.seed), settings.reference.c_str());
+  if (unsteady > 0) {
+    std::printf(
+        "%llu conversations differed once but not when played again (timing on a busy "
+        "machine?); passed over\n",
+        static_cast<unsigned long long>(unsteady));
+  }
+  if (!first_different) {
+    std::printf("no difference\n");
+    return 0;
+  }
+  const GeneratedConversation found = generate_conversation(settings.seed, *first_different);
+  std::printf("conversation %llu differs (%zu lines); shrinking...\n",
+              static_cast<unsigned long long>(*first_different), found.lines.size());
+  std::fflush(stdout);
+  const GeneratedConversation shrunk = shrink(
+      found,
+      [&](const GeneratedConversation& candidate) {
+        return !difference(play_both(settings, candidate)).empty();
+      },
+      SHRINK_BUDGET);
+  // A shrinking step that was kept for a difference that did not recur leaves nothing to
+  // show: then the conversation as found is shown, unshrunk.
+  Pair pair = play_both(settings, shrunk);
+  const bool shrunk_differs = !difference(pair).empty();
+  const GeneratedConversation& shown = shrunk_differs ? shrunk : found;
+  if (!shrunk_differs) {
+    pair = play_both(settings, found);
+  }
+  std::printf("\nthe smallest conversation found that differs (%zu lines):\n", shown.lines.size());
+  print_conversation(shown);
+  std::printf("\nfirst difference: %s\n", difference(pair).c_str());
+  if (settings.save) {
+    save_case(*settings.save, shown, pair.reference);
+  }
+  return 1;
+}

@@ -1,0 +1,28 @@
+// Command-line helpers shared by the host's subcommands.
+#ifndef HOST_COMMANDS_OPTIONS_H_
+#define HOST_COMMANDS_OPTIONS_H_
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct CommandLine {
+  std::vector<std::string> options;  // everything before "--"
+  std::vector<std::string> command;  // the extension and its arguments, after "--"
+};
+
+// Splits a subcommand's arguments at the first "--".
+CommandLine split_command_line(const std::vector<std::string>& arguments);
+
+// A whole number above zero, or none.
+std::optional<long> parse_positive(const std::string& text);
+
+// The folder of this host's executable (bin/ when installed), found through /proc; empty
+// where it cannot be read.
+std::filesystem::path host_folder();
+
+// Prints `problem` and the help text to standard error; returns the usage exit status, 2.
+int usage_error(const char* help, const std::string& problem);
+
+#endif  // HOST_COMMANDS_OPTIONS_H_

@@ -1,0 +1,85 @@
+// Reading run's options.
+#include "commands/run_options.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "commands/options.h"
+
+namespace {
+
+constexpr char DEMO_SCRIPT[] =
+    "sample.echo [{\"greeting\":\"h\\u00e9llo, "
+    "\\u4e16\\u754c\",\"nested\":{\"b\":[1,2.5,null],\"a\":true}}]\n"
+    "sample.fail []\n"
+    "sample.wait [300]\n";
+
+}  // namespace
+
+const char RUN_OPTIONS_HELP[] =
+    "  --call NAME JSON_ARRAY   call NAME with these arguments (repeatable, in order)\n"
+    "  --script FILE            calls from FILE, one 'NAME JSON_ARRAY' per line ('#' comments)\n"
+    "  --demo                   a built-in script: echo, fail, a 300 ms wait\n"
+    "  --close                  end by closing the extension's input instead of \"shutdown\"\n"
+    "  --timeout-ms N           give up on a call after N ms and kill the extension\n"
+    "                           (default 8000: above the 5 s wait limit)\n"
+    "  --raw                    show long lines and all of standard error, not shortened\n"
+    "\n"
+    "Without --call, --script or --demo the calls come from standard input: typed at a\n"
+    "prompt with line editing, history and Tab completion of the callables' names when it\n"
+    "is a terminal (Ctrl-D ends), read as a script otherwise.\n";
+
+std::optional<int> read_run_settings(const std::vector<std::string>& arguments, const char* help,
+                                     RunSettings* settings) {
+  const CommandLine line = split_command_line(arguments);
+  const std::vector<std::string>& options = line.options;
+  std::string problem;
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    const std::string& option = options[i];
+    const bool has_value = i + 1 < options.size();
+    if (option == "--help" || option == "-h") {
+      std::fputs(help, stdout);
+      return 0;
+    }
+    if (option == "--call" && i + 2 < options.size()) {
+      std::optional<Call> call = parse_call(options[i + 1], options[i + 2], &problem);
+      if (!call) {
+        return usage_error(help, problem);
+      }
+      settings->calls.push_back(std::move(*call));
+      settings->calls_given = true;
+      i += 2;
+    } else if (option == "--script" && has_value) {
+      std::ifstream script(options[++i]);
+      if (!script) {
+        return usage_error(help, "cannot read the script " + options[i]);
+      }
+      if (!parse_script(script, options[i], &settings->calls, &problem)) {
+        return usage_error(help, problem);
+      }
+      settings->calls_given = true;
+    } else if (option == "--demo") {
+      std::istringstream script(DEMO_SCRIPT);
+      parse_script(script, "demo", &settings->calls, &problem);
+      settings->calls_given = true;
+    } else if (option == "--close") {
+      settings->close_instead = true;
+    } else if (option == "--raw") {
+      settings->session.raw = true;
+    } else if (option == "--timeout-ms" && has_value) {
+      const std::optional<long> milliseconds = parse_positive(options[++i]);
+      if (!milliseconds) {
+        return usage_error(help, "--timeout-ms takes a positive number of milliseconds");
+      }
+      settings->session.timeout = std::chrono::milliseconds(*milliseconds);
+    } else {
+      return usage_error(help, "unexpected argument '" + option + "'");
+    }
+  }
+  if (line.command.empty()) {
+    return usage_error(help, "name the extension to run after '--'");
+  }
+  settings->extension = line.command;
+  return std::nullopt;
+}

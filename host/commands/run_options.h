@@ -1,0 +1,29 @@
+// The options of a held conversation, shared by `run` and `record`.
+#ifndef HOST_COMMANDS_RUN_OPTIONS_H_
+#define HOST_COMMANDS_RUN_OPTIONS_H_
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "conversation/calls.h"
+#include "conversation/session.h"
+
+struct RunSettings {
+  std::vector<Call> calls;
+  bool calls_given = false;  // --call, --script or --demo: otherwise calls come from stdin
+  bool close_instead = false;
+  SessionSettings session;
+  std::vector<std::string> extension;  // the program and its arguments, after "--"
+};
+
+// The options' lines of help, for the commands that take them.
+extern const char RUN_OPTIONS_HELP[];
+
+// Reads `arguments`: options, "--", then the extension and its arguments. Returns the
+// exit status to end with, after printing: 0 for --help (prints `help`), 2 for a usage
+// error; none when the conversation can be held.
+std::optional<int> read_run_settings(const std::vector<std::string>& arguments, const char* help,
+                                     RunSettings* settings);
+
+#endif  // HOST_COMMANDS_RUN_OPTIONS_H_

@@ -1,0 +1,62 @@
+// One run of an extension on a given input, observed whole; and the verdict on it when
+// the run plays a golden case.
+#ifndef HOST_CONVERSATION_PLAY_H_
+#define HOST_CONVERSATION_PLAY_H_
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "conversation/case_folder.h"
+#include "process/child_process.h"
+
+// What kind of failure a case ended in, the first that applies in this order.
+enum class Failure {
+  kNone,
+  kBadCase,        // the case's own files cannot be read
+  kCannotStart,    // the extension cannot be started
+  kTimedOut,       // killed at the deadline
+  kSignal,         // ended by a signal of its own
+  kOutputDiffers,  // standard output is not the expected bytes
+  kExitStatus,     // the exit status is not the expected one
+  kStandardError,  // something was written to standard error
+  kProcessLeft,    // a process it started kept its output open after it had exited
+  kDuration,       // it ended sooner or later than the case's bounds
+};
+
+// The category's name in words, as reports give it: "output differs", "timed out", ...
+const char* failure_name(Failure failure);
+
+struct Verdict {
+  Failure failure = Failure::kNone;
+  std::string detail;  // on failure: the category's name, then what differed first
+  std::chrono::milliseconds elapsed{0};
+  [[nodiscard]] bool passed() const { return failure == Failure::kNone; }
+};
+
+// What one run of an extension on a given input gave.
+struct Observed {
+  bool started = false;
+  std::string start_error;  // when not started
+  bool timed_out = false;   // killed at the deadline
+  Termination termination;
+  std::string output;
+  std::size_t error_bytes = 0;
+  std::string error_head;  // the first bytes of standard error
+  std::chrono::milliseconds elapsed{0};
+};
+
+// Runs `command` with `arguments` after it, writes `input` and closes it, and gathers all
+// it wrote until it ended, or until `timeout`, when it is killed. Its process group is
+// ended with it.
+Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
+                 const std::string& input, std::chrono::milliseconds timeout);
+
+// Runs `command` (the extension, or a wrapper and the extension) with the case's
+// arguments after it and its input, and compares everything. The extension's process
+// group is ended with it, whatever happens.
+// `timeout` bounds the whole run; the extension is killed when it is exceeded.
+Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
+             std::chrono::milliseconds timeout);
+
+#endif  // HOST_CONVERSATION_PLAY_H_

@@ -1,0 +1,311 @@
+// Drawing conversations. Every choice comes from one small generator of our own, whose
+// numbers, unlike those of the standard distributions, are the same in every library.
+#include "differential/generator.h"
+
+#include <array>
+#include <string_view>
+
+namespace {
+
+// SplitMix64: small, fast, and the same everywhere.
+class Draw {
+ public:
+  explicit Draw(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ULL);
+    z = (z ^ (z >> 30U)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27U)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31U);
+  }
+  // A number below `bound`. REQUIRES: bound > 0.
+  std::size_t below(std::size_t bound) { return static_cast<std::size_t>(next() % bound); }
+  // True `percent` times in a hundred.
+  bool chance(std::size_t percent) { return below(100) < percent; }
+  template <typename T, std::size_t N>
+  const T& pick(const std::array<T, N>& choices) {
+    return choices[below(N)];
+  }
+
+ private:
+  std::uint64_t state_;
+};
+
+constexpr std::array<std::string_view, 10> STRING_PIECES = {
+    "a", "hello", "h\xc3\xa9llo",        "\xe4\xb8\x96\xe7\x95\x8c", "\xf0\x9f\x98\x80",
+    " ", "\x7f",  R"(\n\t\"\\\/\b\f\r)", "\\u00e9\\u4E16",           "\\ud83d\\ude00"};
+// Pieces no string may hold: the line is refused, and must be by both.
+constexpr std::array<std::string_view, 6> BAD_STRING_PIECES = {
+    "\\u0000", "\\ud800", "\x01", "\\x", "\xc3\x28", "\xed\xa0\x80"};
+constexpr std::array<std::string_view, 18> NUMBERS = {"0",
+                                                      "-0",
+                                                      "1",
+                                                      "-1",
+                                                      "42",
+                                                      "9223372036854775807",
+                                                      "-9223372036854775808",
+                                                      "9223372036854775808",
+                                                      "-9223372036854775809",
+                                                      "0.5",
+                                                      "-0.0",
+                                                      "1e-300",
+                                                      "5e-324",
+                                                      "1.7976931348623157e308",
+                                                      "1e309",
+                                                      "1E+2",
+                                                      "123.456e-7",
+                                                      "0.1"};
+constexpr std::array<std::string_view, 6> KEYS = {"a", "b", "A", "\\u00e9", "z", "a b"};
+
+std::string string_content(Draw& draw) {
+  std::string content;
+  const std::size_t pieces = draw.below(4);
+  for (std::size_t i = 0; i < pieces; ++i) {
+    content += draw.pick(STRING_PIECES);
+  }
+  if (draw.chance(3)) {
+    content += draw.pick(BAD_STRING_PIECES);
+  }
+  return content;
+}
+
+JsonText value(Draw& draw, int depth);
+
+JsonText object_value(Draw& draw, int depth) {
+  JsonText object = JsonText::object();
+  const std::size_t count = draw.below(4);
+  for (std::size_t i = 0; i < count; ++i) {
+    object.members.push_back(member(std::string(draw.pick(KEYS)), value(draw, depth + 1)));
+  }
+  // A duplicate key, at any depth: the line is refused.
+  if (!object.members.empty() && draw.chance(4)) {
+    object.members.emplace_back(object.members.front().first, value(draw, depth + 1));
+  }
+  return object;
+}
+
+// Arrays nested `levels` deep around a zero.
+JsonText nested(std::size_t levels) {
+  return JsonText::raw(std::string(levels, '[') + "0" + std::string(levels, ']'));
+}
+
+JsonText value(Draw& draw, int depth) {
+  const std::size_t kind = draw.below(depth > 3 ? 6 : 10);
+  switch (kind) {
+    case 0:
+      return JsonText::raw("null");
+    case 1:
+      return JsonText::raw(draw.chance(50) ? "true" : "false");
+    case 2:
+    case 3:
+      return JsonText::raw(std::string(draw.pick(NUMBERS)));
+    case 4:
+    case 5:
+      return JsonText::string(string_content(draw));
+    case 6:
+    case 7: {
+      JsonText array = JsonText::array();
+      const std::size_t count = draw.below(4);
+      for (std::size_t i = 0; i < count; ++i) {
+        array.items.push_back(value(draw, depth + 1));
+      }
+      return array;
+    }
+    case 8:
+      return object_value(draw, depth);
+    default:
+      // Near the parser's limit of 2,048 levels, two of which are the call's own.
+      return draw.chance(90) ? value(draw, depth + 1) : nested(2040 + draw.below(10));
+  }
+}
+
+constexpr std::array<std::string_view, 3> CALLABLES = {"sample.echo", "sample.fail", "sample.wait"};
+constexpr std::array<std::string_view, 8> WRONG_NAMES = {
+    "Sample.Echo", "SAMPLE.FAIL",   "sample.Wait", "echo",
+    "sample.",     "sample.echoes", "other.echo",  "sample.failure"};
+
+JsonText arguments_for(Draw& draw, std::string_view callable) {
+  JsonText arguments = JsonText::array();
+  std::size_t count = callable == "sample.fail" ? 0 : 1;
+  if (draw.chance(8)) {
+    count = draw.below(3);  // the wrong arity, now and then
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    if (callable == "sample.wait" && !draw.chance(10)) {
+      // Mostly no wait at all, so that conversations stay quick; now and then up to 20 ms.
+      const std::size_t milliseconds = draw.chance(70) ? 0 : draw.below(draw.chance(70) ? 4 : 21);
+      arguments.items.push_back(JsonText::raw(std::to_string(milliseconds)));
+    } else if (callable == "sample.wait") {
+      // Wrong waits, refused before any sleep: negative, too long, not whole, not numbers.
+      // (A value drawn at large could ask for a long wait.)
+      constexpr std::array<std::string_view, 8> wrong = {
+          "-1",   "5001", "1.0", "\"5\"", "9223372036854775807", "9223372036854775808",
+          "null", "[1]"};
+      arguments.items.push_back(JsonText::raw(std::string(draw.pick(wrong))));
+    } else {
+      arguments.items.push_back(value(draw, 2));
+    }
+  }
+  return arguments;
+}
+
+JsonText call(Draw& draw, std::size_t number) {
+  std::string_view callable = draw.pick(CALLABLES);
+  JsonText message = JsonText::object();
+  message.members.push_back(member("type", JsonText::string("call")));
+  if (!draw.chance(6)) {
+    message.members.push_back(
+        member("request_id", draw.chance(95) ? JsonText::string("r" + std::to_string(number))
+                                             : JsonText::raw(draw.chance(50) ? "7" : "null")));
+  }
+  if (!draw.chance(3)) {
+    const bool wrong_name = draw.chance(6);
+    message.members.push_back(
+        member("callable", draw.chance(2) ? JsonText::raw("1")
+                                          : JsonText::string(std::string(
+                                                wrong_name ? draw.pick(WRONG_NAMES) : callable))));
+  }
+  if (!draw.chance(3)) {
+    message.members.push_back(
+        member("arguments", draw.chance(95)
+                                ? arguments_for(draw, callable)
+                                : (draw.chance(50) ? JsonText::object() : JsonText::string("[]"))));
+  }
+  if (draw.chance(5)) {
+    message.members.push_back(member("extra", value(draw, 2)));
+  }
+  // Keys in another order than the usual one, now and then.
+  if (draw.chance(20) && message.members.size() > 1) {
+    std::swap(message.members.front(), message.members.back());
+  }
+  return message;
+}
+
+JsonText handshake(Draw& draw) {
+  JsonText message = JsonText::object({member("type", JsonText::string("handshake"))});
+  if (draw.chance(20)) {
+    message.members.push_back(member("protocol_version", JsonText::string("1.0")));
+  }
+  if (draw.chance(5)) {
+    message.members.push_back(member("host", value(draw, 2)));
+  }
+  return message;
+}
+
+JsonText other_message(Draw& draw) {
+  switch (draw.below(5)) {
+    case 0:
+      return JsonText::object({member("type", JsonText::string("shutdown"))});
+    case 1:
+      return handshake(draw);
+    case 2:
+      return JsonText::object({member("type", JsonText::string("Call"))});
+    case 3:
+      return JsonText::object({member("type", JsonText::raw("3"))});
+    default:
+      return JsonText::object({member("request_id", JsonText::string("x"))});
+  }
+}
+
+// A call of sample.echo whose line is exactly `length` bytes with its line feed.
+GeneratedLine line_of_length(std::size_t length) {
+  JsonText message = JsonText::object(
+      {member("type", JsonText::string("call")), member("request_id", JsonText::string("big")),
+       member("callable", JsonText::string("sample.echo")),
+       member("arguments", JsonText::array({JsonText::string("")}))});
+  const std::size_t frame = message.render().size() + 1;
+  message.members[3].second.items[0] = JsonText::string(std::string(length - frame, 'x'));
+  return {message, "", "", "\n"};
+}
+
+// Damages `line` in one of the ways a careless host does.
+void damage(Draw& draw, GeneratedLine* line) {
+  switch (draw.below(6)) {
+    case 0:
+      line->end = "\r\n";
+      break;
+    case 1:
+      line->trailer = draw.chance(50) ? " \t " : "  ";
+      break;
+    case 2:
+      line->trailer = "{}";  // two objects on one line
+      break;
+    case 3:
+    case 4: {
+      // A NUL byte or a byte that is no UTF-8, somewhere in the line.
+      std::string text = line->render();
+      text.pop_back();
+      const std::size_t at = draw.below(text.size() + 1);
+      text.insert(at, 1, draw.chance(50) ? '\0' : '\xff');
+      *line = {std::nullopt, text, "", "\n"};
+      break;
+    }
+    default:
+      *line = {std::nullopt, draw.chance(50) ? "" : "not json", "", "\n"};
+      break;
+  }
+}
+
+}  // namespace
+
+std::string GeneratedLine::render() const {
+  return (message ? message->render() : raw) + trailer + end;
+}
+
+std::string GeneratedConversation::input() const {
+  std::string bytes;
+  for (const GeneratedLine& line : lines) {
+    bytes += line.render();
+  }
+  return bytes;
+}
+
+GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t index) {
+  Draw draw(seed * 0x100000001b3ULL ^ (index + 1) * 0x9e3779b97f4a7c15ULL);
+  GeneratedConversation conversation;
+  conversation.arguments = {"--protocol", "1"};
+  if (draw.chance(3)) {
+    constexpr std::array<std::array<std::string_view, 2>, 5> wrong = {{{"--protocol", "2"},
+                                                                       {"--protocol", "1.0"},
+                                                                       {"1", "--protocol"},
+                                                                       {"--Protocol", "1"},
+                                                                       {"--protocol", ""}}};
+    const auto& chosen = draw.pick(wrong);
+    conversation.arguments = {std::string(chosen[0]), std::string(chosen[1])};
+    if (draw.chance(30)) {
+      conversation.arguments.pop_back();
+    }
+  }
+  std::vector<GeneratedLine>& lines = conversation.lines;
+  if (!draw.chance(3)) {
+    lines.push_back({handshake(draw), "", "", "\n"});
+  }
+  const std::size_t messages = draw.below(7);
+  for (std::size_t i = 0; i < messages; ++i) {
+    if (draw.chance(1)) {
+      // The longest line, or one byte more: rare, as each is a mebibyte.
+      lines.push_back(line_of_length(LONGEST_INPUT_LINE + draw.below(2)));
+    } else {
+      lines.push_back({draw.chance(90) ? call(draw, i + 1) : other_message(draw), "", "", "\n"});
+    }
+  }
+  if (draw.chance(75)) {
+    lines.push_back(
+        {JsonText::object({member("type", JsonText::string("shutdown"))}), "", "", "\n"});
+  }
+  for (GeneratedLine& line : lines) {
+    if (draw.chance(3)) {
+      damage(draw, &line);
+    }
+  }
+  if (draw.chance(4)) {
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(draw.below(lines.size() + 1)),
+                 GeneratedLine{std::nullopt, "", "", "\n"});  // a blank line
+  }
+  if (!lines.empty() && draw.chance(5)) {
+    lines.back().end = "";  // no final line feed
+  }
+  if (draw.chance(5) && !lines.empty()) {
+    lines.resize(draw.below(lines.size()));  // the input ends early, anywhere
+  }
+  return conversation;
+}

@@ -1,0 +1,47 @@
+// Writing JSON text trees.
+#include "differential/json_text.h"
+
+std::string JsonText::render() const {
+  switch (kind) {
+    case Kind::kScalar:
+      return scalar;
+    case Kind::kArray: {
+      std::string text = "[";
+      for (std::size_t i = 0; i < items.size(); ++i) {
+        if (i != 0) {
+          text += ',';
+        }
+        text += items[i].render();
+      }
+      return text + "]";
+    }
+    case Kind::kObject: {
+      std::string text = "{";
+      for (std::size_t i = 0; i < members.size(); ++i) {
+        if (i != 0) {
+          text += ',';
+        }
+        text += members[i].first;
+        text += ':';
+        text += members[i].second.render();
+      }
+      return text + "}";
+    }
+  }
+  return "";
+}
+
+std::size_t JsonText::size() const {
+  std::size_t count = 1;
+  for (const JsonText& item : items) {
+    count += item.size();
+  }
+  for (const auto& [key, value] : members) {
+    count += value.size();
+  }
+  return count;
+}
+
+std::pair<std::string, JsonText> member(const std::string& key, JsonText value) {
+  return {"\"" + key + "\"", std::move(value)};
+}
