@@ -9,11 +9,12 @@
 #include <filesystem>
 #include <optional>
 
-#include "report/check_report.h"
-#include "process/child_process.h"
-#include "conversation/play.h"
 #include "base/in_order.h"
 #include "commands/options.h"
+#include "conversation/play.h"
+#include "process/child_process.h"
+#include "report/check_report.h"
+#include "text/visible.h"
 
 namespace {
 
@@ -41,6 +42,8 @@ constexpr char CHECK_HELP[] =
     "  --junit FILE     also write the report as JUnit XML to FILE\n"
     "  --timeout-ms N   kill a case's extension after N ms (default 15000)\n"
     "  --no-durations   ignore the cases' duration bounds (for slow wrappers)\n"
+    "  --max-file-size SIZE  the largest case file read (default 256M; K, M, G suffixes); a\n"
+    "                   case with a larger one is a bad case\n"
     "\n"
     "exit status: 0 when every case passed; 1 when one failed; 2 for a usage error.\n"
     "\n"
@@ -56,6 +59,7 @@ struct CheckSettings {
   bool tap = false;
   std::optional<std::string> junit;
   long timeout_ms = 15000;
+  std::size_t max_file_bytes = DEFAULT_MAX_CASE_FILE;
   bool check_durations = true;
   std::vector<std::string> command;
 };
@@ -71,14 +75,17 @@ std::filesystem::path default_conversations() {
   return SAMPLE_CONVERSATIONS_DIR;
 }
 
+// The cases under `folder`: the folder itself when it holds a case's files; otherwise
+// each folder in it, but hidden ones (a recording being written is hidden). A folder in it
+// that is not quite a case is played as one, and reported as a bad case.
 std::vector<std::filesystem::path> cases_in(const std::filesystem::path& folder) {
-  if (is_conversation(folder)) {
+  if (holds_case_files(folder)) {
     return {folder};
   }
   std::vector<std::filesystem::path> cases;
   std::error_code error;
   for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-    if (entry.is_directory() && is_conversation(entry.path())) {
+    if (entry.is_directory(error) && !entry.path().filename().string().starts_with(".")) {
       cases.push_back(entry.path());
     }
   }
@@ -124,6 +131,12 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       } else {
         settings->timeout_ms = *number;
       }
+    } else if (option == "--max-file-size" && has_value) {
+      const std::optional<std::size_t> size = parse_size(line.options[++i]);
+      if (!size) {
+        return usage_error(CHECK_HELP, size_problem(option));
+      }
+      settings->max_file_bytes = *size;
     } else if (!option.starts_with("-") && !settings->folder) {
       settings->folder = option;
     } else {
@@ -143,7 +156,8 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
 // Loads and plays one case.
 Verdict judge(const std::filesystem::path& path, const CheckSettings& settings) {
   std::string error;
-  std::optional<Conversation> conversation = load_conversation(path, &error);
+  std::optional<Conversation> conversation =
+      load_conversation(path, settings.max_file_bytes, &error);
   if (!conversation) {
     return {Failure::kBadCase, std::string(failure_name(Failure::kBadCase)) + ": " + error, {}};
   }
@@ -165,12 +179,14 @@ int check_command(const std::vector<std::string>& arguments) {
       settings.folder ? std::filesystem::path(*settings.folder) : default_conversations();
   std::vector<std::filesystem::path> cases = cases_in(root);
   if (cases.empty()) {
-    std::fprintf(stderr, "extension-host: no conversations in %s\n", root.c_str());
+    std::fprintf(stderr, "extension-host: no conversations in %s\n",
+                 visible(root.string()).c_str());
     return 2;
   }
   std::erase_if(cases, [&](const auto& path) { return !selected(path, settings.filters); });
   if (cases.empty()) {
-    std::fprintf(stderr, "extension-host: no case in %s matches the filters\n", root.c_str());
+    std::fprintf(stderr, "extension-host: no case in %s matches the filters\n",
+                 visible(root.string()).c_str());
     return 2;
   }
 
@@ -214,7 +230,7 @@ int check_command(const std::vector<std::string>& arguments) {
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
   if (settings.junit && !write_junit(*settings.junit, root.filename().string(), results, elapsed)) {
-    std::fprintf(stderr, "extension-host: cannot write %s\n", settings.junit->c_str());
+    std::fprintf(stderr, "extension-host: cannot write %s\n", visible(*settings.junit).c_str());
     return 2;
   }
   const std::size_t skipped = cases.size() - reported;

@@ -11,11 +11,13 @@
 #include <optional>
 #include <thread>
 
-#include "conversation/play.h"
-#include "text/difference.h"
-#include "differential/generator.h"
 #include "commands/options.h"
+#include "conversation/case_writer.h"
+#include "conversation/play.h"
+#include "differential/generator.h"
+#include "differential/pair.h"
 #include "differential/shrink.h"
+#include "text/visible.h"
 
 namespace {
 
@@ -34,7 +36,10 @@ constexpr char COMPARE_HELP[] =
     "  --reference PATH   the extension to compare with (default: the sample-extension\n"
     "                     installed beside this host, or built with it)\n"
     "  --seed N           the seed (default 1)\n"
-    "  --seconds S        run for S seconds (default 10)\n"
+    "  --seconds S        search for S seconds (default 10); the run ends within S, and\n"
+    "                     when a difference is found, shrinking and showing it take at\n"
+    "                     most --shrink-seconds more and two plays of 5 s at worst\n"
+    "  --shrink-seconds N shrink for at most N seconds (default 60)\n"
     "  --conversations N  run N conversations instead\n"
     "  --save DIR         write the shrunk conversation as a golden case in DIR, with the\n"
     "                     reference's answer as the expected one\n"
@@ -44,7 +49,6 @@ constexpr char COMPARE_HELP[] =
     "\n"
     "example: extension-host compare --seconds 60 --save found -- ./my-port --protocol-words\n";
 
-constexpr std::chrono::milliseconds PLAY_TIMEOUT{10000};
 constexpr std::size_t SHRINK_BUDGET = 4000;
 
 struct CompareSettings {
@@ -52,6 +56,7 @@ struct CompareSettings {
   std::uint64_t seed = 1;
   std::optional<double> seconds;
   std::optional<std::uint64_t> conversations;
+  std::chrono::seconds shrink_seconds{60};
   std::optional<std::filesystem::path> save;
   std::size_t jobs = 0;
   std::vector<std::string> candidate;
@@ -99,6 +104,8 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       settings->conversations = *count;
     } else if (option == "--jobs" && count && *count > 0) {
       settings->jobs = static_cast<std::size_t>(*count);
+    } else if (option == "--shrink-seconds" && count && *count > 0) {
+      settings->shrink_seconds = std::chrono::seconds(*count);
     } else if (option == "--seconds" && parse_positive(value)) {
       settings->seconds = static_cast<double>(*parse_positive(value));
     } else {
@@ -112,9 +119,6 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   }
   if (line.command.empty()) {
     return usage_error(COMPARE_HELP, "name the candidate extension after '--'");
-  }
-  if (settings->save && std::filesystem::exists(*settings->save)) {
-    return usage_error(COMPARE_HELP, settings->save->string() + " exists already");
   }
   settings->candidate = line.command;
   if (settings->reference.empty()) {
@@ -130,75 +134,35 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   return std::nullopt;
 }
 
-struct Pair {
-  Observed reference;
-  Observed candidate;
-};
-
-// Plays the conversation against both at once: most of a conversation's time is spent
-// waiting on the two processes, not working.
-Pair play_both(const CompareSettings& settings, const GeneratedConversation& conversation) {
-  const std::string input = conversation.input();
-  Pair pair;
-  std::thread reference([&] {
-    pair.reference = observe({settings.reference}, conversation.arguments, input, PLAY_TIMEOUT);
-  });
-  pair.candidate = observe(settings.candidate, conversation.arguments, input, PLAY_TIMEOUT);
-  reference.join();
-  return pair;
-}
-
-std::string ending_of(const Observed& observed) {
-  if (!observed.started) {
-    return "not started (" + observed.start_error + ")";
-  }
-  return observed.timed_out ? "killed after " + std::to_string(PLAY_TIMEOUT.count()) + " ms"
-                            : describe(observed.termination);
-}
-
-// The first difference between the two runs, in words; empty when there is none.
-std::string difference(const Pair& pair) {
-  const Observed& mine = pair.reference;
-  const Observed& theirs = pair.candidate;
-  if (mine.output != theirs.output) {
-    return "standard output: " + first_difference(mine.output, theirs.output) +
-           " (expected: the reference's)";
-  }
-  if (ending_of(mine) != ending_of(theirs)) {
-    return "ending: the reference's " + ending_of(mine) + ", the candidate's " + ending_of(theirs);
-  }
-  if (mine.error_bytes != theirs.error_bytes || mine.error_head != theirs.error_head) {
-    return "standard error: the reference wrote " + std::to_string(mine.error_bytes) +
-           " bytes, the candidate " + std::to_string(theirs.error_bytes) + ", starting \"" +
-           printable(theirs.error_head, 120) + "\"";
-  }
-  return "";
-}
-
 // Whether a conversation that differed differs again when played a second time: one that
 // does not showed a timing difference on a busy machine (one side killed at the deadline).
-bool recurs(const CompareSettings& settings, const GeneratedConversation& conversation) {
-  return !difference(play_both(settings, conversation)).empty();
+bool recurs(const Contestants& contestants, const GeneratedConversation& conversation,
+            Clock::time_point deadline) {
+  const std::optional<Pair> again = play_both(contestants, conversation, deadline);
+  return again && !difference(*again).empty();
 }
 
 void print_conversation(const GeneratedConversation& conversation) {
   std::string arguments;
   for (const std::string& argument : conversation.arguments) {
-    arguments += " '" + printable(argument, 40) + "'";
+    arguments += " '" + visible_prefix(argument, 40) + "'";
   }
   std::printf("arguments:%s\n", arguments.empty() ? " (none)" : arguments.c_str());
   for (std::size_t i = 0; i < conversation.lines.size(); ++i) {
-    std::printf("  %zu: %s\n", i + 1, printable(conversation.lines[i].render(), 300).c_str());
+    std::printf("  %zu: %s\n", i + 1, visible_prefix(conversation.lines[i].render(), 300).c_str());
   }
 }
 
-// Writes the case with the reference's answer as the expected one.
-bool save_case(const std::filesystem::path& folder, const GeneratedConversation& conversation,
+// Writes the case with the reference's answer as the expected one. Returns false, having
+// said why, when it cannot be kept.
+bool save_case(CaseWriter* writer, const GeneratedConversation& conversation,
                const Observed& reference) {
   if (!reference.started || reference.timed_out || reference.termination.signaled ||
-      reference.error_bytes != 0) {
-    std::printf("not saved: the reference's own ending (%s) cannot be a golden case\n",
-                ending_of(reference).c_str());
+      reference.error_bytes != 0 || reference.output_total != reference.output.size()) {
+    std::fprintf(stderr,
+                 "extension-host: not saved: the reference's own ending (%s) cannot be a "
+                 "golden case\n",
+                 visible(describe(reference.termination)).c_str());
     return false;
   }
   Conversation found;
@@ -207,12 +171,12 @@ bool save_case(const std::filesystem::path& folder, const GeneratedConversation&
   found.output = reference.output;
   found.status = reference.termination.code;
   std::string problem;
-  const bool written = write_conversation(folder, found, &problem);
-  if (!written) {
-    std::printf("%s\n", problem.c_str());
+  if (!write_case_files(writer->scratch(), found, /*skip_streams=*/false, &problem) ||
+      !writer->commit(&problem)) {
+    std::fprintf(stderr, "extension-host: not saved: %s\n", problem.c_str());
     return false;
   }
-  std::printf("saved as the case %s\n", folder.c_str());
+  std::printf("saved as the case %s\n", visible(writer->target().string()).c_str());
   return true;
 }
 
@@ -223,12 +187,20 @@ int compare_command(const std::vector<std::string>& arguments) {
   if (const std::optional<int> status = read_settings(arguments, &settings)) {
     return *status;
   }
+  std::string problem;
+  std::optional<CaseWriter> writer =
+      settings.save ? CaseWriter::prepare(*settings.save, /*replace=*/false, &problem)
+                    : std::nullopt;
+  if (settings.save && !writer) {
+    return usage_error(COMPARE_HELP, problem);
+  }
+  const Contestants contestants{{settings.reference}, settings.candidate};
   const Clock::time_point started = Clock::now();
-  const std::optional<Clock::time_point> until =
-      settings.seconds
-          ? std::optional(started + std::chrono::duration_cast<Clock::duration>(
-                                        std::chrono::duration<double>(*settings.seconds)))
-          : std::nullopt;
+  // Without --seconds, the search ends with its count; PLAY_TIMEOUT bounds each play.
+  const Clock::time_point until =
+      settings.seconds ? started + std::chrono::duration_cast<Clock::duration>(
+                                       std::chrono::duration<double>(*settings.seconds))
+                       : Clock::time_point::max();
   // Conversations are handed out in order; once a difference is found no more start, so
   // the first difference is the lowest-numbered one, whatever the number of jobs.
   std::mutex mutex;
@@ -243,17 +215,18 @@ int compare_command(const std::vector<std::string>& arguments) {
       {
         const std::lock_guard lock(mutex);
         if (stop || (settings.conversations && next >= *settings.conversations) ||
-            (until && Clock::now() >= *until)) {
+            Clock::now() >= until) {
           return;
         }
         index = next++;
       }
       const GeneratedConversation conversation = generate_conversation(settings.seed, index);
-      const bool differs = !difference(play_both(settings, conversation)).empty();
+      const std::optional<Pair> pair = play_both(contestants, conversation, until);
+      const bool differs = pair && !difference(*pair).empty();
       // Played again before it counts, so that a busy machine's timing is not reported.
-      const bool steady = differs && recurs(settings, conversation);
+      const bool steady = differs && recurs(contestants, conversation, until);
       const std::lock_guard lock(mutex);
-      ++played;
+      played += pair ? 1U : 0U;
       unsteady += differs && !steady ? 1U : 0U;
       if (steady && (!first_different || index < *first_different)) {
         first_different = index;
@@ -272,7 +245,7 @@ int compare_command(const std::vector<std::string>& arguments) {
   std::printf("%llu conversations in %.1f s (%.0f a second), seed %llu, reference %s\n",
               static_cast<unsigned long long>(played), seconds,
               static_cast<double>(played) / std::max(seconds, 1e-9),
-              static_cast<unsigned long long>(settings.seed), settings.reference.c_str());
+              static_cast<unsigned long long>(settings.seed), visible(settings.reference).c_str());
   if (unsteady > 0) {
     std::printf(
         "%llu conversations differed once but not when played again (timing on a busy "
@@ -284,28 +257,37 @@ int compare_command(const std::vector<std::string>& arguments) {
     return 0;
   }
   const GeneratedConversation found = generate_conversation(settings.seed, *first_different);
-  std::printf("conversation %llu differs (%zu lines); shrinking...\n",
-              static_cast<unsigned long long>(*first_different), found.lines.size());
+  std::printf("conversation %llu differs (%zu lines); shrinking for at most %lld s...\n",
+              static_cast<unsigned long long>(*first_different), found.lines.size(),
+              static_cast<long long>(settings.shrink_seconds.count()));
   std::fflush(stdout);
+  // Shrinking has its own bound; what is left of it after the last step is for showing.
+  const Clock::time_point shrinking_ends = Clock::now() + settings.shrink_seconds;
+  const Clock::time_point showing_ends = shrinking_ends + 2 * PLAY_TIMEOUT;
   const GeneratedConversation shrunk = shrink(
       found,
       [&](const GeneratedConversation& candidate) {
-        return !difference(play_both(settings, candidate)).empty();
+        const std::optional<Pair> pair = play_both(contestants, candidate, shrinking_ends);
+        return pair && !difference(*pair).empty();
       },
       SHRINK_BUDGET);
   // A shrinking step that was kept for a difference that did not recur leaves nothing to
   // show: then the conversation as found is shown, unshrunk.
-  Pair pair = play_both(settings, shrunk);
-  const bool shrunk_differs = !difference(pair).empty();
+  std::optional<Pair> pair = play_both(contestants, shrunk, showing_ends);
+  const bool shrunk_differs = pair && !difference(*pair).empty();
   const GeneratedConversation& shown = shrunk_differs ? shrunk : found;
   if (!shrunk_differs) {
-    pair = play_both(settings, found);
+    pair = play_both(contestants, found, showing_ends);
   }
   std::printf("\nthe smallest conversation found that differs (%zu lines):\n", shown.lines.size());
   print_conversation(shown);
-  std::printf("\nfirst difference: %s\n", difference(pair).c_str());
-  if (settings.save) {
-    save_case(*settings.save, shown, pair.reference);
+  if (!pair || difference(*pair).empty()) {
+    std::printf("\nthe difference did not show again when played for the report\n");
+    return 1;
+  }
+  std::printf("\nfirst difference: %s\n", difference(*pair).c_str());
+  if (writer) {
+    save_case(&*writer, shown, pair->reference);
   }
   return 1;
 }

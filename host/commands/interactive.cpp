@@ -11,11 +11,13 @@
 #include <memory>
 #include <string_view>
 
+#include "text/visible.h"
+
 namespace {
 
 // The names that Tab completes. readline's completion hooks are plain functions with no
 // argument of ours, so the session's list is reached from here while the prompt is open.
-const std::vector<std::string>* completable = nullptr;
+const std::vector<AnnouncedCallable>* completable = nullptr;
 
 // readline's generator protocol: called with state 0 first, then again for each further
 // match; each match is a malloc'd copy, which readline frees.
@@ -26,7 +28,7 @@ char* next_callable(const char* text, int state) {
   }
   const std::size_t length = std::strlen(text);
   while (completable != nullptr && next < completable->size()) {
-    const std::string& name = (*completable)[next++];
+    const std::string& name = (*completable)[next++].name;
     if (name.compare(0, length, text) == 0) {
       return strdup(name.c_str());
     }
@@ -59,7 +61,7 @@ void read_utf8() {
 
 void interactive_calls(Session* session) {
   read_utf8();
-  completable = &session->callables();
+  completable = &session->catalogue();
   rl_readline_name = "extension-host";
   rl_attempted_completion_function = complete;
   std::printf(
@@ -80,7 +82,7 @@ void interactive_calls(Session* session) {
       add_history(typed.get());
     }
     if (kind == LineKind::kBad) {
-      std::printf("?? not a call: %s\n", problem.c_str());
+      std::printf("?? not a call: %s\n", visible(problem).c_str());
       std::fflush(stdout);
     } else if (kind == LineKind::kCall && !session->perform(*call)) {
       break;

@@ -24,6 +24,36 @@ std::optional<long> parse_positive(const std::string& text) {
   return value;
 }
 
+std::optional<std::size_t> parse_size(const std::string& text) {
+  std::size_t digits = 0;
+  while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
+    ++digits;
+  }
+  const std::string suffix = text.substr(digits);
+  unsigned shift = 0;
+  if (suffix == "K") {
+    shift = 10;
+  } else if (suffix == "M") {
+    shift = 20;
+  } else if (suffix == "G") {
+    shift = 30;
+  } else if (!suffix.empty()) {
+    return std::nullopt;
+  }
+  if (digits == 0 || digits > 12) {
+    return std::nullopt;
+  }
+  const std::size_t value = std::stoull(text.substr(0, digits));
+  if (value == 0) {
+    return std::nullopt;
+  }
+  return value << shift;
+}
+
+std::string size_problem(const std::string& option) {
+  return option + " takes a size in bytes above zero, with K, M or G for KiB, MiB or GiB";
+}
+
 int usage_error(const char* help, const std::string& problem) {
   std::fprintf(stderr, "extension-host: %s\n\n%s", problem.c_str(), help);
   return 2;

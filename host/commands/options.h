@@ -18,6 +18,12 @@ CommandLine split_command_line(const std::vector<std::string>& arguments);
 // A whole number above zero, or none.
 std::optional<long> parse_positive(const std::string& text);
 
+// A size in bytes: a whole number above zero, with an optional suffix K, M or G (KiB, MiB,
+// GiB); none for anything else.
+std::optional<std::size_t> parse_size(const std::string& text);
+// The problem with a bad value of a size option, in words.
+std::string size_problem(const std::string& option);
+
 // The folder of this host's executable (bin/ when installed), found through /proc; empty
 // where it cannot be read.
 std::filesystem::path host_folder();

@@ -1,31 +1,43 @@
-// Recording: the bytes of a held conversation written as a case folder that check plays.
+// Recording: the bytes of a held conversation written as a case folder that check plays,
+// as they pass, into a folder beside the case that is put in place only once complete.
 #include "commands/record.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
-#include "conversation/case_folder.h"
 #include "commands/options.h"
 #include "commands/run.h"
+#include "conversation/case_writer.h"
+#include "text/visible.h"
 
 namespace {
 
 constexpr char RECORD_HELP_HEAD[] =
-    "usage: extension-host record CASE_DIR [--force] [OPTIONS] -- EXTENSION [ARGS...]\n"
+    "usage: extension-host record CASE_DIR [--force] [--max-file-size SIZE] [OPTIONS]\n"
+    "           -- EXTENSION [ARGS...]\n"
     "\n"
     "Holds a conversation as 'run' does, with the calls given or typed, and writes it as a\n"
     "golden case in CASE_DIR, which 'check' plays: 'input' (every byte sent, from the\n"
     "handshake to \"shutdown\"), 'output' (every byte received), 'status', 'args' when\n"
     "ARGS are not '--protocol 1', and 'duration' when a call of sample.wait makes time part\n"
-    "of the case. An extension that is killed, writes to standard error or leaves a process\n"
-    "behind gives no case.\n"
+    "of the case. An extension that is killed, writes to standard error, leaves a process\n"
+    "behind or writes more than SIZE gives no case. The case is written beside CASE_DIR\n"
+    "and put in its place whole, so an existing case is never lost.\n"
     "\n"
-    "  --force                  replace CASE_DIR if it exists\n";
+    "  --force                  replace CASE_DIR if it is a case folder (a folder holding\n"
+    "                           only a case's files); nothing else is ever replaced\n"
+    "  --max-file-size SIZE     the most the extension may write, and the largest case\n"
+    "                           file (default 256M; K, M and G suffixes)\n";
 
 constexpr char RECORD_HELP_TAIL[] =
     "\n"
     "exit status: 0 when the case was written; 1 when the conversation gave none; 2 for a\n"
-    "usage error, an existing CASE_DIR among them.\n"
+    "usage error, a CASE_DIR that may not be written among them.\n"
     "\n"
     "example:\n"
     "  extension-host record cases/echo-accent --call sample.echo '[\"\\u00e9\"]' \\\n"
@@ -34,50 +46,92 @@ constexpr char RECORD_HELP_TAIL[] =
 // Time a recorded wait may take beyond what it asked: starting up, and a busy machine.
 constexpr long long DURATION_SLACK_MS = 3000;
 
+// The input and output of a conversation, written to the case's files as they pass, up
+// to a bound each.
+class CaseFileSink final : public TranscriptSink {
+ public:
+  CaseFileSink(const std::filesystem::path& folder, std::size_t limit) : limit_(limit) {
+    input_.fd = open((folder / "input").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    output_.fd = open((folder / "output").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (input_.fd < 0 || output_.fd < 0) {
+      problem_ = std::string("cannot write the case: ") + std::strerror(errno);
+    }
+  }
+  CaseFileSink(const CaseFileSink&) = delete;
+  CaseFileSink& operator=(const CaseFileSink&) = delete;
+  CaseFileSink(CaseFileSink&&) = delete;
+  CaseFileSink& operator=(CaseFileSink&&) = delete;
+  ~CaseFileSink() override {
+    for (const Stream* stream : {&input_, &output_}) {
+      if (stream->fd >= 0) {
+        close(stream->fd);
+      }
+    }
+  }
+
+  void took(std::string_view bytes) override { keep(&input_, bytes, "sent"); }
+  void wrote(std::string_view bytes) override { keep(&output_, bytes, "the extension wrote"); }
+
+  // Syncs both files. Returns why the case cannot be kept, or "".
+  std::string finish() {
+    for (const Stream* stream : {&input_, &output_}) {
+      if (problem_.empty() && stream->fd >= 0 && fsync(stream->fd) != 0) {
+        problem_ = std::string("cannot write the case: ") + std::strerror(errno);
+      }
+    }
+    return problem_;
+  }
+  [[nodiscard]] const std::string& problem() const { return problem_; }
+  [[nodiscard]] std::size_t input_bytes() const { return input_.total; }
+  [[nodiscard]] std::size_t output_bytes() const { return output_.total; }
+
+ private:
+  struct Stream {
+    int fd = -1;
+    std::size_t total = 0;
+  };
+
+  void keep(Stream* stream, std::string_view bytes, const char* what) {
+    stream->total += bytes.size();
+    if (!problem_.empty()) {
+      return;
+    }
+    if (stream->total > limit_) {
+      problem_ = std::string(what) + " more than " + std::to_string(limit_) +
+                 " bytes, more than a case file may hold (--max-file-size)";
+      return;
+    }
+    while (!bytes.empty()) {
+      const ssize_t put = write(stream->fd, bytes.data(), bytes.size());
+      if (put < 0 && errno == EINTR) {
+        continue;
+      }
+      if (put <= 0) {
+        problem_ = std::string("cannot write the case: ") + std::strerror(errno);
+        return;
+      }
+      bytes.remove_prefix(static_cast<std::size_t>(put));
+    }
+  }
+
+  std::size_t limit_;
+  Stream input_;
+  Stream output_;
+  std::string problem_;
+};
+
 // Why the conversation cannot be a case that its own extension passes, or "".
 std::string unrecordable(const SessionEnding& ending) {
   if (ending.termination.signaled) {
     return "the extension did not exit on its own (" + describe(ending.termination) + ")";
   }
-  if (ending.termination.output_held_open) {
-    return "a process the extension started kept its output open";
+  if (ending.termination.left_behind > 0) {
+    return "the extension left a process running after it had exited";
   }
   if (ending.wrote_error) {
     return "the extension wrote to standard error, which a case requires to stay empty";
   }
   return "";
-}
-
-// Writes the case into a fresh folder beside `folder`, then puts it in its place, so that
-// a failure leaves no half-written case. Returns false, having said why, on failure.
-bool write_case(const std::filesystem::path& folder, const Transcript& transcript,
-                const SessionEnding& ending, const std::vector<std::string>& arguments) {
-  Conversation recorded;
-  recorded.arguments = arguments;
-  recorded.input = transcript.sent;
-  recorded.output = transcript.received;
-  recorded.status = ending.termination.code;
-  if (ending.called_wait) {
-    recorded.min_duration = std::chrono::milliseconds(ending.waited_ms);
-    recorded.max_duration = std::chrono::milliseconds(ending.waited_ms + DURATION_SLACK_MS);
-  }
-  std::filesystem::path fresh = folder;
-  fresh += ".recording";
-  std::error_code error;
-  std::filesystem::remove_all(fresh, error);
-  std::string problem;
-  bool written = write_conversation(fresh, recorded, &problem);
-  if (written) {
-    std::filesystem::remove_all(folder, error);
-    std::filesystem::rename(fresh, folder, error);
-    written = !error;
-    problem = error ? "cannot put the case in place: " + error.message() : "";
-  }
-  if (!written) {
-    std::fprintf(stderr, "extension-host: %s\n", problem.c_str());
-    std::filesystem::remove_all(fresh, error);
-  }
-  return written;
 }
 
 }  // namespace
@@ -93,11 +147,18 @@ int record_command(const std::vector<std::string>& arguments) {
   }
   std::vector<std::string> rest;
   bool force = false;
+  std::size_t max_file_bytes = DEFAULT_MAX_CASE_FILE;
   bool past_options = false;
   for (std::size_t i = first_option; i < arguments.size(); ++i) {
     past_options = past_options || arguments[i] == "--";
     if (!past_options && arguments[i] == "--force") {
       force = true;
+    } else if (!past_options && arguments[i] == "--max-file-size" && i + 1 < arguments.size()) {
+      const std::optional<std::size_t> size = parse_size(arguments[++i]);
+      if (!size) {
+        return usage_error(help.c_str(), size_problem("--max-file-size"));
+      }
+      max_file_bytes = *size;
     } else {
       rest.push_back(arguments[i]);
     }
@@ -109,24 +170,43 @@ int record_command(const std::vector<std::string>& arguments) {
   if (!folder) {
     return usage_error(help.c_str(), "name the case folder to write");
   }
-  if (std::filesystem::exists(*folder) && !force) {
-    return usage_error(help.c_str(), folder->string() + " exists; --force replaces it");
+  // Before the conversation, which may be typed by hand: a case that could not be kept
+  // is said at once.
+  std::string problem;
+  std::optional<CaseWriter> writer = CaseWriter::prepare(*folder, force, &problem);
+  if (!writer) {
+    return usage_error(help.c_str(), problem);
   }
-  Transcript transcript;
-  const std::optional<SessionEnding> ending = hold_conversation(settings, &transcript);
+  CaseFileSink sink(writer->scratch(), max_file_bytes);
+  if (!sink.problem().empty()) {
+    return usage_error(help.c_str(), sink.problem());
+  }
+  const std::optional<SessionEnding> ending = hold_conversation(settings, &sink);
   if (!ending) {
     return 1;
   }
-  if (const std::string why = unrecordable(*ending); !why.empty()) {
+  std::string why = unrecordable(*ending);
+  if (why.empty()) {
+    why = sink.finish();
+  }
+  if (!why.empty()) {
     std::printf("== nothing recorded: %s\n", why.c_str());
     return 1;
   }
-  const std::vector<std::string> extension_arguments(settings.extension.begin() + 1,
-                                                     settings.extension.end());
-  if (!write_case(*folder, transcript, *ending, extension_arguments)) {
+  Conversation recorded;
+  recorded.arguments.assign(settings.extension.begin() + 1, settings.extension.end());
+  recorded.status = ending->termination.code;
+  if (ending->called_wait) {
+    recorded.min_duration = std::chrono::milliseconds(ending->waited_ms);
+    recorded.max_duration = std::chrono::milliseconds(ending->waited_ms + DURATION_SLACK_MS);
+  }
+  if (!write_case_files(writer->scratch(), recorded, /*skip_streams=*/true, &problem) ||
+      !writer->commit(&problem)) {
+    std::printf("== nothing recorded: %s\n", problem.c_str());
     return 1;
   }
-  std::printf("== recorded %s: %zu bytes in, %zu bytes out, exit status %d\n", folder->c_str(),
-              transcript.sent.size(), transcript.received.size(), ending->termination.code);
+  std::printf("== recorded %s: %zu bytes in, %zu bytes out, exit status %d\n",
+              visible(writer->target().string()).c_str(), sink.input_bytes(), sink.output_bytes(),
+              ending->termination.code);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "commands/interactive.h"
+#include "text/visible.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ void script_calls(Session* session, bool* bad_line) {
       case LineKind::kNothing:
         break;
       case LineKind::kBad:
-        std::printf("!! standard input:%d: not a call: %s\n", number, problem.c_str());
+        std::printf("!! standard input:%d: not a call: %s\n", number, visible(problem).c_str());
         *bad_line = true;
         break;
       case LineKind::kCall:
@@ -56,10 +57,10 @@ void script_calls(Session* session, bool* bad_line) {
 }  // namespace
 
 std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
-                                               Transcript* transcript) {
+                                               TranscriptSink* transcript) {
   std::string error;
   ChildOptions options;
-  options.keep_transcript = transcript != nullptr;
+  options.transcript = transcript;
   std::optional<Session> session =
       Session::start(settings.extension, settings.session, options, &error);
   if (!session) {
@@ -84,10 +85,6 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
   SessionEnding ending = session->finish(settings.close_instead);
   if (bad_line) {
     ending.clean = false;
-  }
-  if (transcript != nullptr) {
-    transcript->sent = session->child().sent();
-    transcript->received = session->child().received();
   }
   return ending;
 }

@@ -14,17 +14,12 @@
 // 1 when the extension misbehaved or ended otherwise, 2 for a usage error.
 int run_command(const std::vector<std::string>& arguments);
 
-// What passed in a conversation, byte for byte.
-struct Transcript {
-  std::string sent;
-  std::string received;
-};
-
 // Holds the conversation: starts the extension, opens, makes the calls (those given; else
 // typed at a prompt when standard input is a terminal, else read from it as a script),
-// and finishes. Keeps the transcript when `transcript` is not null. Returns none, having
-// said why on standard error, when the extension cannot be started; otherwise how the
+// and finishes. Hands every byte sent and received to `transcript` when it is not null. Returns
+// none, having said why on standard error, when the extension cannot be started; otherwise how the
 // conversation ended, which `clean` sums up.
-std::optional<SessionEnding> hold_conversation(const RunSettings& settings, Transcript* transcript);
+std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
+                                               TranscriptSink* transcript);
 
 #endif  // HOST_COMMANDS_RUN_H_

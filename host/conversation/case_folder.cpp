@@ -1,29 +1,109 @@
-// Reading and writing golden case folders.
+// Reading case folders as untrusted input, and writing their files.
 #include "conversation/case_folder.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
-#include <string_view>
+#include <cstring>
+
+#include "text/visible.h"
 
 namespace {
 
-std::optional<std::string> read_file(const std::filesystem::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
+bool is_case_file_name(std::string_view name) {
+  return std::find(CASE_FILES.begin(), CASE_FILES.end(), name) != CASE_FILES.end();
+}
+
+std::string kind_of(mode_t mode) {
+  if (S_ISDIR(mode)) {
+    return "a folder";
+  }
+  if (S_ISFIFO(mode)) {
+    return "a FIFO";
+  }
+  if (S_ISCHR(mode) || S_ISBLK(mode)) {
+    return "a device";
+  }
+  if (S_ISSOCK(mode)) {
+    return "a socket";
+  }
+  return "not a regular file";
+}
+
+// The bytes of the regular file `path`, at most `limit` of them. None when it is missing
+// (`*missing` set) or cannot be read as a case file, with why in `*error`. Never blocks:
+// a FIFO is opened without waiting for a writer, and refused.
+std::optional<std::string> read_case_file(const std::filesystem::path& path, std::size_t limit,
+                                          bool* missing, std::string* error) {
+  const std::string name = visible(path.filename().string());
+  *missing = false;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) {
+    *missing = errno == ENOENT;
+    *error = "'" + name + "' cannot be read: " + std::strerror(errno);
     return std::nullopt;
   }
-  std::ostringstream contents;
-  contents << file.rdbuf();
-  return contents.str();
+  struct stat status = {};
+  std::optional<std::string> bytes;
+  if (fstat(fd, &status) != 0) {
+    *error = "'" + name + "' cannot be read: " + std::strerror(errno);
+  } else if (!S_ISREG(status.st_mode)) {
+    *error = "'" + name + "' is " + kind_of(status.st_mode) + "; a case holds only regular files";
+  } else if (static_cast<std::uintmax_t>(status.st_size) > limit) {
+    *error = "'" + name + "' is " + std::to_string(status.st_size) + " bytes, more than the " +
+             std::to_string(limit) + " a case file may hold (--max-file-size)";
+  } else {
+    bytes.emplace();
+    bytes->resize(static_cast<std::size_t>(status.st_size));
+    std::size_t got = 0;
+    // It may change while read: no more than the limit is taken, whatever it becomes.
+    for (;;) {
+      if (got == bytes->size()) {
+        if (bytes->size() > limit) {
+          break;
+        }
+        bytes->resize(std::min(limit + 1, bytes->size() + 65536));
+      }
+      const ssize_t now = read(fd, bytes->data() + got, bytes->size() - got);
+      if (now < 0 && errno == EINTR) {
+        continue;
+      }
+      if (now <= 0) {
+        if (now < 0) {
+          *error = "'" + name + "' cannot be read: " + std::strerror(errno);
+          bytes.reset();
+        }
+        break;
+      }
+      got += static_cast<std::size_t>(now);
+    }
+    if (bytes && got > limit) {
+      *error = "'" + name + "' grew past the " + std::to_string(limit) +
+               " bytes a case file may hold (--max-file-size)";
+      bytes.reset();
+    } else if (bytes) {
+      bytes->resize(got);
+    }
+  }
+  close(fd);
+  return bytes;
 }
 
 std::vector<std::string> split_lines(const std::string& text) {
   std::vector<std::string> lines;
-  std::istringstream stream(text);
-  for (std::string line; std::getline(stream, line);) {
-    lines.push_back(line);
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t end = text.find('\n', start);
+    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) {
+      break;
+    }
+    start = end + 1;
   }
   return lines;
 }
@@ -44,72 +124,161 @@ bool only_blanks(const char* text) {
   return std::string_view(text).find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
-bool write_file(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream file(path, std::ios::binary);
-  file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  return static_cast<bool>(file);
+bool write_synced(const std::filesystem::path& path, const std::string& bytes, std::string* error) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  bool written = fd >= 0;
+  std::string_view left = bytes;
+  while (written && !left.empty()) {
+    const ssize_t put = write(fd, left.data(), left.size());
+    if (put < 0 && errno == EINTR) {
+      continue;
+    }
+    written = put > 0;
+    left.remove_prefix(written ? static_cast<std::size_t>(put) : 0);
+  }
+  written = written && fsync(fd) == 0;
+  if (!written) {
+    *error = "cannot write " + visible(path.string()) + ": " + std::strerror(errno);
+  }
+  if (fd >= 0) {
+    close(fd);
+  }
+  return written;
 }
 
 }  // namespace
 
-bool write_conversation(const std::filesystem::path& folder, const Conversation& conversation,
-                        std::string* error) {
+bool holds_case_files(const std::filesystem::path& folder) {
   std::error_code failure;
-  std::filesystem::create_directories(folder, failure);
-  bool written = !failure && write_file(folder / "input", conversation.input) &&
-                 write_file(folder / "output", conversation.output) &&
-                 write_file(folder / "status", std::to_string(conversation.status) + "\n");
+  for (const std::string_view name : CASE_FILES) {
+    if (std::filesystem::exists(std::filesystem::symlink_status(folder / name, failure))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::optional<Conversation> load_conversation(const std::filesystem::path& folder,
+                                              std::size_t max_file_bytes, std::string* error) {
+  Conversation conversation;
+  conversation.name = folder.filename().string();
+  std::error_code failure;
+  std::filesystem::directory_iterator entries(folder, failure);
+  if (failure) {
+    *error = "the folder cannot be read: " + failure.message();
+    return std::nullopt;
+  }
+  for (const std::filesystem::directory_entry& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    if (!is_case_file_name(name)) {
+      *error = "it holds '" + visible(name) +
+               "', which is no file of a case (input, output, status, args, duration)";
+      return std::nullopt;
+    }
+  }
+  bool missing = false;
+  const auto read = [&](const char* name) {
+    return read_case_file(folder / name, max_file_bytes, &missing, error);
+  };
+
+  const std::optional<std::string> status = read("status");
+  if (!status) {
+    if (missing) {
+      *error = "it has no 'status' file";
+    }
+    return std::nullopt;
+  }
+  const char* rest = nullptr;
+  const std::optional<long long> number = parse_number(status->c_str(), &rest);
+  if (!number || !only_blanks(rest) || *number < 0 || *number > 255 ||
+      status->find('\0') != std::string::npos) {
+    *error = "'status' does not hold an exit status, a decimal number from 0 to 255";
+    return std::nullopt;
+  }
+  conversation.status = static_cast<int>(*number);
+
+  std::optional<std::string> output = read("output");
+  if (!output) {
+    if (missing) {
+      *error = "it has no 'output' file";
+    }
+    return std::nullopt;
+  }
+  conversation.output = std::move(*output);
+
+  if (std::optional<std::string> input = read("input")) {
+    conversation.input = std::move(*input);
+  } else if (!missing) {
+    return std::nullopt;
+  }
+
+  if (const std::optional<std::string> arguments = read("args")) {
+    conversation.arguments = split_lines(*arguments);
+  } else if (!missing) {
+    return std::nullopt;
+  } else {
+    conversation.arguments = {"--protocol", "1"};
+  }
+
+  if (const std::optional<std::string> duration = read("duration")) {
+    const std::optional<long long> low = parse_number(duration->c_str(), &rest);
+    const std::optional<long long> high = low ? parse_number(rest, &rest) : std::nullopt;
+    if (!high || !only_blanks(rest) || *low < 0 || *low > *high ||
+        duration->find('\0') != std::string::npos) {
+      *error = "'duration' does not hold \"MIN_MS MAX_MS\"";
+      return std::nullopt;
+    }
+    conversation.min_duration = std::chrono::milliseconds(*low);
+    conversation.max_duration = std::chrono::milliseconds(*high);
+  } else if (!missing) {
+    return std::nullopt;
+  }
+  return conversation;
+}
+
+std::string not_a_case_folder(const std::filesystem::path& folder) {
+  std::error_code failure;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(folder, failure);
+  if (std::filesystem::is_symlink(status)) {
+    return "it is a link";
+  }
+  if (!std::filesystem::is_directory(status)) {
+    return "it is not a folder";
+  }
+  std::filesystem::directory_iterator entries(folder, failure);
+  if (failure) {
+    return "it cannot be read: " + failure.message();
+  }
+  for (const std::filesystem::directory_entry& entry : entries) {
+    const std::string name = entry.path().filename().string();
+    if (!is_case_file_name(name)) {
+      return "it holds '" + visible(name) + "', which is no file of a case";
+    }
+    if (!entry.is_regular_file(failure) || entry.is_symlink(failure)) {
+      return "its '" + name + "' is not a regular file";
+    }
+  }
+  return "";
+}
+
+bool write_case_files(const std::filesystem::path& folder, const Conversation& conversation,
+                      bool skip_streams, std::string* error) {
+  bool written = skip_streams || (write_synced(folder / "input", conversation.input, error) &&
+                                  write_synced(folder / "output", conversation.output, error));
+  written =
+      written && write_synced(folder / "status", std::to_string(conversation.status) + "\n", error);
   if (written && conversation.arguments != std::vector<std::string>{"--protocol", "1"}) {
     std::string lines;
     for (const std::string& argument : conversation.arguments) {
       lines += argument + "\n";
     }
-    written = write_file(folder / "args", lines);
+    written = write_synced(folder / "args", lines, error);
   }
   if (written && conversation.min_duration && conversation.max_duration) {
-    written = write_file(folder / "duration",
-                         std::to_string(conversation.min_duration->count()) + " " +
-                             std::to_string(conversation.max_duration->count()) + "\n");
-  }
-  if (!written) {
-    *error = "cannot write the case " + folder.string() + ": " +
-             (failure ? failure.message() : std::string("a write failed"));
+    written = write_synced(folder / "duration",
+                           std::to_string(conversation.min_duration->count()) + " " +
+                               std::to_string(conversation.max_duration->count()) + "\n",
+                           error);
   }
   return written;
-}
-
-bool is_conversation(const std::filesystem::path& folder) {
-  return std::filesystem::is_regular_file(folder / "status");
-}
-
-std::optional<Conversation> load_conversation(const std::filesystem::path& folder,
-                                              std::string* error) {
-  Conversation conversation;
-  conversation.name = folder.filename().string();
-  const std::optional<std::string> status = read_file(folder / "status");
-  const char* rest = nullptr;
-  const std::optional<long long> number =
-      status ? parse_number(status->c_str(), &rest) : std::nullopt;
-  if (!number || !only_blanks(rest) || *number < 0 || *number > 255) {
-    *error = (folder / "status").string() + ": expected an exit status, a decimal number";
-    return std::nullopt;
-  }
-  conversation.status = static_cast<int>(*number);
-  conversation.input = read_file(folder / "input").value_or("");
-  conversation.output = read_file(folder / "output").value_or("");
-  const std::optional<std::string> arguments = read_file(folder / "args");
-  conversation.arguments =
-      arguments ? split_lines(*arguments) : std::vector<std::string>{"--protocol", "1"};
-  if (const std::optional<std::string> duration = read_file(folder / "duration")) {
-    const std::optional<long long> low = parse_number(duration->c_str(), &rest);
-    const std::optional<long long> high = low ? parse_number(rest, &rest) : std::nullopt;
-    if (!high || !only_blanks(rest) || *low < 0 || *low > *high) {
-      *error = (folder / "duration").string() + ": expected \"MIN_MS MAX_MS\"";
-      return std::nullopt;
-    }
-    conversation.min_duration = std::chrono::milliseconds(*low);
-    conversation.max_duration = std::chrono::milliseconds(*high);
-  }
-  return conversation;
 }

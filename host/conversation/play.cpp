@@ -3,6 +3,7 @@
 
 #include "process/child_process.h"
 #include "text/difference.h"
+#include "text/visible.h"
 
 const char* failure_name(Failure failure) {
   switch (failure) {
@@ -39,13 +40,16 @@ Verdict failed(Failure failure, const std::string& detail, std::chrono::millisec
 }  // namespace
 
 Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
-                 const std::string& input, std::chrono::milliseconds timeout) {
+                 const std::string& input, std::chrono::milliseconds timeout,
+                 std::size_t kept_output) {
   Observed observed;
   std::vector<std::string> argv = command;
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   const Clock::time_point started = Clock::now();
   const Clock::time_point deadline = started + timeout;
-  std::optional<ChildProcess> child = ChildProcess::start(argv, &observed.start_error);
+  ChildOptions options;
+  options.kept_output = kept_output;
+  std::optional<ChildProcess> child = ChildProcess::start(argv, &observed.start_error, options);
   if (!child) {
     return observed;
   }
@@ -59,6 +63,7 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
   observed.timed_out = !in_time || observed.termination.killed_by_host;
   observed.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
   observed.output = child->take_output();
+  observed.output_total = child->output_total();
   observed.error_bytes = child->error_output().total();
   observed.error_head = child->error_output().head();
   return observed;
@@ -66,7 +71,8 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
 
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout) {
-  const Observed observed = observe(command, conversation.arguments, conversation.input, timeout);
+  const Observed observed = observe(command, conversation.arguments, conversation.input, timeout,
+                                    conversation.output.size() + KEPT_BEYOND_EXPECTED);
   if (!observed.started) {
     return failed(Failure::kCannotStart, observed.start_error, {});
   }
@@ -77,15 +83,16 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
   if (observed.timed_out) {
     return failed(Failure::kTimedOut,
                   "killed after " + std::to_string(timeout.count()) + " ms, having written " +
-                      std::to_string(output.size()) + " bytes: \"" + printable(output, 200) + "\"",
+                      std::to_string(observed.output_total) + " bytes: \"" +
+                      visible_prefix(output, 200) + "\"",
                   elapsed);
   }
   if (termination.signaled) {
     return failed(Failure::kSignal, describe(termination), elapsed);
   }
-  if (output != conversation.output) {
+  if (output != conversation.output || observed.output_total != conversation.output.size()) {
     Verdict verdict = failed(Failure::kOutputDiffers, "", elapsed);
-    verdict.detail = first_difference(conversation.output, output);
+    verdict.detail = first_difference(conversation.output, output, observed.output_total);
     return verdict;
   }
   if (termination.code != conversation.status) {
@@ -97,10 +104,10 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
   if (observed.error_bytes != 0) {
     return failed(Failure::kStandardError,
                   std::to_string(observed.error_bytes) + " bytes, starting \"" +
-                      printable(observed.error_head, 200) + "\"",
+                      visible_prefix(observed.error_head, 200) + "\"",
                   elapsed);
   }
-  if (termination.output_held_open) {
+  if (termination.left_behind > 0) {
     return failed(Failure::kProcessLeft, describe(termination), elapsed);
   }
   if (conversation.min_duration && elapsed < *conversation.min_duration) {

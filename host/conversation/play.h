@@ -20,7 +20,7 @@ enum class Failure {
   kOutputDiffers,  // standard output is not the expected bytes
   kExitStatus,     // the exit status is not the expected one
   kStandardError,  // something was written to standard error
-  kProcessLeft,    // a process it started kept its output open after it had exited
+  kProcessLeft,    // processes it started were still running after it had exited
   kDuration,       // it ended sooner or later than the case's bounds
 };
 
@@ -40,21 +40,29 @@ struct Observed {
   std::string start_error;  // when not started
   bool timed_out = false;   // killed at the deadline
   Termination termination;
-  std::string output;
+  std::string output;            // its first bytes, as many as were kept
+  std::size_t output_total = 0;  // every byte it wrote, kept or not
   std::size_t error_bytes = 0;
   std::string error_head;  // the first bytes of standard error
   std::chrono::milliseconds elapsed{0};
 };
 
-// Runs `command` with `arguments` after it, writes `input` and closes it, and gathers all
-// it wrote until it ended, or until `timeout`, when it is killed. Its process group is
-// ended with it.
+// Runs `command` with `arguments` after it, writes `input` and closes it, and gathers
+// what it wrote until it ended, or until `timeout`, when it is killed: the first
+// `kept_output` bytes of its output and the count of all, and the ends of its standard
+// error. Everything it started is ended with it.
 Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
-                 const std::string& input, std::chrono::milliseconds timeout);
+                 const std::string& input, std::chrono::milliseconds timeout,
+                 std::size_t kept_output);
+
+// How much more than it expects a judge keeps of an output: enough to show what came
+// after the expected end.
+inline constexpr std::size_t KEPT_BEYOND_EXPECTED = 4096;
 
 // Runs `command` (the extension, or a wrapper and the extension) with the case's
-// arguments after it and its input, and compares everything. The extension's process
-// group is ended with it, whatever happens.
+// arguments after it and its input, and compares everything. Of its output no more is
+// kept than the case's expected output and KEPT_BEYOND_EXPECTED. Everything it started
+// is ended with it, whatever happens.
 // `timeout` bounds the whole run; the extension is killed when it is exceeded.
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout);

@@ -3,12 +3,15 @@
 
 #include <cstdio>
 
+#include "text/visible.h"
+
 namespace {
 
-constexpr std::size_t MAX_EXTENSION_LINE = 64U << 20U;  // far above any honest reply
 constexpr std::size_t SHOWN_LINE = 160;
 constexpr std::chrono::milliseconds STARTUP_TIMEOUT{5000};
 constexpr std::chrono::milliseconds ENDING_TIMEOUT{5000};
+// How long a line written too early has to arrive whole, to be shown.
+constexpr std::chrono::milliseconds EARLY_LINE_TIMEOUT{100};
 
 bool is_string(const json_t* value) { return json_is_string(value); }
 bool is_integer(const json_t* value) { return json_is_integer(value); }
@@ -34,28 +37,49 @@ constexpr Member DESCRIPTOR_MEMBERS[] = {
     {"threading", is_string, "a string"},
 };
 
-const char* text_of(const json_t* object, const char* key) {
-  const char* text = json_string_value(json_object_get(object, key));
-  return text != nullptr ? text : "?";
+// A string member as it was sent, or "?"; never made visible here.
+std::string text_of(const json_t* object, const char* key) {
+  const json_t* member = json_object_get(object, key);
+  return json_is_string(member) ? std::string(json_string_value(member), json_string_length(member))
+                                : std::string("?");
+}
+
+// A string member, made visible for the terminal.
+std::string shown_member(const json_t* object, const char* key) {
+  return visible(text_of(object, key));
+}
+
+void say(const std::string& text) {
+  std::fputs(text.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+std::string count_of(std::size_t count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 }  // namespace
 
 std::string shown(const std::string& line, bool raw) {
-  std::string text = line;
+  std::string_view text = line;
   if (!text.empty() && text.back() == '\n') {
-    text.pop_back();
+    text.remove_suffix(1);
   }
-  if (!raw && text.size() > SHOWN_LINE) {
-    text = text.substr(0, SHOWN_LINE - 20) + " ... (" + std::to_string(text.size()) + " bytes)";
+  std::string whole = visible(text);
+  if (raw || whole.size() <= SHOWN_LINE) {
+    return whole;
   }
-  return text;
+  std::string cut = visible_prefix(text, SHOWN_LINE - 20);
+  cut.resize(cut.size() - 3);  // its "..."
+  return cut + " ... (" + std::to_string(text.size()) + " bytes)";
 }
 
 std::optional<Session> Session::start(const std::vector<std::string>& command,
                                       const SessionSettings& settings, ChildOptions options,
                                       std::string* error) {
   options.whole_error = options.whole_error || settings.raw;
+  options.kept_output = MAX_EXTENSION_LINE;
   std::optional<ChildProcess> child = ChildProcess::start(command, error, options);
   if (!child) {
     return std::nullopt;
@@ -64,13 +88,30 @@ std::optional<Session> Session::start(const std::vector<std::string>& command,
 }
 
 bool Session::send(const std::string& line) {
-  std::printf("-> %s\n", shown(line, settings_.raw).c_str());
-  std::fflush(stdout);
+  say("-> " + shown(line, settings_.raw));
   if (!child_.send(line, Clock::now() + settings_.timeout)) {
     return fault("the extension does not take its input (it has closed it, or is stuck)");
   }
   return true;
 }
+
+bool Session::ask(const std::string& line, const std::string& what) {
+  const bool waiting = child_.unread_output() > 0;
+  const std::size_t received = child_.output_total();
+  if (!send(line)) {
+    return false;
+  }
+  if (waiting || child_.output_total() > received) {
+    std::string early;
+    child_.read_line(&early, MAX_EXTENSION_LINE, Clock::now() + EARLY_LINE_TIMEOUT);
+    taken_bytes_ += early.size();
+    show_received(early);
+    return fault("protocol error: answered before " + what + " was sent");
+  }
+  return true;
+}
+
+void Session::show_received(const std::string& line) { say("<- " + shown(line, settings_.raw)); }
 
 Json Session::receive(const char* expected_type, std::chrono::milliseconds timeout,
                       const std::string& awaiting) {
@@ -89,34 +130,48 @@ Json Session::receive(const char* expected_type, std::chrono::milliseconds timeo
             " bytes");
       return nullptr;
     case LineRead::kEndOfOutput:
+      taken_bytes_ += line.size();
       if (!line.empty()) {
-        std::printf("<- %s\n", shown(line, settings_.raw).c_str());
+        show_received(line);
         fault("the extension's last line has no line feed");
       } else {
         fault("the extension closed its output while awaiting " + awaiting);
       }
       return nullptr;
   }
-  std::printf("<- %s\n", shown(line, settings_.raw).c_str());
-  Json message(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, nullptr));
-  if (!json_is_object(message.get())) {
-    fault("protocol error: that line is not a JSON object");
+  taken_bytes_ += line.size();
+  show_received(line);
+  json_error_t error;
+  Json message(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, &error));
+  if (!message) {
+    fault("protocol error: that line is not JSON: " + visible(error.text) + ", at column " +
+          std::to_string(error.column));
     return nullptr;
   }
-  const char* type = json_string_value(json_object_get(message.get(), "type"));
-  if (type == nullptr || (expected_type != nullptr && std::string(type) != expected_type)) {
+  if (!json_is_object(message.get())) {
+    fault("protocol error: that line is JSON but not an object");
+    return nullptr;
+  }
+  const json_t* type = json_object_get(message.get(), "type");
+  if (!json_is_string(type) ||
+      (expected_type != nullptr && text_of(message.get(), "type") != expected_type)) {
     fault(std::string("protocol error: expected a \"") + (expected_type ? expected_type : "?") +
-          "\" message, got type " + (type ? std::string("\"") + type + "\"" : "none"));
+          "\" message, got type " +
+          (json_is_string(type) ? "\"" + shown_member(message.get(), "type") + "\"" : "none"));
     return nullptr;
   }
   return message;
 }
 
 bool Session::fault(const std::string& problem) {
-  std::printf("!! %s\n", problem.c_str());
-  std::fflush(stdout);
+  say("!! " + problem);
   faulted_ = true;
   return false;
+}
+
+void Session::abandon(const std::string& why) {
+  fault(why);
+  hung_ = true;
 }
 
 bool Session::check_identity(const json_t* result) {
@@ -126,8 +181,9 @@ bool Session::check_identity(const json_t* result) {
                    "\"");
     }
   }
-  std::printf("   extension %s %s, protocol %s\n", text_of(result, "extension_id"),
-              text_of(result, "extension_version"), text_of(result, "protocol_version"));
+  say("   extension " + shown_member(result, "extension_id") + " " +
+      shown_member(result, "extension_version") + ", protocol " +
+      shown_member(result, "protocol_version"));
   return true;
 }
 
@@ -149,20 +205,25 @@ bool Session::check_catalogue(const json_t* registration) {
     const auto flag = [&](const char* key) {
       return json_is_true(json_object_get(descriptor, key)) ? "yes" : "no";
     };
+    AnnouncedCallable callable{text_of(descriptor, "name"),
+                               json_integer_value(json_object_get(descriptor, "minimum_arity")),
+                               json_integer_value(json_object_get(descriptor, "maximum_arity"))};
     const std::string arity =
-        std::to_string(json_integer_value(json_object_get(descriptor, "minimum_arity"))) + ".." +
-        std::to_string(json_integer_value(json_object_get(descriptor, "maximum_arity")));
+        std::to_string(callable.minimum_arity) + ".." + std::to_string(callable.maximum_arity);
     std::printf("   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s %s\n",
-                text_of(descriptor, "name"), arity.c_str(), text_of(descriptor, "input"),
-                text_of(descriptor, "output"), text_of(descriptor, "effect"), flag("lazy"),
-                flag("cancel"), flag("sendable"), flag("action"), text_of(descriptor, "threading"));
-    callables_.emplace_back(text_of(descriptor, "name"));
+                visible(callable.name).c_str(), arity.c_str(),
+                shown_member(descriptor, "input").c_str(),
+                shown_member(descriptor, "output").c_str(),
+                shown_member(descriptor, "effect").c_str(), flag("lazy"), flag("cancel"),
+                flag("sendable"), flag("action"), shown_member(descriptor, "threading").c_str());
+    catalogue_.push_back(std::move(callable));
   }
+  std::fflush(stdout);
   return true;
 }
 
 bool Session::open() {
-  if (!send("{\"type\":\"handshake\",\"protocol_version\":\"1.0\"}\n")) {
+  if (!ask("{\"type\":\"handshake\",\"protocol_version\":\"1.0\"}\n", "the handshake")) {
     return false;
   }
   const Json result = receive("handshake_result", STARTUP_TIMEOUT, "\"handshake_result\"");
@@ -175,11 +236,14 @@ bool Session::open() {
 
 bool Session::perform(const Call& call) {
   const std::string request_id = "call-" + std::to_string(++calls_made_);
-  const Json message(json_pack("{s:s,s:s,s:s,s:O}", "type", "call", "request_id",
-                               request_id.c_str(), "callable", call.callable.c_str(), "arguments",
-                               call.arguments.get()));
+  const Json message(json_pack("{s:s,s:s,s:s%,s:O}", "type", "call", "request_id",
+                               request_id.c_str(), "callable", call.callable.data(),
+                               call.callable.size(), "arguments", call.arguments.get()));
+  if (!message) {
+    return fault("the callable's name is not UTF-8: " + visible(call.callable));
+  }
   const Clock::time_point started = Clock::now();
-  if (!send(encode_line(message.get()))) {
+  if (!ask(encode_line(message.get()), "the call")) {
     return false;
   }
   const Json reply = receive(nullptr, settings_.timeout, "the reply to " + request_id);
@@ -190,12 +254,12 @@ bool Session::perform(const Call& call) {
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
   const std::string type = text_of(reply.get(), "type");
   if (type != "call_result" && type != "error") {
-    return fault("protocol error: a call was answered by \"" + type + "\"");
+    return fault("protocol error: a call was answered by \"" + visible(type) + "\"");
   }
-  if (std::string(text_of(reply.get(), "request_id")) != request_id) {
+  if (text_of(reply.get(), "request_id") != request_id) {
     return fault(R"(protocol error: the reply's "request_id" is not ")" + request_id + "\"");
   }
-  std::printf("   %s %s in %.3f ms\n", call.callable.c_str(),
+  std::printf("   %s %s in %.3f ms\n", visible(call.callable).c_str(),
               type == "error" ? "failed" : "answered",
               static_cast<double>(elapsed.count()) / 1000.0);
   std::fflush(stdout);
@@ -213,7 +277,7 @@ SessionEnding Session::finish(bool close_instead) {
   if (going && !close_instead) {
     send("{\"type\":\"shutdown\"}\n");
   } else if (going) {
-    std::printf("-- closing the extension's input\n");
+    say("-- closing the extension's input");
   }
   child_.close_input();
   SessionEnding ending;
@@ -226,24 +290,34 @@ SessionEnding Session::finish(bool close_instead) {
             " ms of its input closing; killed");
     }
     ending.termination = child_.wait(deadline);
-    const std::string extra = child_.take_output();
-    if (going && !extra.empty()) {
-      fault("the extension wrote after the conversation ended: " + shown(extra, settings_.raw));
+    const std::size_t extra = child_.output_total() - taken_bytes_;
+    const std::string held = child_.take_output();
+    if (going && extra > 0) {
+      fault("the extension wrote " + count_of(extra, "byte", "bytes") +
+            " after the conversation ended: " + shown(held, settings_.raw));
     }
   }
-  if (ending.termination.output_held_open) {
+  if (ending.termination.left_behind > 0) {
     faulted_ = true;
   }
-  std::printf("== extension ended: %s\n", describe(ending.termination).c_str());
   const BoundedText& errors = child_.error_output();
   if (!errors.empty()) {
-    const std::string text = errors.for_people();
-    std::printf("== and wrote %zu bytes to standard error:\n%s", errors.total(), text.c_str());
-    if (text.back() != '\n') {
-      std::printf("\n");
+    say("== standard error, " + count_of(errors.total(), "byte", "bytes") + ":");
+    std::string text =
+        visible_lines(errors.for_people(settings_.raw ? "" : "--raw shows more of them"));
+    if (!text.empty() && text.back() == '\n') {
+      text.pop_back();
     }
+    std::string indented = "   | ";
+    for (const char character : text) {
+      indented += character;
+      if (character == '\n') {
+        indented += "   | ";
+      }
+    }
+    say(indented);
   }
-  std::fflush(stdout);
+  say("== extension ended: " + describe(ending.termination));
   ending.faulted = faulted_;
   ending.wrote_error = !errors.empty();
   ending.clean =

@@ -3,7 +3,9 @@
 //
 // Every line is printed as it passes ('->' sent, '<-' received), long lines shortened
 // unless raw; a fault ('!!') is anything the protocol does not allow, and ends the
-// conversation early.
+// conversation early. Whatever the extension sent is shown through visible(), so that
+// nothing it writes can command the terminal; its standard error is shown line by line
+// ('   | '), before the verdict, which is always the last line ('== extension ended').
 #ifndef HOST_CONVERSATION_SESSION_H_
 #define HOST_CONVERSATION_SESSION_H_
 
@@ -31,6 +33,17 @@ struct SessionEnding {
   bool called_wait = false;  // whether any call of "sample.wait" was answered
 };
 
+// One callable as the extension announced it.
+struct AnnouncedCallable {
+  std::string name;
+  long long minimum_arity = 0;
+  long long maximum_arity = 0;
+};
+
+// The longest line the host takes from an extension, line feed included: far above the
+// longest honest reply (a mebibyte of input, each byte escaped as six).
+inline constexpr std::size_t MAX_EXTENSION_LINE = std::size_t{16} << 20U;
+
 class Session {
  public:
   // Starts the extension. On failure returns none and says why in `*error`.
@@ -46,12 +59,15 @@ class Session {
   bool perform(const Call& call);
 
   // Sends "shutdown" (or, with `close_instead`, only closes the input) unless a fault
-  // came first, waits for the extension to end, and reports how it ended and what it
-  // wrote to standard error.
+  // came first, waits for the extension to end, and reports what it wrote to standard
+  // error and how it ended.
   SessionEnding finish(bool close_instead);
 
+  // Ends the extension at once, as a fault: for a person who gives up waiting.
+  void abandon(const std::string& why);
+
   // The callables the extension announced, in its order.
-  [[nodiscard]] const std::vector<std::string>& callables() const { return callables_; }
+  [[nodiscard]] const std::vector<AnnouncedCallable>& catalogue() const { return catalogue_; }
   [[nodiscard]] const ChildProcess& child() const { return child_; }
 
  private:
@@ -59,17 +75,22 @@ class Session {
       : child_(std::move(child)), settings_(settings) {}
 
   bool send(const std::string& line);
+  // Sends `line`; a fault when the extension wrote before it was all sent, as no answer
+  // can come before its question.
+  bool ask(const std::string& line, const std::string& what);
   // Receives one line and parses it as a JSON object of `expected_type` (any, if null).
   // Returns none, after reporting why, for anything else.
   Json receive(const char* expected_type, std::chrono::milliseconds timeout,
                const std::string& awaiting);
+  void show_received(const std::string& line);
   bool fault(const std::string& problem);
   bool check_identity(const json_t* result);
   bool check_catalogue(const json_t* registration);
 
   ChildProcess child_;
   SessionSettings settings_;
-  std::vector<std::string> callables_;
+  std::vector<AnnouncedCallable> catalogue_;
+  std::size_t taken_bytes_ = 0;  // output taken as lines
   int calls_made_ = 0;
   long long waited_ms_ = 0;
   bool called_wait_ = false;
@@ -77,7 +98,7 @@ class Session {
   bool hung_ = false;
 };
 
-// `line` without its line feed, shortened for people unless `raw`.
+// `line` without its line feed, made visible, and shortened for people unless `raw`.
 std::string shown(const std::string& line, bool raw);
 
 #endif  // HOST_CONVERSATION_SESSION_H_

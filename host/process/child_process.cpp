@@ -1,4 +1,4 @@
-// Starting, pumping, and ending the child and its process group.
+// Starting, pumping, and ending the child and all it started.
 #include "process/child_process.h"
 
 #include <fcntl.h>
@@ -7,46 +7,25 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <thread>
 #include <utility>
 
-#include "process/process_groups.h"
-#include "process/spawn_child.h"
+#include "process/program.h"
 
 namespace {
 
-// Output kept in memory at most; beyond it a flooding child's bytes are counted and dropped.
-constexpr std::size_t KEPT_OUTPUT_LIMIT = std::size_t{64} << 20U;
 constexpr std::size_t CHUNK = 65536;
-// How often a pump looks whether the child has exited, while its streams are quiet.
-constexpr std::chrono::milliseconds EXIT_CHECK{20};
-// How long the streams of an exited child may stay open before its group is ended: long
-// enough for the last bytes in flight, far shorter than any deadline.
-constexpr std::chrono::milliseconds STREAMS_GRACE{200};
+// How long a program may take to be exec'd by its supervisor.
+constexpr std::chrono::seconds START_TIMEOUT{10};
+// How long the supervisor may take to end everything once asked; it is killed after that.
+constexpr std::chrono::seconds ENDING_TIMEOUT{2};
 
-int milliseconds_until(Clock::time_point deadline, std::chrono::milliseconds at_most) {
+int milliseconds_until(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-  return static_cast<int>(
-      std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, at_most.count()));
-}
-
-// Reads what is there from `fd`; hands it to `sink`. Returns false at end of file or on
-// error, when the descriptor is done.
-template <typename Sink>
-bool drain(int fd, Sink sink) {
-  char chunk[CHUNK];
-  const ssize_t got = read(fd, chunk, sizeof chunk);
-  if (got < 0) {
-    return errno == EAGAIN || errno == EINTR;
-  }
-  if (got == 0) {
-    return false;
-  }
-  sink(std::string_view(chunk, static_cast<std::size_t>(got)));
-  return true;
+  return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, 1 << 30));
 }
 
 void close_fd(int* fd) {
@@ -56,6 +35,24 @@ void close_fd(int* fd) {
   }
 }
 
+void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
+
+// Reads what is there from `fd`, at most `limit` bytes; hands it to `sink`. Returns false
+// at end of file or on error, when the descriptor is done.
+template <typename Sink>
+bool drain(int fd, std::size_t limit, Sink sink) {
+  std::array<char, CHUNK> chunk{};
+  const ssize_t got = read(fd, chunk.data(), std::min(limit, chunk.size()));
+  if (got < 0) {
+    return errno == EAGAIN || errno == EINTR;
+  }
+  if (got == 0) {
+    return false;
+  }
+  sink(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
+  return true;
+}
+
 Termination from_status(int status) {
   Termination termination;
   termination.signaled = WIFSIGNALED(status);
@@ -63,10 +60,36 @@ Termination from_status(int status) {
   return termination;
 }
 
-// Ends the group that `leader` leads, and the leader itself should it have left it.
-void end_group(pid_t leader) {
-  kill(-leader, SIGKILL);
-  kill(leader, SIGKILL);
+// Waits for the supervisor's first report: started, or why not. Returns 0 once started,
+// else the error number.
+int await_start(int reports) {
+  const Clock::time_point deadline = Clock::now() + START_TIMEOUT;
+  SupervisorReport first;
+  std::size_t got = 0;
+  while (got < sizeof first) {
+    pollfd ready = {reports, POLLIN, 0};
+    const int polled = poll(&ready, 1, milliseconds_until(deadline));
+    if (polled < 0 && errno == EINTR) {
+      continue;
+    }
+    if (polled <= 0) {
+      return ETIMEDOUT;
+    }
+    const ssize_t read_now =
+        read(reports, reinterpret_cast<char*>(&first) + got,  // NOLINT: a record's bytes
+             sizeof first - got);
+    if (read_now < 0 && (errno == EINTR || errno == EAGAIN)) {
+      continue;
+    }
+    if (read_now <= 0) {
+      return ECHILD;  // the supervisor ended without a word
+    }
+    got += static_cast<std::size_t>(read_now);
+  }
+  if (first.kind == SupervisorReport::kStarted) {
+    return 0;
+  }
+  return first.kind == SupervisorReport::kExecFailed && first.value != 0 ? first.value : EIO;
 }
 
 }  // namespace
@@ -85,10 +108,12 @@ std::string describe(const Termination& termination) {
       text += ", sent by the host";
     }
   }
-  if (termination.output_held_open) {
+  if (termination.left_behind > 0) {
     text +=
-        "; but a process it started kept its output open after it had exited, so the host "
-        "ended its process group";
+        "; but it left " +
+        (termination.left_behind == 1 ? std::string("a process")
+                                      : std::to_string(termination.left_behind) + " processes") +
+        " running after it had exited, which the host ended";
   }
   return text;
 }
@@ -97,25 +122,38 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
                                                 std::string* error, ChildOptions options) {
   // A child that stops reading must not kill the host: its closed pipe shows as EPIPE.
   signal(SIGPIPE, SIG_IGN);
-  end_groups_on_fatal_signals();
-  int input[2];
-  int output[2];
-  int errors[2];
-  if (pipe2(input, O_CLOEXEC) != 0) {
+  const std::optional<std::string> program = find_program(argv[0], error);
+  if (!program) {
+    *error = "cannot start " + *error;
+    return std::nullopt;
+  }
+  std::array<int, 2> input{};
+  std::array<int, 2> output{};
+  std::array<int, 2> errors{};
+  if (pipe2(input.data(), O_CLOEXEC) != 0) {
     *error = std::string("cannot make a pipe: ") + std::strerror(errno);
     return std::nullopt;
   }
-  if (pipe2(output, O_CLOEXEC) != 0 || pipe2(errors, O_CLOEXEC) != 0) {
+  if (pipe2(output.data(), O_CLOEXEC) != 0 || pipe2(errors.data(), O_CLOEXEC) != 0) {
     *error = std::string("cannot make a pipe: ") + std::strerror(errno);
     close(input[0]);
     close(input[1]);
     return std::nullopt;
   }
-  pid_t pid = -1;
-  const int failed = spawn_with_streams(argv, input[0], output[1], errors[1], &pid);
+  Supervised supervised;
+  int failed = start_supervised(*program, argv, input[0], output[1], errors[1], &supervised);
   close(input[0]);
   close(output[1]);
   close(errors[1]);
+  if (failed == 0) {
+    failed = await_start(supervised.reports);
+    if (failed != 0) {
+      close(supervised.control);
+      close(supervised.reports);
+      while (waitpid(supervised.supervisor, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+  }
   if (failed != 0) {
     *error = "cannot start " + argv[0] + ": " + std::strerror(failed);
     close(input[1]);
@@ -123,44 +161,54 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     close(errors[0]);
     return std::nullopt;
   }
-  list_group(pid);
-  for (const int fd : {input[1], output[0], errors[0]}) {
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+  for (const int fd : {input[1], output[0], errors[0], supervised.reports}) {
+    set_nonblocking(fd);
   }
-  return ChildProcess(pid, input[1], output[0], errors[0], options);
+  return ChildProcess(supervised, input[1], output[0], errors[0], options);
 }
 
-ChildProcess::ChildProcess(pid_t pid, int input, int output, int error, ChildOptions options)
-    : pid_(pid),
+ChildProcess::ChildProcess(const Supervised& supervised, int input, int output, int error,
+                           ChildOptions options)
+    : supervisor_(supervised.supervisor),
       input_(input),
       output_(output),
       error_fd_(error),
+      reports_(supervised.reports),
+      control_(supervised.control),
+      containment_(supervised.containment),
       options_(options),
-      error_(options.whole_error ? BoundedText::unbounded()
-                                 : BoundedText(SHOWN_ERROR_BYTES, SHOWN_ERROR_BYTES)) {}
+      error_(options.whole_error ? WHOLE_ERROR_LIMIT : SHOWN_ERROR_BYTES, SHOWN_ERROR_BYTES) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(std::exchange(other.pid_, -1)),
+    : supervisor_(std::exchange(other.supervisor_, -1)),
       input_(std::exchange(other.input_, -1)),
       output_(std::exchange(other.output_, -1)),
       error_fd_(std::exchange(other.error_fd_, -1)),
+      reports_(std::exchange(other.reports_, -1)),
+      control_(std::exchange(other.control_, -1)),
+      containment_(other.containment_),
       options_(other.options_),
       input_broken_(other.input_broken_),
       unsent_(other.unsent_),
       output_buffer_(std::move(other.output_buffer_)),
+      output_total_(other.output_total_),
       error_(std::move(other.error_)),
-      sent_(std::move(other.sent_)),
-      received_(std::move(other.received_)),
-      exited_at_(other.exited_at_),
-      output_held_open_(other.output_held_open_),
-      ended_(other.ended_) {}
+      partial_report_(std::move(other.partial_report_)),
+      wait_status_(other.wait_status_),
+      settled_(other.settled_),
+      settled_at_(other.settled_at_),
+      left_behind_(other.left_behind_),
+      end_requested_(other.end_requested_),
+      reaped_(std::exchange(other.reaped_, true)) {}
 
 ChildProcess::~ChildProcess() {
-  if (pid_ > 0 && !ended_) {
+  if (supervisor_ > 0 && !reaped_) {
     kill_now();
   }
   close_fd(&input_);
   close_streams();
+  close_fd(&reports_);
+  close_fd(&control_);
 }
 
 void ChildProcess::close_streams() {
@@ -168,65 +216,88 @@ void ChildProcess::close_streams() {
   close_fd(&error_fd_);
 }
 
-bool ChildProcess::exited() {
-  if (exited_at_) {
-    return true;
+void ChildProcess::take_reports() {
+  std::array<char, 256> bytes{};
+  for (;;) {
+    const ssize_t got = read(reports_, bytes.data(), bytes.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got <= 0) {
+      if (got == 0 || errno != EAGAIN) {
+        // The supervisor is gone; whatever it had not said will not come.
+        close_fd(&reports_);
+        settled_ = true;
+        settled_at_ = settled_at_.value_or(Clock::now());
+      }
+      break;
+    }
+    partial_report_.append(bytes.data(), static_cast<std::size_t>(got));
   }
-  siginfo_t info = {};
-  if (waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-      info.si_pid == pid_) {
-    exited_at_ = Clock::now();
-  }
-  return exited_at_.has_value();
-}
-
-void ChildProcess::end_held_streams() {
-  if ((output_ < 0 && error_fd_ < 0) || !exited()) {
-    return;
-  }
-  const auto since = Clock::now() - *exited_at_;
-  if (!output_held_open_ && since >= STREAMS_GRACE) {
-    output_held_open_ = true;
-    end_group(pid_);
-  } else if (output_held_open_ && since >= 2 * STREAMS_GRACE) {
-    // Whatever holds them has left the group too: stop listening rather than wait on it.
-    close_streams();
+  while (partial_report_.size() >= sizeof(SupervisorReport)) {
+    SupervisorReport record;
+    std::memcpy(&record, partial_report_.data(), sizeof record);
+    partial_report_.erase(0, sizeof record);
+    if (record.kind == SupervisorReport::kExited) {
+      wait_status_ = record.value;
+    } else if (record.kind == SupervisorReport::kAlone ||
+               record.kind == SupervisorReport::kLeftBehind) {
+      left_behind_ = record.kind == SupervisorReport::kLeftBehind ? record.value : 0;
+      settled_ = true;
+      settled_at_ = Clock::now();
+    }
   }
 }
 
 template <typename Done>
-bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point deadline) {
-  const auto keep_output = [this](std::string_view bytes) {
-    if (output_buffer_.size() < KEPT_OUTPUT_LIMIT) {
-      output_buffer_.append(bytes.substr(0, KEPT_OUTPUT_LIMIT - output_buffer_.size()));
+bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point deadline,
+                        bool drop_excess) {
+  const auto keep_output = [this, drop_excess](std::string_view bytes) {
+    output_total_ += bytes.size();
+    if (options_.transcript != nullptr) {
+      options_.transcript->wrote(bytes);
     }
-    if (options_.keep_transcript) {
-      received_.append(bytes);
-    }
+    const std::size_t room =
+        options_.kept_output - std::min(options_.kept_output, output_buffer_.size());
+    output_buffer_.append(drop_excess ? bytes.substr(0, room) : bytes);
   };
   const auto keep_error = [this](std::string_view bytes) { error_.append(bytes); };
   while (!done()) {
-    pollfd fds[3];
+    std::array<pollfd, 4> fds{};
     nfds_t count = 0;
     const bool writing = !pending.empty() && input_ >= 0;
     if (writing) {
       fds[count++] = {input_, POLLOUT, 0};
     }
-    if (output_ >= 0) {
+    // Holding kept_output unread, a reader of lines reads no more: the child waits.
+    const bool reading =
+        output_ >= 0 && (drop_excess || output_buffer_.size() < options_.kept_output);
+    if (reading) {
       fds[count++] = {output_, POLLIN, 0};
     }
     if (error_fd_ >= 0) {
       fds[count++] = {error_fd_, POLLIN, 0};
     }
+    if (reports_ >= 0) {
+      fds[count++] = {reports_, POLLIN, 0};
+    }
     if (count == 0) {
       return true;  // nothing left that could change; `done` decides what that means
     }
-    const int ready = poll(fds, count, milliseconds_until(deadline, EXIT_CHECK));
+    Clock::time_point wake = deadline;
+    if (settled_at_ && (output_ >= 0 || error_fd_ >= 0)) {
+      // Everything it started has ended, yet a stream is still open: something beyond
+      // reach holds it. Listen a moment longer, then no more.
+      wake = std::min(wake, *settled_at_ + LEFTOVER_GRACE);
+      if (Clock::now() >= *settled_at_ + LEFTOVER_GRACE) {
+        close_streams();
+        continue;
+      }
+    }
+    const int ready = poll(fds.data(), count, milliseconds_until(wake));
     if (ready < 0 && errno != EINTR) {
       return false;
     }
-    // Looked at on every turn, so that a stream held open and never quiet ends too.
-    end_held_streams();
     if (ready <= 0) {
       if (Clock::now() >= deadline) {
         return false;
@@ -237,11 +308,12 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
       if (fds[i].revents == 0) {
         continue;
       }
-      if (fds[i].fd == input_) {
+      const int fd = fds[i].fd;
+      if (fd == input_) {
         const ssize_t put = write(input_, pending.data(), std::min(pending.size(), CHUNK));
         if (put > 0) {
-          if (options_.keep_transcript) {
-            sent_.append(pending.substr(0, static_cast<std::size_t>(put)));
+          if (options_.transcript != nullptr) {
+            options_.transcript->took(pending.substr(0, static_cast<std::size_t>(put)));
           }
           pending.remove_prefix(static_cast<std::size_t>(put));
           unsent_ = pending.size();
@@ -249,12 +321,16 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
           input_broken_ = true;  // EPIPE: the child has closed its input
           close_fd(&input_);
         }
-      } else if (fds[i].fd == output_) {
-        if (!drain(output_, keep_output)) {
+      } else if (fd == output_) {
+        if (!drain(output_, CHUNK, keep_output)) {
           close_fd(&output_);
         }
-      } else if (!drain(error_fd_, keep_error)) {
-        close_fd(&error_fd_);
+      } else if (fd == error_fd_) {
+        if (!drain(error_fd_, CHUNK, keep_error)) {
+          close_fd(&error_fd_);
+        }
+      } else {
+        take_reports();
       }
     }
   }
@@ -263,7 +339,8 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
 
 bool ChildProcess::send(std::string_view bytes, Clock::time_point deadline) {
   unsent_ = bytes.size();
-  const bool in_time = pump([&] { return unsent_ == 0 || input_ < 0; }, bytes, deadline);
+  const bool in_time =
+      pump([&] { return unsent_ == 0 || input_ < 0; }, bytes, deadline, /*drop_excess=*/false);
   return in_time && unsent_ == 0 && !input_broken_;
 }
 
@@ -271,19 +348,20 @@ void ChildProcess::close_input() { close_fd(&input_); }
 
 LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
                                  Clock::time_point deadline) {
+  const std::size_t limit = std::min(max_line, options_.kept_output);
   const auto line_end = [&] { return output_buffer_.find('\n'); };
   const bool in_time = pump(
       [&] {
-        return line_end() != std::string::npos || output_buffer_.size() >= max_line || output_ < 0;
+        return line_end() != std::string::npos || output_buffer_.size() >= limit || output_ < 0;
       },
-      {}, deadline);
+      {}, deadline, /*drop_excess=*/false);
   const std::size_t end = line_end();
-  if (end != std::string::npos && end < max_line) {
+  if (end != std::string::npos && end < limit) {
     line->assign(output_buffer_, 0, end + 1);
     output_buffer_.erase(0, end + 1);
     return LineRead::kLine;
   }
-  if (output_buffer_.size() >= max_line) {
+  if (output_buffer_.size() >= limit) {
     return LineRead::kTooLong;
   }
   if (!in_time) {
@@ -295,44 +373,57 @@ LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
 }
 
 bool ChildProcess::read_to_end(Clock::time_point deadline) {
-  return pump([&] { return output_ < 0 && error_fd_ < 0; }, {}, deadline);
+  return pump([&] { return output_ < 0 && error_fd_ < 0; }, {}, deadline, /*drop_excess=*/true);
 }
 
 std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {}); }
 
-Termination ChildProcess::wait(Clock::time_point deadline) {
-  if (ended_) {
-    return *ended_;
-  }
-  while (!exited()) {
-    if (Clock::now() >= deadline) {
-      return kill_now();
+void ChildProcess::reap_supervisor() {
+  if (!reaped_) {
+    while (waitpid(supervisor_, nullptr, 0) < 0 && errno == EINTR) {
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    reaped_ = true;
   }
-  // Whatever the child left running goes with it; its group id is still its own, as the
-  // child is not reaped yet.
-  end_group(pid_);
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+}
+
+Termination ChildProcess::ending() {
+  Termination termination;
+  if (wait_status_) {
+    termination = from_status(*wait_status_);
+  } else {
+    termination.signaled = true;  // its supervisor was ended before it could tell
+    termination.code = SIGKILL;
   }
-  unlist_group(pid_);
-  ended_ = from_status(status);
-  ended_->output_held_open = output_held_open_;
-  return *ended_;
+  termination.killed_by_host =
+      end_requested_ && termination.signaled && termination.code == SIGKILL;
+  termination.left_behind = left_behind_;
+  return termination;
+}
+
+Termination ChildProcess::wait(Clock::time_point deadline) {
+  if (reaped_) {
+    return ending();
+  }
+  if (!pump([&] { return settled_; }, {}, deadline, /*drop_excess=*/true)) {
+    return kill_now();
+  }
+  reap_supervisor();
+  return ending();
 }
 
 Termination ChildProcess::kill_now() {
-  if (ended_) {
-    return *ended_;
+  if (reaped_) {
+    return ending();
   }
-  end_group(pid_);
-  int status = 0;
-  while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+  take_reports();
+  end_requested_ = !wait_status_.has_value();
+  // Closing its control pipe tells the supervisor to end everything, and to say how the
+  // child ended; one that does not answer in time is killed, and its namespace with it.
+  close_fd(&control_);
+  if (!pump([&] { return settled_; }, {}, Clock::now() + ENDING_TIMEOUT, /*drop_excess=*/true)) {
+    kill(supervisor_, SIGKILL);
+    end_requested_ = true;
   }
-  unlist_group(pid_);
-  ended_ = from_status(status);
-  ended_->killed_by_host = ended_->signaled && ended_->code == SIGKILL;
-  ended_->output_held_open = output_held_open_;
-  return *ended_;
+  reap_supervisor();
+  return ending();
 }

@@ -1,10 +1,15 @@
 // A child process on three pipes, driven without ever blocking past a deadline.
 //
-// The host starts the extension with its standard input, output and error on pipes and
-// pumps all three at once: while it writes the extension's input it keeps reading the
-// extension's output, so neither side can stall the other by filling a pipe. Every wait
-// has a deadline. The child leads a process group of its own; whenever it ends, and
-// whenever the host gives up on it, the whole group is ended, and the child reaped.
+// The host starts the extension under a supervisor of its own (see containment.h), with
+// its standard input, output and error on pipes, and pumps all three at once: while it
+// writes the extension's input it keeps reading the extension's output, so neither side
+// can stall the other by filling a pipe. Every wait has a deadline. Whatever the
+// extension starts ends with it, and nothing of it outlives the host.
+//
+// Memory is bounded by the caller, not by the child: output is held up to
+// ChildOptions::kept_output (beyond it, a reader of lines stops reading and lets the
+// child wait on its pipe, and a reader to the end counts the bytes and drops them), and
+// standard error is kept by its ends.
 #ifndef HOST_PROCESS_CHILD_PROCESS_H_
 #define HOST_PROCESS_CHILD_PROCESS_H_
 
@@ -17,6 +22,7 @@
 #include <string_view>
 #include <vector>
 
+#include "process/containment.h"
 #include "text/bounded_text.h"
 
 using Clock = std::chrono::steady_clock;
@@ -26,26 +32,47 @@ struct Termination {
   bool signaled = false;  // killed by a signal rather than exiting
   int code = 0;           // the exit status, or the signal's number
   bool killed_by_host = false;
-  // The child had exited, but a process it started still held its output or error open;
-  // the host ended the child's process group rather than wait for it.
-  bool output_held_open = false;
+  // Processes it started were still running LEFTOVER_GRACE after it had exited, and were
+  // ended by the host: how many.
+  int left_behind = 0;
 };
 
 // In words: "exit status 0", "killed by signal 9 (SIGKILL), sent by the host", and what
-// was done about a process left holding the output.
+// was done about processes left running.
 std::string describe(const Termination& termination);
 
 enum class LineRead { kLine, kEndOfOutput, kTimedOut, kTooLong };
 
+// Receives the bytes of a conversation as they pass. Not owned by the child.
+class TranscriptSink {
+ public:
+  TranscriptSink() = default;
+  TranscriptSink(const TranscriptSink&) = delete;
+  TranscriptSink& operator=(const TranscriptSink&) = delete;
+  TranscriptSink(TranscriptSink&&) = delete;
+  TranscriptSink& operator=(TranscriptSink&&) = delete;
+  virtual ~TranscriptSink() = default;
+  // Bytes the child took from its input.
+  virtual void took(std::string_view bytes) = 0;
+  // Bytes the child wrote to its output.
+  virtual void wrote(std::string_view bytes) = 0;
+};
+
+// The output a child may hold unread by default: far above any honest line.
+inline constexpr std::size_t DEFAULT_KEPT_OUTPUT = std::size_t{16} << 20U;
+// Standard error kept whole (ChildOptions::whole_error) up to this, then by its last bytes.
+inline constexpr std::size_t WHOLE_ERROR_LIMIT = std::size_t{64} << 20U;
+
 struct ChildOptions {
-  bool keep_transcript = false;  // keep every byte sent and received (sent(), received())
-  bool whole_error = false;      // keep all of standard error, not just its ends
+  std::size_t kept_output = DEFAULT_KEPT_OUTPUT;
+  bool whole_error = false;  // keep standard error whole, up to WHOLE_ERROR_LIMIT
+  TranscriptSink* transcript = nullptr;
 };
 
 class ChildProcess {
  public:
   // Starts `argv[0]` (looked up as execvp does) with `argv`. On failure returns none and
-  // says why in `*error`.
+  // says why in `*error`. REQUIRES: the calling thread outlives the child.
   static std::optional<ChildProcess> start(const std::vector<std::string>& argv, std::string* error,
                                            ChildOptions options = {});
 
@@ -53,7 +80,7 @@ class ChildProcess {
   ChildProcess& operator=(ChildProcess&&) = delete;
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
-  // Kills the child's group and reaps the child if it is still running.
+  // Ends the child and all it started, if they are still running.
   ~ChildProcess();
 
   // Writes all of `bytes` to the child's input, reading its output meanwhile. Returns
@@ -64,60 +91,66 @@ class ChildProcess {
   void close_input();
 
   // Takes the next line of the child's output, line feed included, into `*line`. A line
-  // of more than `max_line` bytes with its line feed is not taken: kTooLong. At end of
-  // output, a last unterminated piece is returned as kEndOfOutput with `*line` holding it.
-  // Output ends when the child closes it, or soon after the child has exited even if a
-  // process it started still holds it (see Termination::output_held_open).
+  // of more than `max_line` bytes with its line feed (or more than kept_output) is not
+  // taken: kTooLong. At end of output, a last unterminated piece is returned as
+  // kEndOfOutput with `*line` holding it.
   LineRead read_line(std::string* line, std::size_t max_line, Clock::time_point deadline);
 
-  // Reads the child's output and error until both end, as read_line sees an end. Returns
-  // false at the deadline.
+  // Reads the child's output and error until both end. Output beyond kept_output is
+  // counted and dropped. Returns false at the deadline.
   bool read_to_end(Clock::time_point deadline);
 
-  // All output not yet taken by read_line.
+  // All output held and not yet taken by read_line.
   std::string take_output();
-  // Everything written to standard error, or its ends (ChildOptions::whole_error).
+  // How many bytes are held, not yet taken by read_line.
+  [[nodiscard]] std::size_t unread_output() const { return output_buffer_.size(); }
+  // Every byte the child wrote to its output, held or dropped.
+  [[nodiscard]] std::size_t output_total() const { return output_total_; }
+  // Everything written to standard error, or its ends.
   [[nodiscard]] const BoundedText& error_output() const { return error_; }
-  // With ChildOptions::keep_transcript: every byte the child took from its input, and
-  // every byte it wrote to its output.
-  [[nodiscard]] const std::string& sent() const { return sent_; }
-  [[nodiscard]] const std::string& received() const { return received_; }
+  [[nodiscard]] Containment containment() const { return containment_; }
 
-  // Waits for the child to end, ends its group and reaps it; at the deadline kills the
-  // group (SIGKILL) and reaps the child.
+  // Waits for the child to end and for what it left running to be ended; at the deadline
+  // ends everything.
   Termination wait(Clock::time_point deadline);
 
-  // Kills the child's group at once and reaps the child.
+  // Ends the child and all it started at once.
   Termination kill_now();
 
  private:
-  ChildProcess(pid_t pid, int input, int output, int error, ChildOptions options);
-  // Moves bytes between the pipes until `done` holds or the deadline passes; writes
-  // `pending` to the input meanwhile, counting what is left in unsent_. Returns false at
-  // the deadline.
+  ChildProcess(const Supervised& supervised, int input, int output, int error,
+               ChildOptions options);
+  // Moves bytes between the pipes and takes the supervisor's reports until `done` holds
+  // or the deadline passes; writes `pending` to the input meanwhile, counting what is left
+  // in unsent_. Output past kept_output is dropped with `drop_excess`, else left in the
+  // pipe. Returns false at the deadline.
   template <typename Done>
-  bool pump(Done done, std::string_view pending, Clock::time_point deadline);
-  // Whether the child has exited; leaves it unreaped, so that its group id stays its own.
-  bool exited();
-  // Once the child has exited, its output and error are given a moment to end; a process
-  // of its group that still holds them is ended with the group.
-  void end_held_streams();
+  bool pump(Done done, std::string_view pending, Clock::time_point deadline, bool drop_excess);
+  void take_reports();
   void close_streams();
+  void reap_supervisor();
+  Termination ending();
 
-  pid_t pid_ = -1;
+  pid_t supervisor_ = -1;
   int input_ = -1;
   int output_ = -1;
   int error_fd_ = -1;
+  int reports_ = -1;
+  int control_ = -1;
+  Containment containment_ = Containment::kSubreaper;
   ChildOptions options_;
   bool input_broken_ = false;
   std::size_t unsent_ = 0;
   std::string output_buffer_;
+  std::size_t output_total_ = 0;
   BoundedText error_;
-  std::string sent_;
-  std::string received_;
-  std::optional<Clock::time_point> exited_at_;
-  bool output_held_open_ = false;
-  std::optional<Termination> ended_;
+  std::string partial_report_;
+  std::optional<int> wait_status_;  // the child's own, once it has ended
+  bool settled_ = false;            // everything it started has ended too
+  std::optional<Clock::time_point> settled_at_;
+  int left_behind_ = 0;
+  bool end_requested_ = false;  // the host ended it before it ended on its own
+  bool reaped_ = false;
 };
 
 #endif  // HOST_PROCESS_CHILD_PROCESS_H_

@@ -9,6 +9,8 @@
 #include <ctime>
 #include <fstream>
 
+#include "text/visible.h"
+
 namespace {
 
 constexpr char SKIPPED[] = "not run: --fail-fast stopped at an earlier failure";
@@ -19,12 +21,11 @@ std::string seconds(std::chrono::milliseconds elapsed) {
   return text.data();
 }
 
-// Text safe inside an XML element or a double-quoted attribute. Bytes that XML forbids
-// (controls other than tab and line feed) are written as \xHH.
-std::string xml_escaped(const std::string& text) {
+// Text safe inside an XML element or a double-quoted attribute: made visible first, so
+// that no character XML forbids, and no byte that is not UTF-8, can reach the file.
+std::string xml_escaped(const std::string& text, bool keep_line_feeds = false) {
   std::string escaped;
-  for (const char character : text) {
-    const auto byte = static_cast<unsigned char>(character);
+  for (const char character : keep_line_feeds ? visible_lines(text) : visible(text)) {
     switch (character) {
       case '&':
         escaped += "&amp;";
@@ -39,35 +40,34 @@ std::string xml_escaped(const std::string& text) {
         escaped += "&quot;";
         break;
       default:
-        if ((byte < 0x20 && byte != '\t' && byte != '\n') || byte == 0x7f) {
-          std::array<char, 8> hex{};
-          std::snprintf(hex.data(), hex.size(), "\\x%02x", byte);
-          escaped += hex.data();
-        } else {
-          escaped += character;
-        }
+        escaped += character;
     }
   }
   return escaped;
 }
 
-// A YAML double-quoted scalar.
+// A YAML double-quoted scalar of visible text.
 std::string yaml_quoted(const std::string& text) {
   std::string quoted = "\"";
-  for (const char character : text) {
+  for (const char character : visible(text)) {
     if (character == '"' || character == '\\') {
       quoted += '\\';
     }
-    quoted += character == '\n' ? ' ' : character;
+    quoted += character;
   }
   return quoted + "\"";
 }
 
-// A TAP description may not hold '#', which starts a directive.
+// A TAP description: visible, on one line, with '#' escaped, since "# SKIP" or "# TODO"
+// in a case's name would turn a failure into a skip; and so with backslashes, the
+// escape itself.
 std::string tap_description(const std::string& name) {
   std::string description;
-  for (const char character : name) {
-    description += character == '#' ? '_' : character;
+  for (const char character : visible(name)) {
+    if (character == '#' || character == '\\') {
+      description += '\\';
+    }
+    description += character;
   }
   return description;
 }
@@ -76,12 +76,13 @@ std::string tap_description(const std::string& name) {
 
 std::string people_line(const CaseResult& result) {
   if (!result.run) {
-    return "SKIP " + result.name + ": " + SKIPPED + "\n";
+    return "SKIP " + visible(result.name) + ": " + SKIPPED + "\n";
   }
   if (result.verdict.passed()) {
-    return "PASS " + result.name + " (" + std::to_string(result.verdict.elapsed.count()) + " ms)\n";
+    return "PASS " + visible(result.name) + " (" + std::to_string(result.verdict.elapsed.count()) +
+           " ms)\n";
   }
-  return "FAIL " + result.name + ": " + result.verdict.detail + "\n";
+  return "FAIL " + visible(result.name) + ": " + visible(result.verdict.detail) + "\n";
 }
 
 std::string tap_header(int version, std::size_t cases) {
@@ -143,7 +144,7 @@ bool write_junit(const std::string& path, const std::string& suite,
     } else if (!result.verdict.passed()) {
       const std::string category = failure_name(result.verdict.failure);
       xml += ">\n      <failure message=\"" + xml_escaped(category) + "\" type=\"" +
-             xml_escaped(category) + "\">" + xml_escaped(result.verdict.detail) +
+             xml_escaped(category) + "\">" + xml_escaped(result.verdict.detail, true) +
              "</failure>\n    </testcase>\n";
     } else {
       xml += "/>\n";

@@ -5,10 +5,6 @@
 
 void BoundedText::append(std::string_view bytes) {
   total_ += bytes.size();
-  if (head_limit_ == 0) {
-    head_.append(bytes);
-    return;
-  }
   const std::size_t to_head = std::min(bytes.size(), head_limit_ - head_.size());
   head_.append(bytes.substr(0, to_head));
   bytes.remove_prefix(to_head);
@@ -27,7 +23,7 @@ bool BoundedText::cut() const {
   return total_ > head_.size() + std::min(tail_.size(), tail_limit_);
 }
 
-std::string BoundedText::for_people() const {
+std::string BoundedText::for_people(const std::string& hint) const {
   const std::string_view tail =
       std::string_view(tail_).substr(tail_.size() - std::min(tail_.size(), tail_limit_));
   if (total_ == head_.size() + tail.size()) {
@@ -38,7 +34,7 @@ std::string BoundedText::for_people() const {
     text += '\n';
   }
   text += "[... " + std::to_string(total_ - head_.size() - tail.size()) + " bytes left out of " +
-          std::to_string(total_) + "; --raw shows them all ...]\n";
+          std::to_string(total_) + (hint.empty() ? "" : "; " + hint) + " ...]\n";
   text += tail;
   return text;
 }

@@ -12,8 +12,6 @@ class BoundedText {
   // Keeps the first `head` and the last `tail` bytes of what is appended. REQUIRES: head
   // and tail above zero.
   BoundedText(std::size_t head, std::size_t tail) : head_limit_(head), tail_limit_(tail) {}
-  // Keeps everything.
-  static BoundedText unbounded() { return {0, 0}; }
 
   void append(std::string_view bytes);
 
@@ -25,8 +23,8 @@ class BoundedText {
   // Whether bytes between the head and the tail were dropped.
   [[nodiscard]] bool cut() const;
   // All of it when nothing was dropped; otherwise the head, a line that tells how many
-  // bytes were left out of how many, and the tail.
-  [[nodiscard]] std::string for_people() const;
+  // bytes were left out of how many (and `hint`, when not empty), and the tail.
+  [[nodiscard]] std::string for_people(const std::string& hint = "") const;
 
  private:
   std::size_t head_limit_;

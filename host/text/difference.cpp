@@ -2,44 +2,45 @@
 #include "text/difference.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <sstream>
+#include <string_view>
 
-std::string printable(const std::string& text, std::size_t limit) {
-  std::string shown;
-  for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '\n') {
-      shown += "\\n";
-    } else if (byte == '\\') {
-      shown += "\\\\";
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-      shown += escaped;
-    } else {
-      shown += static_cast<char>(byte);
-    }
+#include "text/visible.h"
+
+namespace {
+
+constexpr std::size_t CONTEXT_BEFORE = 20;
+constexpr std::size_t SHOWN_CONTEXT = 60;
+
+// `offset` moved back to the start of the UTF-8 character it falls in, so that the
+// context shown never begins with half a character.
+std::size_t character_start(const std::string& text, std::size_t offset) {
+  while (offset > 0 && offset < text.size() &&
+         (static_cast<unsigned char>(text[offset]) & 0xC0U) == 0x80U) {
+    --offset;
   }
-  if (text.size() > limit) {
-    shown += "...";
-  }
-  return shown;
+  return offset;
 }
 
-std::string first_difference(const std::string& expected, const std::string& actual) {
+}  // namespace
+
+std::string first_difference(const std::string& expected, const std::string& actual,
+                             std::size_t actual_total) {
   const auto mismatch =
       std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
   const auto offset = static_cast<std::size_t>(mismatch.first - expected.begin());
   const std::size_t line =
       1 + static_cast<std::size_t>(std::count(expected.begin(), mismatch.first, '\n'));
-  const std::size_t context_start = offset < 20 ? 0 : offset - 20;
-  std::ostringstream words;
-  words << "output differs at byte " << offset << " (line " << line << "): expected \""
-        << printable(expected.substr(std::min(context_start, expected.size())), 60) << "\", got \""
-        << printable(actual.substr(std::min(context_start, actual.size())), 60) << "\"";
-  if (expected.size() != actual.size()) {
-    words << " (" << expected.size() << " bytes expected, " << actual.size() << " written)";
+  const std::size_t from = offset < CONTEXT_BEFORE ? 0 : offset - CONTEXT_BEFORE;
+  const auto around = [&](const std::string& text) {
+    const std::size_t start = character_start(text, std::min(from, text.size()));
+    return visible_prefix(std::string_view(text).substr(start), SHOWN_CONTEXT);
+  };
+  std::string words = "output differs at byte " + std::to_string(offset) + " (line " +
+                      std::to_string(line) + "): expected \"" + around(expected) + "\", got \"" +
+                      around(actual) + "\"";
+  if (expected.size() != actual_total) {
+    words += " (" + std::to_string(expected.size()) + " bytes expected, " +
+             std::to_string(actual_total) + " written)";
   }
-  return words.str();
+  return words;
 }

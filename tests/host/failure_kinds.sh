@@ -46,7 +46,7 @@ check_kind "exit status differs" 'expected 0, got 3' "$scratch/exits-3"
 check_kind "wrote to standard error" '25 bytes, starting "a word on standard error' "$scratch/noisy"
 check_kind "timed out" 'killed after 1000 ms, having written 0 bytes' "$scratch/hangs"
 check_kind "ended by a signal" 'killed by signal 11 \(SIGSEGV\)' "$scratch/crashes"
-check_kind "left a process behind" 'exit status 0; but a process it started kept its output open' \
+check_kind "left a process behind" 'exit status 0; but it left 2 processes running after it had exited' \
   "$fakes/leaves-a-process" failure-kinds-marker
 "$host" check "$case_dir" -- "$scratch/slow" >"$scratch/report.txt"
 grep -Eq '^FAIL echo-then-shutdown: duration out of bounds: ended after 2[0-9]{3} ms, expected at most 2000' \

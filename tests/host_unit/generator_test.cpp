@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <string>
 
-#include "text/bounded_text.h"
 #include "differential/generator.h"
 #include "differential/shrink.h"
 
@@ -140,25 +139,6 @@ TEST(Shrink, KeepsWhatTheDifferenceNeedsAndDropsTheRest) {
   const GeneratedConversation bounded = shrink(start, holds_fail, 5);
   EXPECT_LE(tries, 6U);
   EXPECT_TRUE(holds_fail(bounded));
-}
-
-TEST(BoundedText, KeepsBothEndsAndTheCount) {
-  BoundedText text(4, 4);
-  text.append("abc");
-  EXPECT_EQ(text.for_people(), "abc");
-  text.append("defgh");
-  EXPECT_EQ(text.for_people(), "abcdefgh") << "head and tail meet: nothing left out";
-  for (int i = 0; i < 1000; ++i) {
-    text.append("x");
-  }
-  text.append("wxyz");
-  EXPECT_EQ(text.total(), 1012U);
-  EXPECT_TRUE(text.cut());
-  EXPECT_EQ(text.for_people(),
-            "abcd\n[... 1004 bytes left out of 1012; --raw shows them all ...]\nwxyz");
-  BoundedText whole = BoundedText::unbounded();
-  whole.append(std::string(100000, 'y'));
-  EXPECT_EQ(whole.for_people(), std::string(100000, 'y'));
 }
 
 }  // namespace

@@ -1,0 +1,162 @@
+// Writing a case beside its target, then one rename: RENAME_NOREPLACE for a new case,
+// RENAME_EXCHANGE to swap a new case for an old one.
+#include "conversation/case_writer.h"
+
+#include <fcntl.h>
+#include <stdio.h>  // renameat2
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "text/visible.h"
+
+namespace {
+
+std::string shown_path(const std::filesystem::path& path) { return visible(path.string()); }
+
+// Makes a fresh folder beside `target`, named after it; empty path on failure.
+std::filesystem::path fresh_folder_beside(const std::filesystem::path& target, const char* what) {
+  std::string pattern =
+      (target.parent_path() / ("." + target.filename().string() + "." + what + "-XXXXXX")).string();
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  if (mkdtemp(name.data()) == nullptr) {
+    return {};
+  }
+  return {name.data()};
+}
+
+// Removes a case folder's files and the folder; leaves anything else it holds.
+void remove_case_folder(const std::filesystem::path& folder) {
+  std::error_code ignored;
+  for (const std::string_view name : CASE_FILES) {
+    std::filesystem::remove(folder / name, ignored);
+  }
+  std::filesystem::remove(folder, ignored);
+}
+
+bool exists_here(const std::filesystem::path& path) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(path, ignored));
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> folder_name(const std::filesystem::path& path) {
+  std::error_code failure;
+  std::filesystem::path name = std::filesystem::absolute(path, failure).lexically_normal();
+  if (failure) {
+    return std::nullopt;
+  }
+  if (name.filename().empty()) {
+    name = name.parent_path();  // "x/" names the folder x
+  }
+  if (name.filename().empty() || name == name.root_path() || name.filename() == "..") {
+    return std::nullopt;
+  }
+  return name;
+}
+
+std::optional<CaseWriter> CaseWriter::prepare(const std::filesystem::path& target, bool replace,
+                                              std::string* error) {
+  const std::optional<std::filesystem::path> name = folder_name(target);
+  if (!name) {
+    *error = shown_path(target) + " names no folder a case could be written as";
+    return std::nullopt;
+  }
+  if (exists_here(*name)) {
+    if (const std::string why = not_a_case_folder(*name); !why.empty()) {
+      *error = shown_path(target) + " exists and is not a case folder (" + why +
+               "); only a case folder is ever replaced";
+      return std::nullopt;
+    }
+    if (!replace) {
+      *error = shown_path(target) + " exists; --force replaces it";
+      return std::nullopt;
+    }
+  }
+  std::error_code failure;
+  std::filesystem::create_directories(name->parent_path(), failure);
+  std::filesystem::path scratch = fresh_folder_beside(*name, "recording");
+  if (failure || scratch.empty()) {
+    *error = "cannot write in " + shown_path(name->parent_path()) + ": " +
+             (failure ? failure.message() : std::string(std::strerror(errno)));
+    return std::nullopt;
+  }
+  return CaseWriter(*name, std::move(scratch), replace);
+}
+
+CaseWriter::CaseWriter(CaseWriter&& other) noexcept
+    : target_(std::move(other.target_)),
+      scratch_(std::move(other.scratch_)),
+      replace_(other.replace_),
+      done_(std::exchange(other.done_, true)) {}
+
+CaseWriter::~CaseWriter() {
+  if (!done_ && !scratch_.empty()) {
+    remove_case_folder(scratch_);
+  }
+}
+
+bool CaseWriter::commit(std::string* error) {
+  const std::string kept = "; the new case is kept in " + shown_path(scratch_);
+  if (!exists_here(target_)) {
+    if (renameat2(AT_FDCWD, scratch_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0) {
+      done_ = true;
+      return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+      done_ = true;
+      *error = "cannot put the case in place as " + shown_path(target_) + ": " +
+               std::strerror(errno) + kept;
+      return false;
+    }
+    // A file system without RENAME_NOREPLACE: a plain rename can only replace an empty
+    // folder that appeared meanwhile, which loses nothing.
+    done_ = true;
+    if (rename(scratch_.c_str(), target_.c_str()) != 0) {
+      *error = "cannot put the case in place as " + shown_path(target_) + ": " +
+               std::strerror(errno) + kept;
+      return false;
+    }
+    return true;
+  }
+  if (const std::string why = not_a_case_folder(target_); !why.empty() || !replace_) {
+    done_ = true;
+    *error = shown_path(target_) +
+             (why.empty() ? " appeared while recording" : " changed: " + why) + kept;
+    return false;
+  }
+  if (renameat2(AT_FDCWD, scratch_.c_str(), AT_FDCWD, target_.c_str(), RENAME_EXCHANGE) == 0) {
+    // The old case is where the new one was written.
+    done_ = true;
+    remove_case_folder(scratch_);
+    return true;
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    done_ = true;
+    *error = "cannot put the case in place of " + shown_path(target_) + ": " +
+             std::strerror(errno) + kept;
+    return false;
+  }
+  // A file system without RENAME_EXCHANGE: the old case steps aside, the new one takes its
+  // place, and the old one goes; should the second step fail, the old one comes back.
+  done_ = true;
+  const std::filesystem::path aside = fresh_folder_beside(target_, "replaced");
+  if (aside.empty() || rename(target_.c_str(), aside.c_str()) != 0) {
+    *error = "cannot move the old case aside: " + std::string(std::strerror(errno)) + kept;
+    return false;
+  }
+  if (rename(scratch_.c_str(), target_.c_str()) != 0) {
+    *error = "cannot put the case in place: " + std::string(std::strerror(errno)) + kept;
+    rename(aside.c_str(), target_.c_str());
+    return false;
+  }
+  remove_case_folder(aside);
+  return true;
+}

@@ -1,0 +1,58 @@
+// A case folder written beside its target and put in place whole, by one rename.
+//
+// Nothing is lost on any path: the target is only ever replaced when it is itself a case
+// folder and replacing was asked for, and then in one step; until that step the old case
+// stands untouched, and a failed or abandoned recording leaves it as it was.
+#ifndef HOST_CONVERSATION_CASE_WRITER_H_
+#define HOST_CONVERSATION_CASE_WRITER_H_
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "conversation/case_folder.h"
+
+class CaseWriter {
+ public:
+  // Checks that `target` may be written, and makes the folder that the case is written
+  // into, beside it. `target` is normalised first ("cases/x/" is "cases/x"); its parent
+  // folders are made when missing. Returns none, saying why in `*error`, when the target
+  // exists and `replace` is false; when it exists and is not a case folder (".", a folder
+  // holding other files, a file, a link), whatever `replace` says; or when nothing can
+  // be written beside it.
+  static std::optional<CaseWriter> prepare(const std::filesystem::path& target, bool replace,
+                                           std::string* error);
+
+  CaseWriter(CaseWriter&& other) noexcept;
+  CaseWriter& operator=(CaseWriter&&) = delete;
+  CaseWriter(const CaseWriter&) = delete;
+  CaseWriter& operator=(const CaseWriter&) = delete;
+  // Removes the folder being written, unless it was put in place or kept.
+  ~CaseWriter();
+
+  // The target, normalised.
+  [[nodiscard]] const std::filesystem::path& target() const { return target_; }
+  // The folder being written, beside the target; empty at first.
+  [[nodiscard]] const std::filesystem::path& scratch() const { return scratch_; }
+
+  // Puts the written folder in place of the target, in one rename: the target must still
+  // be missing, or, when replacing, still a case folder; an old case swapped out is then
+  // removed. On failure returns false and says why in `*error`; the written case is kept
+  // where it was written, and its place named in `*error`.
+  bool commit(std::string* error);
+
+ private:
+  CaseWriter(std::filesystem::path target, std::filesystem::path scratch, bool replace)
+      : target_(std::move(target)), scratch_(std::move(scratch)), replace_(replace) {}
+
+  std::filesystem::path target_;
+  std::filesystem::path scratch_;
+  bool replace_ = false;
+  bool done_ = false;
+};
+
+// `path` as a name for a folder to write: made absolute and normal, without a trailing
+// slash. None for a path that names no folder of its own ("/", or one ending in "..").
+std::optional<std::filesystem::path> folder_name(const std::filesystem::path& path);
+
+#endif  // HOST_CONVERSATION_CASE_WRITER_H_

@@ -1,0 +1,135 @@
+// Decoding UTF-8 strictly and escaping what must not reach a terminal.
+#include "text/visible.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+namespace {
+
+// The length of the valid UTF-8 sequence at the start of `bytes` and its code point, or
+// 0 when the first byte does not begin one (RFC 3629: no overlong forms, no surrogates,
+// nothing above U+10FFFF).
+std::size_t decode(std::string_view bytes, std::uint32_t* code_point) {
+  const auto byte = [&](std::size_t i) { return static_cast<std::uint8_t>(bytes[i]); };
+  const std::uint8_t lead = byte(0);
+  if (lead < 0x80) {
+    *code_point = lead;
+    return 1;
+  }
+  std::size_t length = 0;
+  std::uint32_t value = 0;
+  std::uint8_t low = 0x80;  // the second byte's range, narrowed where forms are excluded
+  std::uint8_t high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1FU;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0FU;
+    low = lead == 0xE0 ? 0xA0 : 0x80;   // overlong
+    high = lead == 0xED ? 0x9F : 0xBF;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07U;
+    low = lead == 0xF0 ? 0x90 : 0x80;   // overlong
+    high = lead == 0xF4 ? 0x8F : 0xBF;  // above U+10FFFF
+  } else {
+    return 0;
+  }
+  if (bytes.size() < length) {
+    return 0;
+  }
+  for (std::size_t i = 1; i < length; ++i) {
+    const std::uint8_t next = byte(i);
+    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) {
+      return 0;
+    }
+    value = (value << 6U) | (next & 0x3FU);
+  }
+  *code_point = value;
+  return length;
+}
+
+bool must_escape(std::uint32_t code_point) {
+  return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F) ||
+         (code_point >= 0x202A && code_point <= 0x202E) ||
+         (code_point >= 0x2066 && code_point <= 0x2069) || code_point == 0xFFFE ||
+         code_point == 0xFFFF;
+}
+
+void append_escape(std::string* text, std::uint32_t code_point, std::size_t length) {
+  std::array<char, 16> escape{};
+  if (code_point == '\t') {
+    *text += "\\t";
+  } else if (code_point == '\r') {
+    *text += "\\r";
+  } else if (code_point == '\n') {
+    *text += "\\n";
+  } else if (length == 1) {
+    std::snprintf(escape.data(), escape.size(), "\\x%02x", code_point);
+    *text += escape.data();
+  } else {
+    std::snprintf(escape.data(), escape.size(), "\\u{%04X}", code_point);
+    *text += escape.data();
+  }
+}
+
+// Appends the visible form of `bytes` to `*text`, stopping once it holds `limit` bytes at
+// a character's end. Returns how many bytes of `bytes` were shown.
+std::size_t append_visible(std::string* text, std::string_view bytes, bool keep_line_feeds,
+                           std::size_t limit) {
+  std::size_t at = 0;
+  while (at < bytes.size() && text->size() < limit) {
+    std::uint32_t code_point = 0;
+    const std::size_t length = decode(bytes.substr(at), &code_point);
+    if (length == 0) {
+      append_escape(text, static_cast<std::uint8_t>(bytes[at]), 1);  // a byte that is no UTF-8
+      at += 1;
+    } else if (must_escape(code_point) && !(keep_line_feeds && code_point == '\n')) {
+      append_escape(text, code_point, length);
+      at += length;
+    } else {
+      text->append(bytes.substr(at, length));
+      at += length;
+    }
+  }
+  return at;
+}
+
+}  // namespace
+
+std::string visible(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  append_visible(&text, bytes, false, std::string::npos);
+  return text;
+}
+
+std::string visible_lines(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  append_visible(&text, bytes, true, std::string::npos);
+  return text;
+}
+
+std::string visible_prefix(std::string_view bytes, std::size_t limit) {
+  std::string text;
+  if (append_visible(&text, bytes, false, limit) < bytes.size()) {
+    text += "...";
+  }
+  return text;
+}
+
+bool shows_as_is(std::string_view bytes) {
+  std::size_t at = 0;
+  while (at < bytes.size()) {
+    std::uint32_t code_point = 0;
+    const std::size_t length = decode(bytes.substr(at), &code_point);
+    if (length == 0 || must_escape(code_point)) {
+      return false;
+    }
+    at += length;
+  }
+  return true;
+}

@@ -1,0 +1,33 @@
+// Text from outside the host, made safe to show: whatever an extension writes, and
+// whatever a case folder holds or is named, can reach a terminal or a report only
+// through here.
+//
+// Printable UTF-8 stays as it is, so "héllo, 世界" reads as written. Everything that
+// could command a terminal or hide what is shown is written as a visible escape instead:
+// control characters (C0, DEL, C1) as \t, \r, \n or \xHH; the bidirectional overrides
+// and isolates (U+202A-U+202E, U+2066-U+2069) and the noncharacters U+FFFE and U+FFFF
+// as \u{HHHH}; and every byte that is not part of valid UTF-8 (overlong forms and
+// encoded surrogates included) as \xHH. Backslashes stay single, so JSON's own escapes
+// read as JSON: an escape from here cannot be told from the same text sent as is, but
+// neither can command anything.
+#ifndef HOST_TEXT_VISIBLE_H_
+#define HOST_TEXT_VISIBLE_H_
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// `bytes` as one line of visible text: line feeds are escaped too.
+std::string visible(std::string_view bytes);
+
+// `bytes` as visible text that keeps its line feeds: for text of several lines.
+std::string visible_lines(std::string_view bytes);
+
+// visible(bytes), cut to at most about `limit` bytes of shown text at a character's end,
+// followed by "..." when cut.
+std::string visible_prefix(std::string_view bytes, std::size_t limit);
+
+// Whether `bytes` is valid UTF-8 that visible() leaves as it is.
+bool shows_as_is(std::string_view bytes);
+
+#endif  // HOST_TEXT_VISIBLE_H_
