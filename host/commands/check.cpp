@@ -124,7 +124,7 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     } else if ((option == "--timeout-ms" || option == "--jobs") && has_value) {
       const std::optional<long> number = parse_positive(line.options[++i]);
       if (!number) {
-        return usage_error(CHECK_HELP, option + " takes a whole number above zero");
+        return usage_error("check", option + " takes a whole number above zero");
       }
       if (option == "--jobs") {
         settings->jobs = static_cast<std::size_t>(*number);
@@ -134,17 +134,17 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     } else if (option == "--max-file-size" && has_value) {
       const std::optional<std::size_t> size = parse_size(line.options[++i]);
       if (!size) {
-        return usage_error(CHECK_HELP, size_problem(option));
+        return usage_error("check", size_problem(option));
       }
       settings->max_file_bytes = *size;
     } else if (!option.starts_with("-") && !settings->folder) {
       settings->folder = option;
     } else {
-      return usage_error(CHECK_HELP, "unexpected argument '" + option + "'");
+      return usage_error("check", "unexpected argument '" + option + "'");
     }
   }
   if (line.command.empty()) {
-    return usage_error(CHECK_HELP, "name the extension executable after '--'");
+    return usage_error("check", "name the extension executable after '--'");
   }
   settings->command = line.command;
   if (settings->jobs == 0) {

@@ -38,8 +38,10 @@ constexpr char COMPARE_HELP[] =
     "  --seed N           the seed (default 1)\n"
     "  --seconds S        search for S seconds (default 10); the run ends within S, and\n"
     "                     when a difference is found, shrinking and showing it take at\n"
-    "                     most --shrink-seconds more and two plays of 5 s at worst\n"
+    "                     most --shrink-seconds more, and two plays\n"
     "  --shrink-seconds N shrink for at most N seconds (default 60)\n"
+    "  --timeout-ms N     kill both sides N ms after a conversation starts, beyond the\n"
+    "                     waits it asks for (default 2000); raise it for a slow wrapper\n"
     "  --conversations N  run N conversations instead\n"
     "  --save DIR         write the shrunk conversation as a golden case in DIR, with the\n"
     "                     reference's answer as the expected one\n"
@@ -57,6 +59,7 @@ struct CompareSettings {
   std::optional<double> seconds;
   std::optional<std::uint64_t> conversations;
   std::chrono::seconds shrink_seconds{60};
+  std::chrono::milliseconds timeout = DEFAULT_PLAY_TIMEOUT;
   std::optional<std::filesystem::path> save;
   std::size_t jobs = 0;
   std::vector<std::string> candidate;
@@ -90,7 +93,7 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       return 0;
     }
     if (!has_value) {
-      return usage_error(COMPARE_HELP, "unexpected argument '" + option + "'");
+      return usage_error("compare", "unexpected argument '" + option + "'");
     }
     const std::string& value = line.options[++i];
     const std::optional<std::uint64_t> count = parse_count(value);
@@ -104,6 +107,8 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       settings->conversations = *count;
     } else if (option == "--jobs" && count && *count > 0) {
       settings->jobs = static_cast<std::size_t>(*count);
+    } else if (option == "--timeout-ms" && count && *count > 0) {
+      settings->timeout = std::chrono::milliseconds(*count);
     } else if (option == "--shrink-seconds" && count && *count > 0) {
       settings->shrink_seconds = std::chrono::seconds(*count);
     } else if (option == "--seconds" && parse_positive(value)) {
@@ -111,14 +116,14 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     } else {
       std::string problem = "bad option or value: ";
       problem.append(option).append(" ").append(value);
-      return usage_error(COMPARE_HELP, problem);
+      return usage_error("compare", problem);
     }
   }
   if (settings->seconds && settings->conversations) {
-    return usage_error(COMPARE_HELP, "give --seconds or --conversations, not both");
+    return usage_error("compare", "give --seconds or --conversations, not both");
   }
   if (line.command.empty()) {
-    return usage_error(COMPARE_HELP, "name the candidate extension after '--'");
+    return usage_error("compare", "name the candidate extension after '--'");
   }
   settings->candidate = line.command;
   if (settings->reference.empty()) {
@@ -136,10 +141,15 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
 
 // Whether a conversation that differed differs again when played a second time: one that
 // does not showed a timing difference on a busy machine (one side killed at the deadline).
-bool recurs(const Contestants& contestants, const GeneratedConversation& conversation,
-            Clock::time_point deadline) {
-  const std::optional<Pair> again = play_both(contestants, conversation, deadline);
-  return again && !difference(*again).empty();
+// None when the deadline cut the second play short.
+std::optional<bool> recurs(const Contestants& contestants,
+                           const GeneratedConversation& conversation,
+                           std::chrono::milliseconds timeout, Clock::time_point deadline) {
+  const std::optional<Pair> again = play_both(contestants, conversation, timeout, deadline);
+  if (!again) {
+    return std::nullopt;
+  }
+  return !difference(*again).empty();
 }
 
 void print_conversation(const GeneratedConversation& conversation) {
@@ -192,15 +202,17 @@ int compare_command(const std::vector<std::string>& arguments) {
       settings.save ? CaseWriter::prepare(*settings.save, /*replace=*/false, &problem)
                     : std::nullopt;
   if (settings.save && !writer) {
-    return usage_error(COMPARE_HELP, problem);
+    return usage_error("compare", problem);
   }
   const Contestants contestants{{settings.reference}, settings.candidate};
   const Clock::time_point started = Clock::now();
-  // Without --seconds, the search ends with its count; PLAY_TIMEOUT bounds each play.
+  // Without --seconds, the search ends with its count; --timeout-ms bounds each play.
   const Clock::time_point until =
       settings.seconds ? started + std::chrono::duration_cast<Clock::duration>(
                                        std::chrono::duration<double>(*settings.seconds))
                        : Clock::time_point::max();
+  const Clock::time_point confirm_until =
+      until == Clock::time_point::max() ? until : until + settings.shrink_seconds;
   // Conversations are handed out in order; once a difference is found no more start, so
   // the first difference is the lowest-numbered one, whatever the number of jobs.
   std::mutex mutex;
@@ -221,13 +233,18 @@ int compare_command(const std::vector<std::string>& arguments) {
         index = next++;
       }
       const GeneratedConversation conversation = generate_conversation(settings.seed, index);
-      const std::optional<Pair> pair = play_both(contestants, conversation, until);
+      const std::optional<Pair> pair =
+          play_both(contestants, conversation, settings.timeout, until);
       const bool differs = pair && !difference(*pair).empty();
       // Played again before it counts, so that a busy machine's timing is not reported.
-      const bool steady = differs && recurs(contestants, conversation, until);
+      // A difference found in time is confirmed within the shrinking's time.
+      const std::optional<bool> recurred =
+          differs ? recurs(contestants, conversation, settings.timeout, confirm_until)
+                  : std::optional<bool>(false);
+      const bool steady = recurred.value_or(false);
       const std::lock_guard lock(mutex);
       played += pair ? 1U : 0U;
-      unsteady += differs && !steady ? 1U : 0U;
+      unsteady += differs && recurred && !steady ? 1U : 0U;
       if (steady && (!first_different || index < *first_different)) {
         first_different = index;
         stop = true;
@@ -263,21 +280,23 @@ int compare_command(const std::vector<std::string>& arguments) {
   std::fflush(stdout);
   // Shrinking has its own bound; what is left of it after the last step is for showing.
   const Clock::time_point shrinking_ends = Clock::now() + settings.shrink_seconds;
-  const Clock::time_point showing_ends = shrinking_ends + 2 * PLAY_TIMEOUT;
+  const Clock::time_point showing_ends =
+      shrinking_ends + 2 * (settings.timeout + std::chrono::milliseconds(asked_wait_ms(found)));
   const GeneratedConversation shrunk = shrink(
       found,
       [&](const GeneratedConversation& candidate) {
-        const std::optional<Pair> pair = play_both(contestants, candidate, shrinking_ends);
+        const std::optional<Pair> pair =
+            play_both(contestants, candidate, settings.timeout, shrinking_ends);
         return pair && !difference(*pair).empty();
       },
       SHRINK_BUDGET);
   // A shrinking step that was kept for a difference that did not recur leaves nothing to
   // show: then the conversation as found is shown, unshrunk.
-  std::optional<Pair> pair = play_both(contestants, shrunk, showing_ends);
+  std::optional<Pair> pair = play_both(contestants, shrunk, settings.timeout, showing_ends);
   const bool shrunk_differs = pair && !difference(*pair).empty();
   const GeneratedConversation& shown = shrunk_differs ? shrunk : found;
   if (!shrunk_differs) {
-    pair = play_both(contestants, found, showing_ends);
+    pair = play_both(contestants, found, settings.timeout, showing_ends);
   }
   std::printf("\nthe smallest conversation found that differs (%zu lines):\n", shown.lines.size());
   print_conversation(shown);

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "text/visible.h"
+
 CommandLine split_command_line(const std::vector<std::string>& arguments) {
   CommandLine line;
   const auto separator = std::find(arguments.begin(), arguments.end(), "--");
@@ -54,8 +56,9 @@ std::string size_problem(const std::string& option) {
   return option + " takes a size in bytes above zero, with K, M or G for KiB, MiB or GiB";
 }
 
-int usage_error(const char* help, const std::string& problem) {
-  std::fprintf(stderr, "extension-host: %s\n\n%s", problem.c_str(), help);
+int usage_error(const std::string& command, const std::string& problem) {
+  std::fprintf(stderr, "extension-host %s: %s (see 'extension-host %s --help')\n", command.c_str(),
+               visible(problem).c_str(), command.c_str());
   return 2;
 }
 

@@ -28,7 +28,8 @@ std::string size_problem(const std::string& option);
 // where it cannot be read.
 std::filesystem::path host_folder();
 
-// Prints `problem` and the help text to standard error; returns the usage exit status, 2.
-int usage_error(const char* help, const std::string& problem);
+// Prints `problem`, and where to read of `command`'s usage, on one line of standard error;
+// returns the usage exit status, 2.
+int usage_error(const std::string& command, const std::string& problem);
 
 #endif  // HOST_COMMANDS_OPTIONS_H_

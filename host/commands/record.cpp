@@ -156,7 +156,7 @@ int record_command(const std::vector<std::string>& arguments) {
     } else if (!past_options && arguments[i] == "--max-file-size" && i + 1 < arguments.size()) {
       const std::optional<std::size_t> size = parse_size(arguments[++i]);
       if (!size) {
-        return usage_error(help.c_str(), size_problem("--max-file-size"));
+        return usage_error("record", size_problem("--max-file-size"));
       }
       max_file_bytes = *size;
     } else {
@@ -164,22 +164,23 @@ int record_command(const std::vector<std::string>& arguments) {
     }
   }
   RunSettings settings;
-  if (const std::optional<int> status = read_run_settings(rest, help.c_str(), &settings)) {
+  if (const std::optional<int> status =
+          read_run_settings(rest, "record", help.c_str(), &settings)) {
     return *status;
   }
   if (!folder) {
-    return usage_error(help.c_str(), "name the case folder to write");
+    return usage_error("record", "name the case folder to write");
   }
   // Before the conversation, which may be typed by hand: a case that could not be kept
   // is said at once.
   std::string problem;
   std::optional<CaseWriter> writer = CaseWriter::prepare(*folder, force, &problem);
   if (!writer) {
-    return usage_error(help.c_str(), problem);
+    return usage_error("record", problem);
   }
   CaseFileSink sink(writer->scratch(), max_file_bytes);
   if (!sink.problem().empty()) {
-    return usage_error(help.c_str(), sink.problem());
+    return usage_error("record", sink.problem());
   }
   const std::optional<SessionEnding> ending = hold_conversation(settings, &sink);
   if (!ending) {

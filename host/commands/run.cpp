@@ -92,7 +92,8 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
 int run_command(const std::vector<std::string>& arguments) {
   const std::string help = std::string(RUN_HELP_HEAD) + RUN_OPTIONS_HELP + RUN_HELP_TAIL;
   RunSettings settings;
-  if (const std::optional<int> status = read_run_settings(arguments, help.c_str(), &settings)) {
+  if (const std::optional<int> status =
+          read_run_settings(arguments, "run", help.c_str(), &settings)) {
     return *status;
   }
   const std::optional<SessionEnding> ending = hold_conversation(settings, nullptr);

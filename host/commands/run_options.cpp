@@ -30,7 +30,8 @@ const char RUN_OPTIONS_HELP[] =
     "prompt with line editing, history and Tab completion of the callables' names when it\n"
     "is a terminal (Ctrl-D ends), read as a script otherwise.\n";
 
-std::optional<int> read_run_settings(const std::vector<std::string>& arguments, const char* help,
+std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
+                                     const std::string& command, const char* help,
                                      RunSettings* settings) {
   const CommandLine line = split_command_line(arguments);
   const std::vector<std::string>& options = line.options;
@@ -45,7 +46,7 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments, 
     if (option == "--call" && i + 2 < options.size()) {
       std::optional<Call> call = parse_call(options[i + 1], options[i + 2], &problem);
       if (!call) {
-        return usage_error(help, problem);
+        return usage_error(command, problem);
       }
       settings->calls.push_back(std::move(*call));
       settings->calls_given = true;
@@ -53,10 +54,10 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments, 
     } else if (option == "--script" && has_value) {
       std::ifstream script(options[++i]);
       if (!script) {
-        return usage_error(help, "cannot read the script " + options[i]);
+        return usage_error(command, "cannot read the script " + options[i]);
       }
       if (!parse_script(script, options[i], &settings->calls, &problem)) {
-        return usage_error(help, problem);
+        return usage_error(command, problem);
       }
       settings->calls_given = true;
     } else if (option == "--demo") {
@@ -70,15 +71,15 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments, 
     } else if (option == "--timeout-ms" && has_value) {
       const std::optional<long> milliseconds = parse_positive(options[++i]);
       if (!milliseconds) {
-        return usage_error(help, "--timeout-ms takes a positive number of milliseconds");
+        return usage_error(command, "--timeout-ms takes a positive number of milliseconds");
       }
       settings->session.timeout = std::chrono::milliseconds(*milliseconds);
     } else {
-      return usage_error(help, "unexpected argument '" + option + "'");
+      return usage_error(command, "unexpected argument '" + option + "'");
     }
   }
   if (line.command.empty()) {
-    return usage_error(help, "name the extension to run after '--'");
+    return usage_error(command, "name the extension to run after '--'");
   }
   settings->extension = line.command;
   return std::nullopt;

@@ -20,10 +20,11 @@ struct RunSettings {
 // The options' lines of help, for the commands that take them.
 extern const char RUN_OPTIONS_HELP[];
 
-// Reads `arguments`: options, "--", then the extension and its arguments. Returns the
-// exit status to end with, after printing: 0 for --help (prints `help`), 2 for a usage
-// error; none when the conversation can be held.
-std::optional<int> read_run_settings(const std::vector<std::string>& arguments, const char* help,
+// Reads `arguments` of `command` ("run" or "record"): options, "--", then the extension
+// and its arguments. Returns the exit status to end with, after printing: 0 for --help
+// (prints `help`), 2 for a usage error; none when the conversation can be held.
+std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
+                                     const std::string& command, const char* help,
                                      RunSettings* settings);
 
 #endif  // HOST_COMMANDS_RUN_OPTIONS_H_

@@ -7,9 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -19,16 +22,23 @@ namespace {
 
 std::string shown_path(const std::filesystem::path& path) { return visible(path.string()); }
 
-// Makes a fresh folder beside `target`, named after it; empty path on failure.
+// Makes a fresh folder beside `target`, named after it, with the mode any new folder
+// gets (mkdtemp's would be private); empty path on failure.
 std::filesystem::path fresh_folder_beside(const std::filesystem::path& target, const char* what) {
-  std::string pattern =
-      (target.parent_path() / ("." + target.filename().string() + "." + what + "-XXXXXX")).string();
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  if (mkdtemp(name.data()) == nullptr) {
-    return {};
+  std::random_device seed;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::array<char, 16> suffix{};
+    std::snprintf(suffix.data(), suffix.size(), "%08x", seed());
+    const std::filesystem::path folder = target.parent_path() / ("." + target.filename().string() +
+                                                                 "." + what + "-" + suffix.data());
+    if (mkdir(folder.c_str(), 0777) == 0) {
+      return folder;
+    }
+    if (errno != EEXIST) {
+      return {};
+    }
   }
-  return {name.data()};
+  return {};
 }
 
 // Removes a case folder's files and the folder; leaves anything else it holds.

@@ -285,16 +285,25 @@ SessionEnding Session::finish(bool close_instead) {
     ending.termination = child_.kill_now();
   } else {
     const Clock::time_point deadline = Clock::now() + ENDING_TIMEOUT;
-    if (!child_.read_to_end(deadline)) {
-      fault("the extension did not end within " + std::to_string(ENDING_TIMEOUT.count()) +
-            " ms of its input closing; killed");
-    }
-    ending.termination = child_.wait(deadline);
+    // Whatever comes after the end is a fault however much it is: a flood is not read on.
+    const std::size_t stop_after = taken_bytes_ + MAX_EXTENSION_LINE;
+    const bool ended = child_.read_to_end(deadline, stop_after);
     const std::size_t extra = child_.output_total() - taken_bytes_;
     const std::string held = child_.take_output();
     if (going && extra > 0) {
-      fault("the extension wrote " + count_of(extra, "byte", "bytes") +
+      fault("the extension wrote " +
+            (ended ? count_of(extra, "byte", "bytes")
+                   : "more than " + count_of(extra, "byte", "bytes")) +
             " after the conversation ended: " + shown(held, settings_.raw));
+    }
+    if (!ended && child_.output_total() > stop_after) {
+      ending.termination = child_.kill_now();
+    } else {
+      if (!ended) {
+        fault("the extension did not end within " + std::to_string(ENDING_TIMEOUT.count()) +
+              " ms of its input closing; killed");
+      }
+      ending.termination = child_.wait(deadline);
     }
   }
   if (ending.termination.left_behind > 0) {

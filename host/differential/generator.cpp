@@ -259,6 +259,33 @@ std::string GeneratedConversation::input() const {
   return bytes;
 }
 
+long long asked_wait_ms(const GeneratedConversation& conversation) {
+  constexpr long long WAIT_LIMIT_MS = 5000;
+  long long total = 0;
+  for (const GeneratedLine& line : conversation.lines) {
+    if (!line.message || line.message->kind != JsonText::Kind::kObject) {
+      continue;
+    }
+    bool waits = false;
+    const JsonText* arguments = nullptr;
+    for (const auto& [key, value] : line.message->members) {
+      waits = waits || (key == "\"callable\"" && value.scalar == "\"sample.wait\"");
+      arguments = key == "\"arguments\"" ? &value : arguments;
+    }
+    if (!waits || arguments == nullptr || arguments->kind != JsonText::Kind::kArray ||
+        arguments->items.size() != 1) {
+      continue;
+    }
+    const std::string& text = arguments->items[0].scalar;
+    if (!text.empty() && text.size() <= 4 &&
+        text.find_first_not_of("0123456789") == std::string::npos) {
+      const long long milliseconds = std::stoll(text);
+      total += milliseconds <= WAIT_LIMIT_MS ? milliseconds : 0;
+    }
+  }
+  return total;
+}
+
 GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t index) {
   Draw draw(seed * 0x100000001b3ULL ^ (index + 1) * 0x9e3779b97f4a7c15ULL);
   GeneratedConversation conversation;

@@ -39,6 +39,10 @@ struct GeneratedConversation {
 // The longest line an extension takes, line feed included.
 inline constexpr std::size_t LONGEST_INPUT_LINE = 1048577;
 
+// The milliseconds that the calls of "sample.wait" in `conversation` rightly ask for
+// (from 0 to the limit), summed: the least time an extension needs to answer them all.
+long long asked_wait_ms(const GeneratedConversation& conversation);
+
 // Conversation number `index` of the run seeded with `seed`. The same pair gives the same
 // conversation, byte for byte, on every machine and in any order.
 GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t index);

@@ -25,24 +25,25 @@ std::size_t kept_output_for(std::size_t input_bytes) { return 6 * input_bytes + 
 
 std::optional<Pair> play_both(const Contestants& contestants,
                               const GeneratedConversation& conversation,
-                              Clock::time_point deadline) {
+                              std::chrono::milliseconds timeout, Clock::time_point deadline) {
   const Clock::time_point started = Clock::now();
-  const Clock::time_point cut = std::min(deadline, started + PLAY_TIMEOUT);
+  const Clock::time_point ends =
+      started + timeout + std::chrono::milliseconds(asked_wait_ms(conversation));
+  const Clock::time_point cut = std::min(deadline, ends);
   if (cut <= started) {
     return std::nullopt;
   }
-  const auto timeout = std::chrono::duration_cast<std::chrono::milliseconds>(cut - started);
+  const auto allowed = std::chrono::duration_cast<std::chrono::milliseconds>(cut - started);
   const std::string input = conversation.input();
   const std::size_t kept = kept_output_for(input.size());
   Pair pair;
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
-    pair.reference = observe(contestants.reference, conversation.arguments, input, timeout, kept);
+    pair.reference = observe(contestants.reference, conversation.arguments, input, allowed, kept);
   });
-  pair.candidate = observe(contestants.candidate, conversation.arguments, input, timeout, kept);
+  pair.candidate = observe(contestants.candidate, conversation.arguments, input, allowed, kept);
   reference.join();
-  const bool cut_short =
-      cut < started + PLAY_TIMEOUT && (pair.reference.timed_out || pair.candidate.timed_out);
+  const bool cut_short = cut < ends && (pair.reference.timed_out || pair.candidate.timed_out);
   if (cut_short) {
     return std::nullopt;
   }

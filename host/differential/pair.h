@@ -22,21 +22,22 @@ struct Pair {
   Observed candidate;
 };
 
-// How long a conversation may take before both sides are killed: long enough for a busy
-// machine, short enough that a candidate that hangs is found in seconds.
-inline constexpr std::chrono::milliseconds PLAY_TIMEOUT{5000};
+// How long a conversation may take beyond the waits it asks for, before both sides are
+// killed: long enough for a busy machine, short enough that a candidate that hangs is
+// found in seconds.
+inline constexpr std::chrono::milliseconds DEFAULT_PLAY_TIMEOUT{2000};
 
 // How much of each side's output is kept for a conversation whose input is `input_bytes`
 // long: more than any honest extension writes for it (each input byte written as at most
 // six, and the fixed lines), so memory is bounded by the work, not by what is written.
 std::size_t kept_output_for(std::size_t input_bytes);
 
-// Plays `conversation` against both at once, each killed at PLAY_TIMEOUT or at `deadline`,
-// whichever comes first. Returns none when the deadline cut a side short, as such a play
-// tells nothing.
+// Plays `conversation` against both at once, each killed after `timeout` and the waits
+// the conversation asks for, or at `deadline`, whichever comes first. Returns none when
+// the deadline cut a side short, as such a play tells nothing.
 std::optional<Pair> play_both(const Contestants& contestants,
                               const GeneratedConversation& conversation,
-                              Clock::time_point deadline);
+                              std::chrono::milliseconds timeout, Clock::time_point deadline);
 
 // The first difference between the two sides, in words; empty when there is none.
 std::string difference(const Pair& pair);

@@ -372,8 +372,11 @@ LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
   return LineRead::kEndOfOutput;
 }
 
-bool ChildProcess::read_to_end(Clock::time_point deadline) {
-  return pump([&] { return output_ < 0 && error_fd_ < 0; }, {}, deadline, /*drop_excess=*/true);
+bool ChildProcess::read_to_end(Clock::time_point deadline, std::size_t stop_after) {
+  const bool ended =
+      pump([&] { return (output_ < 0 && error_fd_ < 0) || output_total_ > stop_after; }, {},
+           deadline, /*drop_excess=*/true);
+  return ended && output_total_ <= stop_after;
 }
 
 std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {}); }

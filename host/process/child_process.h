@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -97,8 +98,10 @@ class ChildProcess {
   LineRead read_line(std::string* line, std::size_t max_line, Clock::time_point deadline);
 
   // Reads the child's output and error until both end. Output beyond kept_output is
-  // counted and dropped. Returns false at the deadline.
-  bool read_to_end(Clock::time_point deadline);
+  // counted and dropped. Returns false at the deadline, or once the child has written
+  // more than `stop_after` bytes in all.
+  bool read_to_end(Clock::time_point deadline,
+                   std::size_t stop_after = std::numeric_limits<std::size_t>::max());
 
   // All output held and not yet taken by read_line.
   std::string take_output();

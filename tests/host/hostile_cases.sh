@@ -1,0 +1,71 @@
+#!/bin/bash
+# Case folders from anyone: each way a folder can be not quite a case is a bad case that
+# says why, within seconds and in bounded memory; and reports stay well-formed whatever
+# a case is named (prove reads the TAP, xmllint the JUnit).
+# usage: hostile_cases.sh HOST EXTENSION
+host=$1 extension=$2
+. "$(dirname "$0")/lib.sh"
+
+# A good case, which the real extension passes: the others are made from it.
+good=$scratch/good/echo
+mkdir -p "$good"
+printf '%s\n' '{"type":"handshake"}' \
+  '{"type":"call","request_id":"1","callable":"sample.echo","arguments":["x"]}' >"$good/input"
+"$extension" --protocol 1 <"$good/input" >"$good/output"
+echo 0 >"$good/status"
+"$host" check "$good" -- "$extension" | grep -q '^PASS echo' || fail "the good case does not pass"
+
+# name, what the bad case's report must say, then how to spoil a copy of the good case
+bad_case() {
+  local name=$1 says=$2
+  shift 2
+  local folder=$scratch/bad/$name
+  rm -rf "$scratch/bad" && mkdir -p "$scratch/bad" && cp -r "$good" "$folder"
+  (cd "$folder" && eval "$@")
+  local started=$SECONDS
+  timeout 20 "$host" check --max-file-size 1M "$scratch/bad" -- "$extension" >"$scratch/report.txt"
+  local status=$?
+  [ "$status" -eq 1 ] || fail "$name: check ended with $status, expected 1: $(cat "$scratch/report.txt")"
+  [ $((SECONDS - started)) -le 10 ] || fail "$name: took more than 10 s"
+  grep -qF "FAIL $name: bad case: $says" "$scratch/report.txt" ||
+    fail "$name: the report says: $(cat "$scratch/report.txt")"
+  grep -qx '0 passed, 1 failed' "$scratch/report.txt" || fail "$name: the count is wrong"
+}
+bad_case zero-input "'input' is a device; a case holds only regular files" \
+  'rm input && ln -s /dev/zero input'
+bad_case random-output "'output' is a device; a case holds only regular files" \
+  'rm output && ln -s /dev/urandom output'
+bad_case fifo-output "'output' is a FIFO; a case holds only regular files" 'rm output && mkfifo output'
+bad_case folder-status "'status' is a folder; a case holds only regular files" \
+  'rm status && mkdir status'
+bad_case too-large "'input' is 2097152 bytes, more than the 1048576 a case file may hold" \
+  'head -c 2097152 /dev/zero >input'
+bad_case no-status "it has no 'status' file" 'rm status'
+bad_case no-output "it has no 'output' file" 'rm output'
+bad_case misspelt "it holds 'ouput', which is no file of a case" 'mv output ouput'
+bad_case stray-file "it holds 'duraton', which is no file of a case" 'echo "0 10" >duraton'
+bad_case bad-status "'status' does not hold an exit status" 'echo zero >status'
+
+# Names that would forge or break a report: a line feed, ESC, '#' (a TAP directive) and
+# bytes that are no UTF-8. One case fails, so that a forged "ok" would show.
+names=($'forged\nok 3 - forged' $'esc\e[2J' 'hash # SKIP not really' $'bad\xff\xfeutf8' 'plain')
+rm -rf "$scratch/named" && mkdir "$scratch/named"
+for name in "${names[@]}"; do
+  cp -r "$good" "$scratch/named/$name"
+done
+echo 'not what it writes' >"$scratch/named/hash # SKIP not really/output"
+"$host" check --tap "$scratch/named" -- "$extension" >"$scratch/named.tap"
+[ $? -eq 1 ] || fail "check --tap did not end with 1"
+HARNESS_ACTIVE=1 HARNESS_VERSION=3.44 "$host" check --tap "$scratch/named" -- "$extension" \
+  >"$scratch/named13.tap"
+prove -e cat "$scratch/named13.tap" >"$scratch/prove.txt" 2>&1 &&
+  fail "prove passed a stream with a failure"
+grep -q 'Failed 1/5 subtests' "$scratch/prove.txt" || { cat "$scratch/prove.txt"; fail "prove did not count 1 failure in 5"; }
+grep -Eq 'Bad plan|out of sequence|Parse errors' "$scratch/prove.txt" &&
+  fail "prove found the stream malformed: $(cat "$scratch/prove.txt")"
+"$host" check --junit "$scratch/named.xml" "$scratch/named" -- "$extension" >/dev/null
+xmllint --noout "$scratch/named.xml" || fail "the JUnit report of hostile names is not well-formed"
+[ "$(xmllint --xpath 'count(//testcase)' "$scratch/named.xml")" = 5 ] || fail "expected 5 testcases"
+[ "$(xmllint --xpath 'count(//failure)' "$scratch/named.xml")" = 1 ] || fail "expected 1 failure"
+LC_ALL=C grep -q $'\e' "$scratch/named.xml" "$scratch/named.tap" && fail "ESC reached a report"
+echo "hostile cases: every spoilt folder a bad case, named; reports read by prove and xmllint"

@@ -1,0 +1,85 @@
+#!/bin/bash
+# No process escapes the host: one that leaves its extension's process group and session
+# (a double fork and setsid) is found and ended, and named in run, record and check; and a
+# host killed with SIGKILL while hundreds of extensions run leaves nothing running a second
+# later, their children included. The kill is tried as root (a PID namespace per
+# extension), as an unprivileged user (a user namespace) and where no namespace may be made
+# (a subreaper), as the machine allows.
+# usage: nothing_escapes.sh HOST EXTENSION FAKES
+host=$(realpath "$1") extension=$(realpath "$2") fakes=$(realpath "$3")
+export SAMPLE_EXTENSION=$extension
+. "$(dirname "$0")/lib.sh"
+chmod 755 "$scratch"
+marker=escapes-marker-$$
+
+running() { pgrep -f "$marker" | wc -l; }
+
+# The real extension first: a clean run names nothing left behind.
+"$host" run --call sample.echo '[1]' -- "$extension" --protocol 1 >"$scratch/clean.txt" </dev/null ||
+  fail "the real extension's run failed"
+grep -q 'left' "$scratch/clean.txt" && fail "a clean run names a process left"
+
+"$host" run --call sample.echo '[1]' -- "$fakes/detaches" "$marker" --protocol 1 \
+  >"$scratch/run.txt" </dev/null
+[ $? -eq 1 ] || fail "run of a detaching extension did not end with 1"
+grep -qx '== extension ended: exit status 0; but it left 2 processes running after it had exited, which the host ended' \
+  "$scratch/run.txt" || fail "run: $(tail -n 2 "$scratch/run.txt")"
+[ "$(running)" -eq 0 ] || fail "run left the detached process running"
+
+"$host" record "$scratch/case" --call sample.echo '[1]' -- "$fakes/detaches" "$marker" \
+  --protocol 1 >"$scratch/record.txt" </dev/null
+[ $? -eq 1 ] || fail "record of a detaching extension did not end with 1"
+grep -q '^== nothing recorded: the extension left a process running' "$scratch/record.txt" ||
+  fail "record: $(tail -n 1 "$scratch/record.txt")"
+[ ! -e "$scratch/case" ] || fail "record wrote a case for a detaching extension"
+[ "$(running)" -eq 0 ] || fail "record left the detached process running"
+
+"$host" check --filter handshake-then-shutdown -- "$fakes/detaches" "$marker" >"$scratch/check.txt"
+[ $? -eq 1 ] || fail "check of a detaching extension did not end with 1"
+grep -q '^FAIL handshake-then-shutdown: left a process behind: exit status 0; but it left 2' \
+  "$scratch/check.txt" || fail "check: $(cat "$scratch/check.txt")"
+[ "$(running)" -eq 0 ] || fail "check left the detached process running"
+
+# JOBS cases of an extension that detaches one process, keeps another and hangs; the host
+# is killed with SIGKILL once all are running. RUN_AS runs the host (empty: as it is).
+cases=$scratch/hanging
+sigkill_leaves_nothing() {
+  local jobs=$1 how=$2
+  shift 2
+  rm -rf "$cases" && mkdir -p "$cases" && chmod 755 "$cases"
+  for i in $(seq "$jobs"); do
+    mkdir "$cases/c$i" && echo 0 >"$cases/c$i/status" && : >"$cases/c$i/output"
+  done
+  chmod -R a+rX "$cases"
+  "$@" "$host" check --jobs "$jobs" --timeout-ms 100000 "$cases" -- \
+    "$fakes/detaches-and-hangs" "$marker" >/dev/null 2>&1 &
+  disown $!  # its death by SIGKILL is the point, not news
+  local waited=0
+  while [ "$(running)" -lt $((2 * jobs)) ]; do
+    sleep 0.2
+    waited=$((waited + 1))
+    [ "$waited" -lt 300 ] || fail "$how: only $(running) of $((2 * jobs)) processes started"
+  done
+  # The host is the oldest process of its command line: its supervisors are copies of it.
+  local target
+  target=$(pgrep -f -o "^$host check --jobs $jobs ")
+  [ -n "$target" ] || fail "$how: no host to kill"
+  kill -KILL "$target"
+  sleep 1
+  [ "$(running)" -eq 0 ] || fail "$how: $(running) processes still running a second after SIGKILL"
+  echo "$how: $((2 * jobs)) processes, none left a second after SIGKILL"
+}
+sigkill_leaves_nothing 300 "as $(id -un)"
+if [ "$(id -u)" -eq 0 ] && runuser -u nobody -- true 2>/dev/null; then
+  sigkill_leaves_nothing 50 "as nobody" runuser -u nobody --
+fi
+# Without capabilities and with user namespaces forbidden, no namespace can be made.
+no_namespaces() {
+  unshare --user --map-root-user sh -c 'echo 0 >/proc/sys/user/max_user_namespaces &&
+    exec setpriv --securebits=+noroot,+noroot_locked --inh-caps=-all --bounding-set=-all "$@"' \
+    sh "$@"
+}
+if no_namespaces sh -c '! unshare -p -f true && ! unshare -U true' 2>/dev/null; then
+  sigkill_leaves_nothing 50 "without namespaces" no_namespaces
+fi
+echo "nothing escapes: detached processes found and named; SIGKILL leaves nothing running"
