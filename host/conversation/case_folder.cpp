@@ -35,6 +35,33 @@ std::string kind_of(mode_t mode) {
   return "not a regular file";
 }
 
+// All that is left to read from `fd`, when it is at most `limit` bytes: a file may change
+// while it is read, and no more than the limit is taken whatever it becomes.
+std::optional<std::string> read_bounded(int fd, std::size_t limit, const std::string& name,
+                                        std::string* error) {
+  std::string bytes;
+  std::array<char, 65536> chunk{};
+  for (;;) {
+    const ssize_t got = read(fd, chunk.data(), chunk.size());
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      *error = "'" + name + "' cannot be read: " + std::strerror(errno);
+      return std::nullopt;
+    }
+    if (got == 0) {
+      return bytes;
+    }
+    if (bytes.size() + static_cast<std::size_t>(got) > limit) {
+      *error = "'" + name + "' grew past the " + std::to_string(limit) +
+               " bytes a case file may hold (--max-file-size)";
+      return std::nullopt;
+    }
+    bytes.append(chunk.data(), static_cast<std::size_t>(got));
+  }
+}
+
 // The bytes of the regular file `path`, at most `limit` of them. None when it is missing
 // (`*missing` set) or cannot be read as a case file, with why in `*error`. Never blocks:
 // a FIFO is opened without waiting for a writer, and refused.
@@ -58,37 +85,7 @@ std::optional<std::string> read_case_file(const std::filesystem::path& path, std
     *error = "'" + name + "' is " + std::to_string(status.st_size) + " bytes, more than the " +
              std::to_string(limit) + " a case file may hold (--max-file-size)";
   } else {
-    bytes.emplace();
-    bytes->resize(static_cast<std::size_t>(status.st_size));
-    std::size_t got = 0;
-    // It may change while read: no more than the limit is taken, whatever it becomes.
-    for (;;) {
-      if (got == bytes->size()) {
-        if (bytes->size() > limit) {
-          break;
-        }
-        bytes->resize(std::min(limit + 1, bytes->size() + 65536));
-      }
-      const ssize_t now = read(fd, bytes->data() + got, bytes->size() - got);
-      if (now < 0 && errno == EINTR) {
-        continue;
-      }
-      if (now <= 0) {
-        if (now < 0) {
-          *error = "'" + name + "' cannot be read: " + std::strerror(errno);
-          bytes.reset();
-        }
-        break;
-      }
-      got += static_cast<std::size_t>(now);
-    }
-    if (bytes && got > limit) {
-      *error = "'" + name + "' grew past the " + std::to_string(limit) +
-               " bytes a case file may hold (--max-file-size)";
-      bytes.reset();
-    } else if (bytes) {
-      bytes->resize(got);
-    }
+    bytes = read_bounded(fd, limit, name, error);
   }
   close(fd);
   return bytes;

@@ -3,13 +3,12 @@
 #include "conversation/case_writer.h"
 
 #include <fcntl.h>
-#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
+#include <cstdio>  // renameat2
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -29,7 +28,7 @@ std::filesystem::path fresh_folder_beside(const std::filesystem::path& target, c
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::array<char, 16> suffix{};
     std::snprintf(suffix.data(), suffix.size(), "%08x", seed());
-    const std::filesystem::path folder = target.parent_path() / ("." + target.filename().string() +
+    std::filesystem::path folder = target.parent_path() / ("." + target.filename().string() +
                                                                  "." + what + "-" + suffix.data());
     if (mkdir(folder.c_str(), 0777) == 0) {
       return folder;

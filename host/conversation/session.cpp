@@ -111,7 +111,7 @@ bool Session::ask(const std::string& line, const std::string& what) {
   return true;
 }
 
-void Session::show_received(const std::string& line) { say("<- " + shown(line, settings_.raw)); }
+void Session::show_received(const std::string& line) const { say("<- " + shown(line, settings_.raw)); }
 
 Json Session::receive(const char* expected_type, std::chrono::milliseconds timeout,
                       const std::string& awaiting) {

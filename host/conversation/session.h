@@ -82,7 +82,7 @@ class Session {
   // Returns none, after reporting why, for anything else.
   Json receive(const char* expected_type, std::chrono::milliseconds timeout,
                const std::string& awaiting);
-  void show_received(const std::string& line);
+  void show_received(const std::string& line) const;
   bool fault(const std::string& problem);
   bool check_identity(const json_t* result);
   bool check_catalogue(const json_t* registration);

@@ -10,7 +10,7 @@
 namespace {
 
 // The fixed lines and envelopes an honest extension adds to what it echoes.
-constexpr std::size_t KEPT_OUTPUT_FLOOR = 64 * 1024;
+constexpr std::size_t KEPT_OUTPUT_FLOOR = std::size_t{64} << 10U;
 
 std::string ending_of(const Observed& observed) {
   if (!observed.started) {

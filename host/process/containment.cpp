@@ -20,8 +20,8 @@
 
 namespace {
 
-constexpr std::size_t SUPERVISOR_STACK_BYTES = 128 * 1024;
-constexpr std::size_t EXEC_STACK_BYTES = 32 * 1024;
+constexpr std::size_t SUPERVISOR_STACK_BYTES = std::size_t{128} << 10U;
+constexpr std::size_t EXEC_STACK_BYTES = std::size_t{32} << 10U;
 // The supervisor's descriptors, once it has put them in place.
 constexpr int REPORTS_FD = 3;
 constexpr int CONTROL_FD = 4;
@@ -212,8 +212,7 @@ int end_everything(bool pid_namespace, pid_t extension, bool* extension_running,
     std::array<pollfd, 2> watched = {pollfd{CONTROL_FD, POLLIN, 0},
                                      pollfd{child_events, POLLIN, 0}};
     if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) {
-      timeout = 0;  // cannot wait: fall through to ending everything below
-      watched[0].revents = POLLHUP;
+      watched[0].revents = POLLHUP;  // cannot wait: end everything, as below
     }
     if (watched[0].revents != 0) {
       // The host asks for the end, or is gone: either way nothing may run on.

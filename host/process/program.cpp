@@ -79,7 +79,9 @@ std::optional<std::string> find_program(const std::string& name, std::string* pr
       return candidate;
     }
     if (first_problem.empty() && why != "no such file") {
-      first_problem = candidate + ": " + why;
+      first_problem = candidate;
+      first_problem += ": ";
+      first_problem += why;
     }
     if (colon == std::string_view::npos) {
       break;
