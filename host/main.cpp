@@ -7,11 +7,12 @@
 #include "commands/compare.h"
 #include "commands/record.h"
 #include "commands/run.h"
+#include "text/visible.h"
 
 namespace {
 
 constexpr char HELP[] =
-    "usage: extension-host COMMAND [OPTIONS] -- EXTENSION [ARGS...]\n"
+    "usage: extension-host COMMAND [OPTIONS] -- EXTENSION_COMMAND_LINE\n"
     "\n"
     "A host for line-protocol extensions: it starts the extension as a child process and\n"
     "talks with it over its standard input and output, one JSON object per line.\n"
@@ -23,39 +24,74 @@ constexpr char HELP[] =
     "  check   play golden conversations against an extension and report each case\n"
     "  compare play generated conversations against a reference and a candidate; shrink\n"
     "          the first difference to a smallest conversation\n"
+    "  help    this, or 'help COMMAND': all of a command\n"
     "\n"
-    "'extension-host COMMAND --help' tells more about each; 'extension-host --version'\n"
-    "prints the version.\n"
+    "After '--' comes the extension's command line as it is run for the protocol, in every\n"
+    "command: -- ./ext --protocol 1 (a wrapper before it if you like). check and compare put\n"
+    "each case's own arguments in the place of '--protocol 1'.\n"
+    "\n"
+    "'extension-host help COMMAND' (or 'extension-host COMMAND --help') tells all of each;\n"
+    "'extension-host --version' prints the version.\n"
     "\n"
     "examples:\n"
-    "  extension-host run --call sample.echo '[{\"a\":1}]' -- sample-extension --protocol 1\n"
-    "  extension-host check -- sample-extension\n";
+    "  extension-host run -- sample-extension --protocol 1\n"
+    "  extension-host check -- sample-extension --protocol 1\n";
+
+using Command = int (*)(const std::vector<std::string>&);
+
+struct Named {
+  const char* name;
+  Command command;
+};
+
+constexpr Named COMMANDS[] = {
+    {"run", run_command},
+    {"record", record_command},
+    {"check", check_command},
+    {"compare", compare_command},
+};
+
+Command command_named(const std::string& name) {
+  for (const Named& named : COMMANDS) {
+    if (name == named.name) {
+      return named.command;
+    }
+  }
+  return nullptr;
+}
+
+int unknown_command(const std::string& name) {
+  std::fprintf(stderr,
+               "extension-host: no command '%s'; the commands are run, record, check, compare "
+               "and help (see 'extension-host --help')\n",
+               visible(name).c_str());
+  return 2;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
-  if (arguments.empty() || arguments[0] == "--help" || arguments[0] == "-h") {
-    std::fputs(HELP, arguments.empty() ? stderr : stdout);
-    return arguments.empty() ? 2 : 0;
+  if (arguments.empty()) {
+    std::fputs(HELP, stderr);
+    return 2;
   }
-  if (arguments[0] == "--version") {
+  const std::string& first = arguments[0];
+  if (first == "--help" || first == "-h" || (first == "help" && arguments.size() == 1)) {
+    std::fputs(HELP, stdout);
+    return 0;
+  }
+  if (first == "--version") {
     std::fputs("extension-host " SAMPLE_VERSION "\n", stdout);
     return 0;
   }
-  const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
-  if (arguments[0] == "check") {
-    return check_command(rest);
+  if (first == "help") {
+    const Command command = command_named(arguments[1]);
+    return command != nullptr ? command({"--help"}) : unknown_command(arguments[1]);
   }
-  if (arguments[0] == "run") {
-    return run_command(rest);
+  const Command command = command_named(first);
+  if (command == nullptr) {
+    return unknown_command(first);
   }
-  if (arguments[0] == "compare") {
-    return compare_command(rest);
-  }
-  if (arguments[0] == "record") {
-    return record_command(rest);
-  }
-  std::fprintf(stderr, "extension-host: unknown command '%s'\n\n%s", arguments[0].c_str(), HELP);
-  return 2;
+  return command(std::vector<std::string>(arguments.begin() + 1, arguments.end()));
 }

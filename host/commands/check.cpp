@@ -10,46 +10,61 @@
 #include <optional>
 
 #include "base/in_order.h"
+#include "commands/extension_line.h"
 #include "commands/options.h"
 #include "conversation/play.h"
 #include "process/child_process.h"
-#include "report/check_report.h"
+#include "process/program.h"
+#include "report/junit_report.h"
+#include "report/people_report.h"
+#include "report/tap_report.h"
 #include "text/visible.h"
 
 namespace {
 
 constexpr char CHECK_HELP[] =
-    "usage: extension-host check [OPTIONS] [DIR] -- EXTENSION [WORDS...]\n"
+    "usage: extension-host check [OPTIONS] [DIR] -- EXTENSION_COMMAND_LINE\n"
     "\n"
-    "Plays golden conversations against EXTENSION and compares, byte for byte, what it\n"
+    "Plays golden conversations against an extension and compares, byte for byte, what it\n"
     "writes to standard output, its exit status, and its silence on standard error.\n"
     "DIR is a folder of cases or a single case; by default the conversations that come\n"
     "with this host. Each case is a folder holding 'input', 'output', 'status', and\n"
-    "optionally 'args' (one argument per line) and 'duration' (\"MIN_MS MAX_MS\").\n"
-    "Words after EXTENSION come before each case's own arguments, so a wrapper can run\n"
-    "the extension: -- valgrind -q --error-exitcode=99 ./sample-extension\n"
+    "optionally 'args' (one argument per line) and 'duration' (\"MIN_MS MAX_MS\"); a\n"
+    "folder holding anything else, or lacking 'status' or 'output', is a bad case.\n"
+    "\n"
+    "After '--' comes the extension's command line as it is run for the protocol, a\n"
+    "wrapper before it if you like: -- ./ext --protocol 1, or\n"
+    "-- valgrind -q --error-exitcode=99 ./ext --protocol 1. Each case's own arguments take\n"
+    "the place of '--protocol 1' (or are added at the end, when it is left out).\n"
+    "\n"
     "Prints one line per case, in the cases' order, then 'N passed, M failed'. A failure\n"
     "names its kind: output differs, exit status differs, wrote to standard error, timed\n"
-    "out, ended by a signal, left a process behind, duration out of bounds.\n"
+    "out, ended by a signal, left a process behind, duration out of bounds; a case that\n"
+    "cannot be played says why: bad case, cannot start.\n"
     "\n"
     "  --filter GLOB    only the cases whose name matches GLOB (shell wildcards; repeatable:\n"
     "                   a case matching any is played)\n"
     "  --jobs N         play N cases at once (default: one per processor); the report and\n"
     "                   the verdicts are those of one case at a time\n"
     "  --fail-fast      start no case after the first failure; the rest are skipped\n"
-    "  --tap            report in TAP version 14 instead of lines for people (version 13\n"
-    "                   under a Perl harness older than 3.48, which knows no later one)\n"
+    "  --tap            report in TAP (version 13, which every TAP consumer reads)\n"
     "  --junit FILE     also write the report as JUnit XML to FILE\n"
+    "  --suite NAME     the JUnit suite's name (default: the extension's command)\n"
     "  --timeout-ms N   kill a case's extension after N ms (default 15000)\n"
     "  --no-durations   ignore the cases' duration bounds (for slow wrappers)\n"
     "  --max-file-size SIZE  the largest case file read (default 256M; K, M, G suffixes); a\n"
     "                   case with a larger one is a bad case\n"
     "\n"
-    "exit status: 0 when every case passed; 1 when one failed; 2 for a usage error.\n"
+    "exit status: 0 when every case passed; 1 when one failed; 2 for a usage error (an\n"
+    "extension that cannot be run, a DIR that is not there, a FILE that cannot be written\n"
+    "among them), said before any case is played.\n"
     "\n"
     "examples:\n"
-    "  extension-host check -- ./build/sample-extension\n"
+    "  extension-host check -- ./build/sample-extension --protocol 1\n"
     "  extension-host check --filter 'echo-*' --junit report.xml -- ./build/sample-extension\n";
+
+constexpr long long MAX_JOBS = 4096;
+constexpr long long MAX_TIMEOUT_MS = 3600000;
 
 struct CheckSettings {
   std::optional<std::string> folder;
@@ -58,6 +73,7 @@ struct CheckSettings {
   bool fail_fast = false;
   bool tap = false;
   std::optional<std::string> junit;
+  std::optional<std::string> suite;
   long timeout_ms = 15000;
   std::size_t max_file_bytes = DEFAULT_MAX_CASE_FILE;
   bool check_durations = true;
@@ -100,10 +116,13 @@ bool selected(const std::filesystem::path& path, const std::vector<std::string>&
          });
 }
 
-// Reads the options; returns the exit status to end with, or none to go on.
+// Reads the options, and checks before any work that it can be done: the extension can
+// be run, the cases' folder is there, the report can be written. Returns the exit status
+// to end with, or none to go on.
 std::optional<int> read_settings(const std::vector<std::string>& arguments,
                                  CheckSettings* settings) {
   const CommandLine line = split_command_line(arguments);
+  std::string problem;
   for (std::size_t i = 0; i < line.options.size(); ++i) {
     const std::string& option = line.options[i];
     const bool has_value = i + 1 < line.options.size();
@@ -121,32 +140,67 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       settings->filters.push_back(line.options[++i]);
     } else if (option == "--junit" && has_value) {
       settings->junit = line.options[++i];
-    } else if ((option == "--timeout-ms" || option == "--jobs") && has_value) {
-      const std::optional<long> number = parse_positive(line.options[++i]);
-      if (!number) {
-        return usage_error("check", option + " takes a whole number above zero");
+    } else if (option == "--suite" && has_value) {
+      settings->suite = line.options[++i];
+    } else if (option == "--jobs" && has_value) {
+      const auto jobs = parse_whole(option, line.options[++i], 1, MAX_JOBS, &problem);
+      if (!jobs) {
+        return usage_error("check", problem);
       }
-      if (option == "--jobs") {
-        settings->jobs = static_cast<std::size_t>(*number);
-      } else {
-        settings->timeout_ms = *number;
+      settings->jobs = static_cast<std::size_t>(*jobs);
+    } else if (option == "--timeout-ms" && has_value) {
+      const auto timeout = parse_whole(option, line.options[++i], 1, MAX_TIMEOUT_MS, &problem);
+      if (!timeout) {
+        return usage_error("check", problem);
       }
+      settings->timeout_ms = static_cast<long>(*timeout);
     } else if (option == "--max-file-size" && has_value) {
-      const std::optional<std::size_t> size = parse_size(line.options[++i]);
+      const std::optional<std::size_t> size = parse_size(option, line.options[++i], &problem);
       if (!size) {
-        return usage_error("check", size_problem(option));
+        return usage_error("check", problem);
       }
       settings->max_file_bytes = *size;
     } else if (!option.starts_with("-") && !settings->folder) {
       settings->folder = option;
+    } else if (!option.starts_with("-")) {
+      return usage_error("check", "one folder of cases at most, not '" + *settings->folder +
+                                      "' and '" + option + "'");
     } else {
-      return usage_error("check", "unexpected argument '" + option + "'");
+      return usage_error("check", "unknown option, or one without its value: '" + option + "'");
     }
   }
   if (line.command.empty()) {
-    return usage_error("check", "name the extension executable after '--'");
+    std::string why;
+    if (settings->folder && find_program(*settings->folder, &why) &&
+        !std::filesystem::is_directory(*settings->folder)) {
+      return usage_error("check",
+                         "put '--' before the extension's command line: "
+                         "extension-host check -- " +
+                             shell_quoted({*settings->folder}) + " --protocol 1");
+    }
+    return usage_error("check",
+                       "name the extension's command line after '--': "
+                       "extension-host check -- ./ext --protocol 1");
   }
-  settings->command = line.command;
+  const std::optional<std::vector<std::string>> command =
+      words_before_case_arguments(line.command, "check", &problem);
+  if (!command) {
+    return usage_error("check", problem);
+  }
+  settings->command = *command;
+  if (!program_runs(settings->command, &problem)) {
+    return usage_error("check", problem);
+  }
+  std::error_code failure;
+  if (settings->folder && !std::filesystem::is_directory(*settings->folder, failure)) {
+    return usage_error(
+        "check", "no folder of cases " + *settings->folder +
+                     (std::filesystem::exists(*settings->folder, failure) ? " (it is not a folder)"
+                                                                          : " (it is not there)"));
+  }
+  if (settings->junit && !report_can_be_written(*settings->junit, &problem)) {
+    return usage_error("check", problem);
+  }
   if (settings->jobs == 0) {
     settings->jobs = static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   }
@@ -159,7 +213,7 @@ Verdict judge(const std::filesystem::path& path, const CheckSettings& settings) 
   std::optional<Conversation> conversation =
       load_conversation(path, settings.max_file_bytes, &error);
   if (!conversation) {
-    return {Failure::kBadCase, std::string(failure_name(Failure::kBadCase)) + ": " + error, {}};
+    return {Failure::kBadCase, std::string(failure_name(Failure::kBadCase)) + ": " + error, {}, {}};
   }
   if (!settings.check_durations) {
     conversation->min_duration.reset();
@@ -179,15 +233,11 @@ int check_command(const std::vector<std::string>& arguments) {
       settings.folder ? std::filesystem::path(*settings.folder) : default_conversations();
   std::vector<std::filesystem::path> cases = cases_in(root);
   if (cases.empty()) {
-    std::fprintf(stderr, "extension-host: no conversations in %s\n",
-                 visible(root.string()).c_str());
-    return 2;
+    return usage_error("check", "no case folders in " + root.string());
   }
   std::erase_if(cases, [&](const auto& path) { return !selected(path, settings.filters); });
   if (cases.empty()) {
-    std::fprintf(stderr, "extension-host: no case in %s matches the filters\n",
-                 visible(root.string()).c_str());
-    return 2;
+    return usage_error("check", "no case in " + root.string() + " matches the filters");
   }
 
   std::vector<CaseResult> results(cases.size());
@@ -195,7 +245,7 @@ int check_command(const std::vector<std::string>& arguments) {
     results[index].name = cases[index].filename().string();
   }
   if (settings.tap) {
-    std::fputs(tap_header(tap_version_for_harness(), cases.size()).c_str(), stdout);
+    std::fputs(tap_header(cases.size()).c_str(), stdout);
   }
   const Clock::time_point started = Clock::now();
   const std::size_t reported = run_in_order(
@@ -229,7 +279,8 @@ int check_command(const std::vector<std::string>& arguments) {
   }
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-  if (settings.junit && !write_junit(*settings.junit, root.filename().string(), results, elapsed)) {
+  const std::string suite = settings.suite.value_or(shell_quoted(settings.command));
+  if (settings.junit && !write_junit(*settings.junit, suite, results, elapsed)) {
     std::fprintf(stderr, "extension-host: cannot write %s\n", visible(*settings.junit).c_str());
     return 2;
   }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <thread>
 
+#include "commands/extension_line.h"
 #include "commands/options.h"
 #include "conversation/case_writer.h"
 #include "conversation/play.h"
@@ -24,14 +25,18 @@ namespace {
 constexpr char COMPARE_HELP[] =
     "usage: extension-host compare [--reference PATH] [--seed N]\n"
     "           [--seconds S | --conversations N] [--save DIR] [--jobs N]\n"
-    "           -- CANDIDATE [WORDS...]\n"
+    "           -- CANDIDATE_COMMAND_LINE\n"
     "\n"
-    "Generates conversations, plays each against the reference extension and against\n"
-    "CANDIDATE (with WORDS, as check runs it), and compares standard output byte for\n"
-    "byte, the exit status and standard error. At the first difference it shrinks the\n"
-    "conversation to a smallest one that still shows it (lines dropped, then values made\n"
-    "simpler) and prints it with the difference. The conversations are those of a host, a\n"
-    "careless one and a hostile one, drawn from the seed: the same seed, the same ones.\n"
+    "Generates conversations, plays each against the reference extension and against the\n"
+    "candidate, and compares standard output byte for byte, the exit status and standard\n"
+    "error. At the first difference it shrinks the conversation to a smallest one that\n"
+    "still shows it (lines dropped, then values made simpler) and prints it with the\n"
+    "difference. The conversations are those of a host, a careless one and a hostile one,\n"
+    "drawn from the seed: the same seed, the same ones.\n"
+    "\n"
+    "After '--' comes the candidate's command line as it is run for the protocol\n"
+    "(-- ./my-port --protocol 1, a wrapper before it if you like); each conversation's own\n"
+    "arguments take the place of '--protocol 1', or are added when it is left out.\n"
     "\n"
     "  --reference PATH   the extension to compare with (default: the sample-extension\n"
     "                     installed beside this host, or built with it)\n"
@@ -47,11 +52,18 @@ constexpr char COMPARE_HELP[] =
     "                     reference's answer as the expected one\n"
     "  --jobs N           play N conversations at once (default: four per processor)\n"
     "\n"
-    "exit status: 0 when no difference was found; 1 when one was; 2 for a usage error.\n"
+    "exit status: 0 when no difference was found; 1 when one was; 2 for a usage error (a\n"
+    "candidate or reference that cannot be run, a DIR that cannot be written among them),\n"
+    "said before any conversation is played.\n"
     "\n"
-    "example: extension-host compare --seconds 60 --save found -- ./my-port --protocol-words\n";
+    "example: extension-host compare --seconds 60 --save found -- ./my-port --protocol 1\n";
 
 constexpr std::size_t SHRINK_BUDGET = 4000;
+constexpr long long MAX_SEED = (1LL << 62);
+constexpr long long MAX_CONVERSATIONS = 1000000000000LL;
+constexpr long long MAX_JOBS = 4096;
+constexpr long long MAX_TIMEOUT_MS = 3600000;
+constexpr long long MAX_SECONDS = 86400 * 7;
 
 struct CompareSettings {
   std::string reference;
@@ -74,60 +86,89 @@ std::string default_reference() {
   return SAMPLE_REFERENCE_EXTENSION;
 }
 
-std::optional<std::uint64_t> parse_count(const std::string& text) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-      text.size() > 19) {
-    return std::nullopt;
-  }
-  return std::stoull(text);
-}
-
 std::optional<int> read_settings(const std::vector<std::string>& arguments,
                                  CompareSettings* settings) {
   const CommandLine line = split_command_line(arguments);
+  std::string problem;
   for (std::size_t i = 0; i < line.options.size(); ++i) {
     const std::string& option = line.options[i];
-    const bool has_value = i + 1 < line.options.size();
     if (option == "--help" || option == "-h") {
       std::fputs(COMPARE_HELP, stdout);
       return 0;
     }
-    if (!has_value) {
-      return usage_error("compare", "unexpected argument '" + option + "'");
+    if (!option.starts_with("-")) {
+      return usage_error("compare",
+                         "put '--' before the candidate's command line: "
+                         "extension-host compare [OPTIONS] -- " +
+                             shell_quoted({option}) + " --protocol 1");
+    }
+    if (i + 1 >= line.options.size()) {
+      return usage_error("compare", "unknown option or one without its value: '" + option + "'");
     }
     const std::string& value = line.options[++i];
-    const std::optional<std::uint64_t> count = parse_count(value);
     if (option == "--reference") {
       settings->reference = value;
     } else if (option == "--save") {
       settings->save = value;
-    } else if (option == "--seed" && count) {
-      settings->seed = *count;
-    } else if (option == "--conversations" && count && *count > 0) {
-      settings->conversations = *count;
-    } else if (option == "--jobs" && count && *count > 0) {
-      settings->jobs = static_cast<std::size_t>(*count);
-    } else if (option == "--timeout-ms" && count && *count > 0) {
-      settings->timeout = std::chrono::milliseconds(*count);
-    } else if (option == "--shrink-seconds" && count && *count > 0) {
-      settings->shrink_seconds = std::chrono::seconds(*count);
-    } else if (option == "--seconds" && parse_positive(value)) {
-      settings->seconds = static_cast<double>(*parse_positive(value));
+    } else if (option == "--seed") {
+      const std::optional<long long> seed = parse_whole(option, value, 0, MAX_SEED, &problem);
+      if (!seed) {
+        return usage_error("compare", problem);
+      }
+      settings->seed = static_cast<std::uint64_t>(*seed);
+    } else if (option == "--conversations") {
+      const auto count = parse_whole(option, value, 1, MAX_CONVERSATIONS, &problem);
+      if (!count) {
+        return usage_error("compare", problem);
+      }
+      settings->conversations = static_cast<std::uint64_t>(*count);
+    } else if (option == "--jobs") {
+      const std::optional<long long> jobs = parse_whole(option, value, 1, MAX_JOBS, &problem);
+      if (!jobs) {
+        return usage_error("compare", problem);
+      }
+      settings->jobs = static_cast<std::size_t>(*jobs);
+    } else if (option == "--timeout-ms") {
+      const auto milliseconds = parse_whole(option, value, 1, MAX_TIMEOUT_MS, &problem);
+      if (!milliseconds) {
+        return usage_error("compare", problem);
+      }
+      settings->timeout = std::chrono::milliseconds(*milliseconds);
+    } else if (option == "--shrink-seconds") {
+      const auto seconds = parse_whole(option, value, 1, MAX_SECONDS, &problem);
+      if (!seconds) {
+        return usage_error("compare", problem);
+      }
+      settings->shrink_seconds = std::chrono::seconds(*seconds);
+    } else if (option == "--seconds") {
+      settings->seconds = parse_seconds(option, value, MAX_SECONDS, &problem);
+      if (!settings->seconds) {
+        return usage_error("compare", problem);
+      }
     } else {
-      std::string problem = "bad option or value: ";
-      problem.append(option).append(" ").append(value);
-      return usage_error("compare", problem);
+      return usage_error("compare", "unknown option '" + option + "'");
     }
   }
   if (settings->seconds && settings->conversations) {
     return usage_error("compare", "give --seconds or --conversations, not both");
   }
   if (line.command.empty()) {
-    return usage_error("compare", "name the candidate extension after '--'");
+    return usage_error("compare",
+                       "name the candidate's command line after '--': "
+                       "extension-host compare -- ./my-port --protocol 1");
   }
-  settings->candidate = line.command;
+  const std::optional<std::vector<std::string>> candidate =
+      words_before_case_arguments(line.command, "compare", &problem);
+  if (!candidate) {
+    return usage_error("compare", problem);
+  }
+  settings->candidate = *candidate;
   if (settings->reference.empty()) {
     settings->reference = default_reference();
+  }
+  if (!program_runs(settings->candidate, &problem) ||
+      !program_runs({settings->reference}, &problem)) {
+    return usage_error("compare", problem);
   }
   if (settings->jobs == 0) {
     // Conversations mostly wait on their processes: several per processor keep it busy.
@@ -199,7 +240,7 @@ int compare_command(const std::vector<std::string>& arguments) {
   }
   std::string problem;
   std::optional<CaseWriter> writer =
-      settings.save ? CaseWriter::prepare(*settings.save, /*replace=*/false, &problem)
+      settings.save ? CaseWriter::prepare(*settings.save, /*replace=*/false, "", &problem)
                     : std::nullopt;
   if (settings.save && !writer) {
     return usage_error("compare", problem);
@@ -304,7 +345,7 @@ int compare_command(const std::vector<std::string>& arguments) {
     std::printf("\nthe difference did not show again when played for the report\n");
     return 1;
   }
-  std::printf("\nfirst difference: %s\n", difference(*pair).c_str());
+  std::printf("\nfirst difference: %s\n", visible(difference(*pair)).c_str());
   if (writer) {
     save_case(&*writer, shown, pair->reference);
   }

@@ -15,14 +15,21 @@ struct CommandLine {
 // Splits a subcommand's arguments at the first "--".
 CommandLine split_command_line(const std::vector<std::string>& arguments);
 
-// A whole number above zero, or none.
-std::optional<long> parse_positive(const std::string& text);
+// The whole number `text` when it lies from `low` to `high`; otherwise none, and in
+// `*problem` what `option` takes, with its range: "--jobs takes a whole number from 1 to
+// 4096, not '0'".
+std::optional<long long> parse_whole(const std::string& option, const std::string& text,
+                                     long long low, long long high, std::string* problem);
+
+// A number of seconds above zero and at most `high`, a fraction allowed ("1.5"); otherwise
+// none, and what `option` takes in `*problem`.
+std::optional<double> parse_seconds(const std::string& option, const std::string& text, double high,
+                                    std::string* problem);
 
 // A size in bytes: a whole number above zero, with an optional suffix K, M or G (KiB, MiB,
-// GiB); none for anything else.
-std::optional<std::size_t> parse_size(const std::string& text);
-// The problem with a bad value of a size option, in words.
-std::string size_problem(const std::string& option);
+// GiB); otherwise none, and what `option` takes in `*problem`.
+std::optional<std::size_t> parse_size(const std::string& option, const std::string& text,
+                                      std::string* problem);
 
 // The folder of this host's executable (bin/ when installed), found through /proc; empty
 // where it cannot be read.

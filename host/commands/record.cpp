@@ -19,13 +19,16 @@ namespace {
 
 constexpr char RECORD_HELP_HEAD[] =
     "usage: extension-host record CASE_DIR [--force] [--max-file-size SIZE] [OPTIONS]\n"
-    "           -- EXTENSION [ARGS...]\n"
+    "           -- EXTENSION_COMMAND_LINE\n"
     "\n"
     "Holds a conversation as 'run' does, with the calls given or typed, and writes it as a\n"
     "golden case in CASE_DIR, which 'check' plays: 'input' (every byte sent, from the\n"
     "handshake to \"shutdown\"), 'output' (every byte received), 'status', 'args' when\n"
-    "ARGS are not '--protocol 1', and 'duration' when a call of sample.wait makes time part\n"
-    "of the case. An extension that is killed, writes to standard error, leaves a process\n"
+    "its arguments are not '--protocol 1', and 'duration' when a call of sample.wait makes\n"
+    "time part\n"
+    "of the case. The command line after '--' is the extension's as it is run\n"
+    "(-- ./ext --protocol 1); recording it with other arguments makes a case of them.\n"
+    "An extension that is killed, writes to standard error, leaves a process\n"
     "behind or writes more than SIZE gives no case. The case is written beside CASE_DIR\n"
     "and put in its place whole, so an existing case is never lost.\n"
     "\n"
@@ -154,9 +157,11 @@ int record_command(const std::vector<std::string>& arguments) {
     if (!past_options && arguments[i] == "--force") {
       force = true;
     } else if (!past_options && arguments[i] == "--max-file-size" && i + 1 < arguments.size()) {
-      const std::optional<std::size_t> size = parse_size(arguments[++i]);
+      std::string problem;
+      const std::optional<std::size_t> size =
+          parse_size("--max-file-size", arguments[++i], &problem);
       if (!size) {
-        return usage_error("record", size_problem("--max-file-size"));
+        return usage_error("record", problem);
       }
       max_file_bytes = *size;
     } else {
@@ -174,7 +179,7 @@ int record_command(const std::vector<std::string>& arguments) {
   // Before the conversation, which may be typed by hand: a case that could not be kept
   // is said at once.
   std::string problem;
-  std::optional<CaseWriter> writer = CaseWriter::prepare(*folder, force, &problem);
+  std::optional<CaseWriter> writer = CaseWriter::prepare(*folder, force, "--force", &problem);
   if (!writer) {
     return usage_error("record", problem);
   }

@@ -6,18 +6,22 @@
 #include <cstdio>
 #include <iostream>
 
+#include "commands/extension_line.h"
 #include "commands/interactive.h"
+#include "commands/interrupts.h"
 #include "text/visible.h"
 
 namespace {
 
 constexpr char RUN_HELP_HEAD[] =
-    "usage: extension-host run [OPTIONS] -- EXTENSION [ARGS...]\n"
+    "usage: extension-host run [OPTIONS] -- EXTENSION_COMMAND_LINE\n"
     "\n"
-    "Starts EXTENSION, sends the handshake, checks its \"handshake_result\" and \"register\"\n"
-    "lines, shows its identity and callables, makes the calls, then sends \"shutdown\" and\n"
-    "reports how the extension ended. Every line is shown as it passes: '->' to the\n"
-    "extension, '<-' from it.\n"
+    "Starts the extension with the command line after '--', as it is run for the protocol\n"
+    "(-- ./ext --protocol 1, a wrapper before it if you like), sends the handshake, checks\n"
+    "its \"handshake_result\" and \"register\" lines, shows its identity and callables,\n"
+    "makes the calls, then sends \"shutdown\" and reports how the extension ended. Every\n"
+    "line is shown as it passes: '->' to the extension, '<-' from it; --demo explains all\n"
+    "the marks. What the extension writes is shown with its control characters escaped.\n"
     "\n";
 
 constexpr char RUN_HELP_TAIL[] =
@@ -28,7 +32,8 @@ constexpr char RUN_HELP_TAIL[] =
     "examples:\n"
     "  extension-host run --call sample.echo '[{\"b\":1,\"a\":\"\\u00e9\"}]' \\\n"
     "      --call sample.wait '[250]' -- sample-extension --protocol 1\n"
-    "  extension-host run -- sample-extension --protocol 1 < calls.txt\n";
+    "  extension-host run -- sample-extension --protocol 1 < calls.txt\n"
+    "  extension-host run --demo -- sample-extension --protocol 1\n";
 
 // The calls of a script on standard input, made as each line is read, until a fault. A
 // line that is no call is reported and skipped, and makes the run a failure.
@@ -58,13 +63,25 @@ void script_calls(Session* session, bool* bad_line) {
 
 std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
                                                TranscriptSink* transcript) {
+  const bool interactive = !settings.calls_given && isatty(STDIN_FILENO) != 0;
+  std::optional<CountedInterrupts> interrupts;
+  SessionSettings session_settings = settings.session;
+  if (interactive) {
+    interrupts.emplace();
+    session_settings.interrupts = interrupts->count();
+  }
+  if (settings.legend) {
+    std::fputs(legend().c_str(), stdout);
+  }
+  std::printf("-- running: %s\n", shell_quoted(settings.extension).c_str());
+  std::fflush(stdout);
   std::string error;
   ChildOptions options;
   options.transcript = transcript;
   std::optional<Session> session =
-      Session::start(settings.extension, settings.session, options, &error);
+      Session::start(settings.extension, session_settings, options, &error);
   if (!session) {
-    std::fprintf(stderr, "extension-host: %s\n", error.c_str());
+    std::fprintf(stderr, "extension-host: %s\n", visible(error).c_str());
     return std::nullopt;
   }
   // A fault ends the calls; the session remembers it for the ending.
@@ -76,8 +93,8 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
           break;
         }
       }
-    } else if (isatty(STDIN_FILENO) != 0) {
-      interactive_calls(&*session);
+    } else if (interactive) {
+      interactive_calls(&*session, interrupts->count());
     } else {
       script_calls(&*session, &bad_line);
     }
@@ -97,5 +114,15 @@ int run_command(const std::vector<std::string>& arguments) {
     return *status;
   }
   const std::optional<SessionEnding> ending = hold_conversation(settings, nullptr);
+  // Run as asked, but a command line without the protocol's arguments is most often a
+  // slip: the usual form is named.
+  if (!ends_in_protocol_arguments(settings.extension)) {
+    std::vector<std::string> usual = settings.extension;
+    usual.insert(usual.end(), PROTOCOL_ARGUMENTS.begin(), PROTOCOL_ARGUMENTS.end());
+    std::printf(
+        "hint: the extension was run without '--protocol 1' at the end; the usual form "
+        "is: extension-host run -- %s\n",
+        shell_quoted(usual).c_str());
+  }
   return ending && ending->clean ? 0 : 1;
 }

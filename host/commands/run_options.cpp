@@ -5,7 +5,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "commands/extension_line.h"
 #include "commands/options.h"
+#include "text/visible.h"
 
 namespace {
 
@@ -15,12 +17,14 @@ constexpr char DEMO_SCRIPT[] =
     "sample.fail []\n"
     "sample.wait [300]\n";
 
+constexpr long long MAX_TIMEOUT_MS = 3600000;
+
 }  // namespace
 
 const char RUN_OPTIONS_HELP[] =
     "  --call NAME JSON_ARRAY   call NAME with these arguments (repeatable, in order)\n"
     "  --script FILE            calls from FILE, one 'NAME JSON_ARRAY' per line ('#' comments)\n"
-    "  --demo                   a built-in script: echo, fail, a 300 ms wait\n"
+    "  --demo                   a built-in script: echo, fail, a 300 ms wait; with a legend\n"
     "  --close                  end by closing the extension's input instead of \"shutdown\"\n"
     "  --timeout-ms N           give up on a call after N ms and kill the extension\n"
     "                           (default 8000: above the 5 s wait limit)\n"
@@ -43,7 +47,12 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
       std::fputs(help, stdout);
       return 0;
     }
-    if (option == "--call" && i + 2 < options.size()) {
+    if (option == "--call") {
+      if (i + 2 >= options.size()) {
+        return usage_error(command,
+                           "--call takes a callable's name and a JSON array: "
+                           "--call sample.echo '[\"hi\"]'");
+      }
       std::optional<Call> call = parse_call(options[i + 1], options[i + 2], &problem);
       if (!call) {
         return usage_error(command, problem);
@@ -64,22 +73,35 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
       std::istringstream script(DEMO_SCRIPT);
       parse_script(script, "demo", &settings->calls, &problem);
       settings->calls_given = true;
+      settings->legend = true;
     } else if (option == "--close") {
       settings->close_instead = true;
     } else if (option == "--raw") {
       settings->session.raw = true;
     } else if (option == "--timeout-ms" && has_value) {
-      const std::optional<long> milliseconds = parse_positive(options[++i]);
+      const std::optional<long long> milliseconds =
+          parse_whole(option, options[++i], 1, MAX_TIMEOUT_MS, &problem);
       if (!milliseconds) {
-        return usage_error(command, "--timeout-ms takes a positive number of milliseconds");
+        return usage_error(command, problem);
       }
       settings->session.timeout = std::chrono::milliseconds(*milliseconds);
+    } else if (!option.starts_with("-")) {
+      return usage_error(command,
+                         "put '--' before the extension's command line: "
+                         "extension-host " +
+                             command + " [OPTIONS] -- " +
+                             shell_quoted(std::vector<std::string>(
+                                 options.begin() + static_cast<std::ptrdiff_t>(i), options.end())));
     } else {
-      return usage_error(command, "unexpected argument '" + option + "'");
+      return usage_error(command, "unknown option, or one without its value: '" + option + "'");
     }
   }
   if (line.command.empty()) {
-    return usage_error(command, "name the extension to run after '--'");
+    return usage_error(command, "name the extension's command line after '--': extension-host " +
+                                    command + " -- ./ext --protocol 1");
+  }
+  if (!program_runs(line.command, &problem)) {
+    return usage_error(command, problem);
   }
   settings->extension = line.command;
   return std::nullopt;

@@ -13,6 +13,7 @@ struct RunSettings {
   std::vector<Call> calls;
   bool calls_given = false;  // --call, --script or --demo: otherwise calls come from stdin
   bool close_instead = false;
+  bool legend = false;  // explain the markers and the catalogue's columns first
   SessionSettings session;
   std::vector<std::string> extension;  // the program and its arguments, after "--"
 };

@@ -28,8 +28,8 @@ std::filesystem::path fresh_folder_beside(const std::filesystem::path& target, c
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::array<char, 16> suffix{};
     std::snprintf(suffix.data(), suffix.size(), "%08x", seed());
-    std::filesystem::path folder = target.parent_path() / ("." + target.filename().string() +
-                                                                 "." + what + "-" + suffix.data());
+    std::filesystem::path folder = target.parent_path() / ("." + target.filename().string() + "." +
+                                                           what + "-" + suffix.data());
     if (mkdir(folder.c_str(), 0777) == 0) {
       return folder;
     }
@@ -72,6 +72,7 @@ std::optional<std::filesystem::path> folder_name(const std::filesystem::path& pa
 }
 
 std::optional<CaseWriter> CaseWriter::prepare(const std::filesystem::path& target, bool replace,
+                                              const std::string& replace_option,
                                               std::string* error) {
   const std::optional<std::filesystem::path> name = folder_name(target);
   if (!name) {
@@ -85,16 +86,20 @@ std::optional<CaseWriter> CaseWriter::prepare(const std::filesystem::path& targe
       return std::nullopt;
     }
     if (!replace) {
-      *error = shown_path(target) + " exists; --force replaces it";
+      *error = shown_path(target) + " exists" +
+               (replace_option.empty() ? "" : "; " + replace_option + " replaces it");
       return std::nullopt;
     }
   }
   std::error_code failure;
-  std::filesystem::create_directories(name->parent_path(), failure);
+  if (!std::filesystem::is_directory(name->parent_path(), failure)) {
+    *error = "cannot write in " + shown_path(name->parent_path()) +
+             (exists_here(name->parent_path()) ? ": it is not a folder" : ": it is not there");
+    return std::nullopt;
+  }
   std::filesystem::path scratch = fresh_folder_beside(*name, "recording");
-  if (failure || scratch.empty()) {
-    *error = "cannot write in " + shown_path(name->parent_path()) + ": " +
-             (failure ? failure.message() : std::string(std::strerror(errno)));
+  if (scratch.empty()) {
+    *error = "cannot write in " + shown_path(name->parent_path()) + ": " + std::strerror(errno);
     return std::nullopt;
   }
   return CaseWriter(*name, std::move(scratch), replace);

@@ -15,13 +15,14 @@
 class CaseWriter {
  public:
   // Checks that `target` may be written, and makes the folder that the case is written
-  // into, beside it. `target` is normalised first ("cases/x/" is "cases/x"); its parent
-  // folders are made when missing. Returns none, saying why in `*error`, when the target
-  // exists and `replace` is false; when it exists and is not a case folder (".", a folder
-  // holding other files, a file, a link), whatever `replace` says; or when nothing can
-  // be written beside it.
+  // into, beside it. `target` is normalised first ("cases/x/" is "cases/x"). Returns none,
+  // saying why in `*error`, when the target exists and `replace` is false (naming
+  // `replace_option` as the way to replace it, when not empty); when it exists and is not
+  // a case folder (".", a folder holding other files, a file, a link), whatever `replace`
+  // says; when the folder it would be in is not there; or when nothing can be written
+  // there.
   static std::optional<CaseWriter> prepare(const std::filesystem::path& target, bool replace,
-                                           std::string* error);
+                                           const std::string& replace_option, std::string* error);
 
   CaseWriter(CaseWriter&& other) noexcept;
   CaseWriter& operator=(CaseWriter&&) = delete;

@@ -34,7 +34,7 @@ const char* failure_name(Failure failure) {
 namespace {
 
 Verdict failed(Failure failure, const std::string& detail, std::chrono::milliseconds elapsed) {
-  return {failure, std::string(failure_name(failure)) + ": " + detail, elapsed};
+  return {failure, std::string(failure_name(failure)) + ": " + detail, elapsed, {}};
 }
 
 }  // namespace
@@ -69,10 +69,11 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
   return observed;
 }
 
-Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
-             std::chrono::milliseconds timeout) {
-  const Observed observed = observe(command, conversation.arguments, conversation.input, timeout,
-                                    conversation.output.size() + KEPT_BEYOND_EXPECTED);
+namespace {
+
+// The verdict on what a run of the case gave.
+Verdict judged(const Conversation& conversation, const Observed& observed,
+               std::chrono::milliseconds timeout) {
   if (!observed.started) {
     return failed(Failure::kCannotStart, observed.start_error, {});
   }
@@ -122,5 +123,18 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
                       std::to_string(conversation.max_duration->count()),
                   elapsed);
   }
-  return {Failure::kNone, "", elapsed};
+  return {Failure::kNone, "", elapsed, {}};
+}
+
+}  // namespace
+
+Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
+             std::chrono::milliseconds timeout) {
+  const Observed observed = observe(command, conversation.arguments, conversation.input, timeout,
+                                    conversation.output.size() + KEPT_BEYOND_EXPECTED);
+  Verdict verdict = judged(conversation, observed, timeout);
+  verdict.command_line = command;
+  verdict.command_line.insert(verdict.command_line.end(), conversation.arguments.begin(),
+                              conversation.arguments.end());
+  return verdict;
 }

@@ -31,6 +31,7 @@ struct Verdict {
   Failure failure = Failure::kNone;
   std::string detail;  // on failure: the category's name, then what differed first
   std::chrono::milliseconds elapsed{0};
+  std::vector<std::string> command_line;  // what the extension was run with, when it was
   [[nodiscard]] bool passed() const { return failure == Failure::kNone; }
 };
 

@@ -1,7 +1,9 @@
 // Holding a conversation: every line checked against the protocol and shown.
 #include "conversation/session.h"
 
+#include <array>
 #include <cstdio>
+#include <cstdlib>
 
 #include "text/visible.h"
 
@@ -59,7 +61,35 @@ std::string count_of(std::size_t count, const char* one, const char* many) {
   return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
+// How often a wait looks whether a person has interrupted it.
+constexpr std::chrono::milliseconds INTERRUPT_CHECK{100};
+
+constexpr char CATALOGUE_HEADER[] =
+    "   callable       arity   input   output  effect  lazy  cancel sendable action threading";
+
 }  // namespace
+
+std::string legend() {
+  return "   The lines below, by their marks:\n"
+         "     ->  a line the host sent to the extension\n"
+         "     <-  a line the extension wrote (JSON's escapes kept; '=' shows the value read)\n"
+         "     !!  a fault: something the protocol does not allow; it ends the conversation\n"
+         "     ??  something typed that was not sent, and why\n"
+         "      |  a line the extension wrote to standard error\n"
+         "     ==  how the extension ended\n"
+         "     --  what the host did besides: the command line it ran, closing the input\n"
+         "   The catalogue, by its columns:\n"
+         "     arity      the fewest..most arguments a call takes\n"
+         "     input      the arguments' type, output the result's: Value (any JSON value),\n"
+         "                Int (an integer), () (none), Never (no result: it always fails)\n"
+         "     effect     none, or custom (it acts on the world)\n"
+         "     lazy, cancel, sendable, action  the flags it declares: called lazily, can be\n"
+         "                cancelled, may be sent elsewhere, is an action\n"
+         "     threading  how it runs its calls (isolated_process: in its own process)\n"
+         "   Control characters, bytes that are not UTF-8 and direction overrides it sends are\n"
+         "   shown as escapes (\\x1b, \\u{202E}), so that nothing it writes commands the "
+         "terminal.\n";
+}
 
 std::string shown(const std::string& line, bool raw) {
   std::string_view text = line;
@@ -111,18 +141,21 @@ bool Session::ask(const std::string& line, const std::string& what) {
   return true;
 }
 
-void Session::show_received(const std::string& line) const { say("<- " + shown(line, settings_.raw)); }
+void Session::show_received(const std::string& line) const {
+  say("<- " + shown(line, settings_.raw));
+}
 
 Json Session::receive(const char* expected_type, std::chrono::milliseconds timeout,
                       const std::string& awaiting) {
   std::string line;
-  switch (child_.read_line(&line, MAX_EXTENSION_LINE, Clock::now() + timeout)) {
+  switch (read_line(&line, Clock::now() + timeout, awaiting)) {
     case LineRead::kLine:
       break;
     case LineRead::kTimedOut:
       hung_ = true;
-      fault("no answer within " + std::to_string(timeout.count()) + " ms while awaiting " +
-            awaiting);
+      fault(abandoned_ ? "ended by Ctrl-C while awaiting " + awaiting
+                       : "no answer within " + std::to_string(timeout.count()) +
+                             " ms while awaiting " + awaiting);
       return nullptr;
     case LineRead::kTooLong:
       hung_ = true;  // a runaway writer: stop it rather than wait for it
@@ -141,6 +174,7 @@ Json Session::receive(const char* expected_type, std::chrono::milliseconds timeo
   }
   taken_bytes_ += line.size();
   show_received(line);
+  line_had_escapes_ = line.find("\\u") != std::string::npos;
   json_error_t error;
   Json message(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, &error));
   if (!message) {
@@ -169,9 +203,35 @@ bool Session::fault(const std::string& problem) {
   return false;
 }
 
-void Session::abandon(const std::string& why) {
-  fault(why);
-  hung_ = true;
+bool Session::send_as_is(const std::string& line) {
+  if (!ask(line + "\n", "the line")) {
+    return false;
+  }
+  std::string reply;
+  switch (read_line(&reply, Clock::now() + settings_.timeout, "an answer to that line")) {
+    case LineRead::kLine:
+      taken_bytes_ += reply.size();
+      show_received(reply);
+      return true;
+    case LineRead::kTimedOut:
+      if (abandoned_) {
+        hung_ = true;
+        return fault("ended by Ctrl-C while awaiting an answer to that line");
+      }
+      say("   no answer within " + std::to_string(settings_.timeout.count()) + " ms");
+      return true;
+    case LineRead::kTooLong:
+      hung_ = true;
+      return fault("the extension wrote a line of more than " + std::to_string(MAX_EXTENSION_LINE) +
+                   " bytes");
+    case LineRead::kEndOfOutput:
+      taken_bytes_ += reply.size();
+      if (!reply.empty()) {
+        show_received(reply);
+      }
+      return fault("the extension closed its output");
+  }
+  return true;
 }
 
 bool Session::check_identity(const json_t* result) {
@@ -192,8 +252,7 @@ bool Session::check_catalogue(const json_t* registration) {
   if (!json_is_array(callables)) {
     return fault(R"(protocol error: "register" has no "callables" array)");
   }
-  std::printf("   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s %s\n", "callable", "arity", "input",
-              "output", "effect", "lazy", "cancel", "sendable", "action", "threading");
+  catalogue_lines_.emplace_back(CATALOGUE_HEADER);
   for (std::size_t i = 0; i < json_array_size(callables); ++i) {
     const json_t* descriptor = json_array_get(callables, i);
     for (const Member& member : DESCRIPTOR_MEMBERS) {
@@ -210,16 +269,51 @@ bool Session::check_catalogue(const json_t* registration) {
                                json_integer_value(json_object_get(descriptor, "maximum_arity"))};
     const std::string arity =
         std::to_string(callable.minimum_arity) + ".." + std::to_string(callable.maximum_arity);
-    std::printf("   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s %s\n",
-                visible(callable.name).c_str(), arity.c_str(),
-                shown_member(descriptor, "input").c_str(),
-                shown_member(descriptor, "output").c_str(),
-                shown_member(descriptor, "effect").c_str(), flag("lazy"), flag("cancel"),
-                flag("sendable"), flag("action"), shown_member(descriptor, "threading").c_str());
+    std::array<char, 512> row{};
+    std::snprintf(
+        row.data(), row.size(), "   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s ",
+        visible(callable.name).c_str(), arity.c_str(), shown_member(descriptor, "input").c_str(),
+        shown_member(descriptor, "output").c_str(), shown_member(descriptor, "effect").c_str(),
+        flag("lazy"), flag("cancel"), flag("sendable"), flag("action"));
+    catalogue_lines_.push_back(row.data() + shown_member(descriptor, "threading"));
     catalogue_.push_back(std::move(callable));
   }
-  std::fflush(stdout);
+  show_catalogue();
   return true;
+}
+
+void Session::show_catalogue() const {
+  for (const std::string& line : catalogue_lines_) {
+    say(line);
+  }
+}
+
+LineRead Session::read_line(std::string* line, Clock::time_point deadline,
+                            const std::string& awaiting) {
+  if (settings_.interrupts == nullptr) {
+    return child_.read_line(line, MAX_EXTENSION_LINE, deadline);
+  }
+  const int before = settings_.interrupts->load();
+  bool told = false;
+  for (;;) {
+    const Clock::time_point slice = std::min(deadline, Clock::now() + INTERRUPT_CHECK);
+    const LineRead read = child_.read_line(line, MAX_EXTENSION_LINE, slice);
+    if (read != LineRead::kTimedOut || Clock::now() >= deadline) {
+      return read;
+    }
+    const int interrupts = settings_.interrupts->load() - before;
+    if (interrupts >= 2) {
+      abandoned_ = true;
+      return LineRead::kTimedOut;
+    }
+    if (interrupts == 1 && !told) {
+      told = true;
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      say("?? still awaiting " + awaiting + " (at most " + std::to_string(left.count()) +
+          " ms more); Ctrl-C again ends the extension");
+    }
+  }
 }
 
 bool Session::open() {
@@ -258,6 +352,15 @@ bool Session::perform(const Call& call) {
   }
   if (text_of(reply.get(), "request_id") != request_id) {
     return fault(R"(protocol error: the reply's "request_id" is not ")" + request_id + "\"");
+  }
+  // JSON's escapes are the wire's; the value as read is shown beside them.
+  const json_t* value = json_object_get(reply.get(), "value");
+  if (type == "call_result" && value != nullptr && line_had_escapes_) {
+    char* text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY | JSON_SORT_KEYS);
+    if (text != nullptr) {
+      say("   = " + shown(text, settings_.raw));
+      free(text);  // NOLINT(cppcoreguidelines-no-malloc): jansson's string
+    }
   }
   std::printf("   %s %s in %.3f ms\n", visible(call.callable).c_str(),
               type == "error" ? "failed" : "answered",

@@ -9,6 +9,7 @@
 #ifndef HOST_CONVERSATION_SESSION_H_
 #define HOST_CONVERSATION_SESSION_H_
 
+#include <atomic>
 #include <chrono>
 #include <optional>
 #include <string>
@@ -21,6 +22,9 @@
 struct SessionSettings {
   bool raw = false;                         // show long lines and standard error whole
   std::chrono::milliseconds timeout{8000};  // for each call's answer
+  // When set, counts a person's interrupts (Ctrl-C): while an answer is awaited, the
+  // first says what is awaited, the second ends the extension. Not owned.
+  const std::atomic<int>* interrupts = nullptr;
 };
 
 // How a conversation ended, for the report and for a recording.
@@ -63,8 +67,12 @@ class Session {
   // error and how it ended.
   SessionEnding finish(bool close_instead);
 
-  // Ends the extension at once, as a fault: for a person who gives up waiting.
-  void abandon(const std::string& why);
+  // Sends `line` as it stands, with a line feed, and shows what comes back within the
+  // timeout, if anything. Returns false after a fault, or when the extension has ended.
+  bool send_as_is(const std::string& line);
+
+  // Shows the catalogue again, as open() did.
+  void show_catalogue() const;
 
   // The callables the extension announced, in its order.
   [[nodiscard]] const std::vector<AnnouncedCallable>& catalogue() const { return catalogue_; }
@@ -86,17 +94,26 @@ class Session {
   bool fault(const std::string& problem);
   bool check_identity(const json_t* result);
   bool check_catalogue(const json_t* registration);
+  // Reads a line as child_.read_line does, heeding a person's interrupts meanwhile.
+  LineRead read_line(std::string* line, Clock::time_point deadline, const std::string& awaiting);
 
   ChildProcess child_;
   SessionSettings settings_;
   std::vector<AnnouncedCallable> catalogue_;
-  std::size_t taken_bytes_ = 0;  // output taken as lines
+  std::vector<std::string> catalogue_lines_;  // the table, as shown
+  std::size_t taken_bytes_ = 0;               // output taken as lines
   int calls_made_ = 0;
   long long waited_ms_ = 0;
   bool called_wait_ = false;
   bool faulted_ = false;
   bool hung_ = false;
+  bool abandoned_ = false;         // a person ended it with a second interrupt
+  bool line_had_escapes_ = false;  // the last line received held a \u escape
 };
+
+// What the markers and the catalogue's columns mean, for people: the demo shows it
+// first, and the session's "help".
+std::string legend();
 
 // `line` without its line feed, made visible, and shortened for people unless `raw`.
 std::string shown(const std::string& line, bool raw);

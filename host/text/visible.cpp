@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 namespace {
 
@@ -132,4 +133,30 @@ bool shows_as_is(std::string_view bytes) {
     at += length;
   }
   return true;
+}
+
+std::string shell_quoted(const std::vector<std::string>& words) {
+  std::string line;
+  for (const std::string& word : words) {
+    if (!line.empty()) {
+      line += ' ';
+    }
+    const bool plain = !word.empty() && word.find_first_not_of(
+                                            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                            "0123456789-_./=:,+@%") == std::string::npos;
+    if (plain) {
+      line += visible(word);
+      continue;
+    }
+    line += '\'';
+    for (const char character : visible(word)) {
+      if (character == '\'') {
+        line += "'\\''";
+      } else {
+        line += character;
+      }
+    }
+    line += '\'';
+  }
+  return line;
 }

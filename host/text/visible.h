@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // `bytes` as one line of visible text: line feeds are escaped too.
 std::string visible(std::string_view bytes);
@@ -29,5 +30,9 @@ std::string visible_prefix(std::string_view bytes, std::size_t limit);
 
 // Whether `bytes` is valid UTF-8 that visible() leaves as it is.
 bool shows_as_is(std::string_view bytes);
+
+// `words` as a person would type them in a shell, each made visible and quoted where it
+// must be: a command line shown as the extension got it.
+std::string shell_quoted(const std::vector<std::string>& words);
 
 #endif  // HOST_TEXT_VISIBLE_H_

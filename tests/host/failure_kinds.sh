@@ -38,8 +38,10 @@ check_kind() {
   [ $? -eq 1 ] || fail "$category: check did not end with 1"
   grep -Eq "^FAIL echo-then-shutdown: $category:? $details" "$scratch/report.txt" ||
     fail "$category: the report says: $(cat "$scratch/report.txt")"
-  [ "$(xmllint --xpath 'string(//failure/@message)' "$scratch/report.xml")" = "$category" ] ||
-    fail "$category: the JUnit failure's message is not the category"
+  [ "$(xmllint --xpath 'string(//failure/@type)' "$scratch/report.xml")" = "$category" ] ||
+    fail "$category: the JUnit failure's type is not the category"
+  xmllint --xpath 'string(//failure/@message)' "$scratch/report.xml" | grep -Eq "^$category:? $details" ||
+    fail "$category: the JUnit failure's message is not the detail's first line"
 }
 check_kind "output differs" 'at byte 0 \(line 1\)' "$fakes/garbage"
 check_kind "exit status differs" 'expected 0, got 3' "$scratch/exits-3"

@@ -104,7 +104,7 @@ def main():
 
     for mode in ("line", "type"):
         status, received = run_on_terminal(
-            [host, "run", "--call", "sample.echo", "[1]", "--", hostile, mode])
+            [host, "run", "--call", "sample.echo", "[1]", "--", hostile, mode, "--protocol", "1"])
         if status != 1:
             fail(f"{mode}: the host ended with {status}, expected 1")
         if b"\x1b" in received or b"\x07" in received or b"\xe2\x80\xae" in received:
@@ -130,9 +130,16 @@ def main():
 
     # The interactive session: the line editor writes escapes of its own, so what is
     # checked is that none of the extension's reach the terminal.
-    terminal = Terminal([host, "run", "--", hostile, "line"])
+    terminal = Terminal([host, "run", "--", hostile, "line", "--protocol", "1"])
     terminal.expect("call> ")
+    # Its callable is not named "sample.echo": the call is not sent.
     terminal.type("sample.echo [1]\r")
+    terminal.expect("?? not sent: the extension announced no callable named 'sample.echo'")
+    terminal.expect("call> ")
+    terminal.type(':send {"type":"call","request_id":"x","callable":"sample.echo","arguments":[1]}\r')
+    terminal.expect("<- raw \\x1b[31mRED")
+    terminal.expect("call> ")
+    terminal.type("\x04")
     terminal.expect("== extension ended: exit status 3")
     status = terminal.finish()
     if status != 1:

@@ -1,0 +1,19 @@
+// Lines for people.
+#include "report/people_report.h"
+
+#include "text/visible.h"
+
+std::string people_line(const CaseResult& result) {
+  const std::string name = visible(result.name);
+  if (!result.run) {
+    return "SKIP " + name + ": " + SKIPPED + "\n";
+  }
+  if (result.verdict.passed()) {
+    return "PASS " + name + " (" + std::to_string(result.verdict.elapsed.count()) + " ms)\n";
+  }
+  std::string line = "FAIL " + name + ": " + visible_lines(result.verdict.detail) + "\n";
+  if (!result.verdict.command_line.empty()) {
+    line += "     command line: " + shell_quoted(result.verdict.command_line) + "\n";
+  }
+  return line;
+}
