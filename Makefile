@@ -18,7 +18,7 @@ FUZZ_SECONDS ?= 300
 BENCH_ROUNDS ?= 5
 TEST_FUZZ_SECONDS ?= 30
 
-.PHONY: all deps build demo test test-sanitized test-clang fuzz coverage mutants bench lint install \
+.PHONY: all deps build-deps build demo test test-sanitized test-clang fuzz coverage mutants bench lint install \
   package clean
 
 all: build
@@ -26,12 +26,23 @@ all: build
 deps:
 	@scripts/install-packages $(BUILD_PACKAGES) $(TEST_PACKAGES)
 
+# What building and running need, and nothing the tests do.
+build-deps:
+	@scripts/install-packages $(BUILD_PACKAGES)
+
 build: deps
 	cmake --preset default
 	cmake --build --preset default -j $(JOBS)
 
-demo: build
-	build/host/extension-host run --demo -- build/sample-extension --protocol 1
+# A newcomer's first run: only what building and running need is installed, only the two
+# executables are built (the tests are left out of the build folder until `make test`),
+# and only the conversation is shown.
+demo: build-deps
+	@echo "Building sample-extension and extension-host (build/demo.log tells how it went)..."
+	@mkdir -p build && { cmake --preset demo --log-level=WARNING && \
+	  cmake --build --preset demo -j $(JOBS) -- --no-print-directory; } >build/demo.log 2>&1 || \
+	  { cat build/demo.log; exit 1; }
+	@build/host/extension-host run --demo -- build/sample-extension --protocol 1
 
 # Every test four ways: the RelWithDebInfo build (with each golden conversation also
 # under valgrind memcheck), the whole suite again under AddressSanitizer and
