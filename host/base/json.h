@@ -16,4 +16,7 @@ using Json = std::unique_ptr<json_t, JsonDeleter>;
 // `message` as one compact line with its line feed.
 std::string encode_line(const json_t* message);
 
+// `value` as the extension writes it: compact, every character outside ASCII escaped.
+std::string encode_as_written(const json_t* value);
+
 #endif  // HOST_BASE_JSON_H_

@@ -2,6 +2,7 @@
 // first difference.
 #include "commands/compare.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -17,8 +18,12 @@
 #include "conversation/play.h"
 #include "differential/generator.h"
 #include "differential/pair.h"
+#include "differential/search.h"
 #include "differential/shrink.h"
+#include "process/program.h"
+#include "report/compare_report.h"
 #include "text/visible.h"
+#include "text/words.h"
 
 namespace {
 
@@ -59,6 +64,7 @@ constexpr char COMPARE_HELP[] =
     "example: extension-host compare --seconds 60 --save found -- ./my-port --protocol 1\n";
 
 constexpr std::size_t SHRINK_BUDGET = 4000;
+constexpr long long LONG_ENOUGH_WAIT_MS = 200;
 constexpr long long MAX_SEED = (1LL << 62);
 constexpr long long MAX_CONVERSATIONS = 1000000000000LL;
 constexpr long long MAX_JOBS = 4096;
@@ -180,34 +186,23 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   return std::nullopt;
 }
 
-// Whether a conversation that differed differs again when played a second time: one that
-// does not showed a timing difference on a busy machine (one side killed at the deadline).
-// None when the deadline cut the second play short.
-std::optional<bool> recurs(const Contestants& contestants,
-                           const GeneratedConversation& conversation,
-                           std::chrono::milliseconds timeout, Clock::time_point deadline) {
-  const std::optional<Pair> again = play_both(contestants, conversation, timeout, deadline);
-  if (!again) {
+// The file a command line's program is, to tell whether two name the same.
+std::optional<std::pair<dev_t, ino_t>> file_of(const std::string& program) {
+  std::string problem;
+  const std::optional<std::string> path = find_program(program, &problem);
+  struct stat status = {};
+  if (!path || stat(path->c_str(), &status) != 0) {
     return std::nullopt;
   }
-  return !difference(*again).empty();
+  return std::pair{status.st_dev, status.st_ino};
 }
 
-void print_conversation(const GeneratedConversation& conversation) {
-  std::string arguments;
-  for (const std::string& argument : conversation.arguments) {
-    arguments += " '" + visible_prefix(argument, 40) + "'";
-  }
-  std::printf("arguments:%s\n", arguments.empty() ? " (none)" : arguments.c_str());
-  for (std::size_t i = 0; i < conversation.lines.size(); ++i) {
-    std::printf("  %zu: %s\n", i + 1, visible_prefix(conversation.lines[i].render(), 300).c_str());
-  }
-}
-
-// Writes the case with the reference's answer as the expected one. Returns false, having
-// said why, when it cannot be kept.
-bool save_case(CaseWriter* writer, const GeneratedConversation& conversation,
-               const Observed& reference) {
+// Writes the case with the reference's answer as the expected one, and, when the candidate
+// was killed at the deadline, that deadline as the case's longest duration, so that check
+// fails it too. Returns false, having said why, when it cannot be kept.
+bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, const Pair& pair,
+               std::chrono::milliseconds timeout) {
+  const Observed& reference = pair.reference;
   if (!reference.started || reference.timed_out || reference.termination.signaled ||
       reference.error_bytes != 0 || reference.output_total != reference.output.size()) {
     std::fprintf(stderr,
@@ -221,14 +216,51 @@ bool save_case(CaseWriter* writer, const GeneratedConversation& conversation,
   found.input = conversation.input();
   found.output = reference.output;
   found.status = reference.termination.code;
+  if (pair.candidate.timed_out) {
+    found.min_duration = std::chrono::milliseconds(0);
+    found.max_duration = timeout + std::chrono::milliseconds(asked_wait_ms(conversation));
+  }
   std::string problem;
   if (!write_case_files(writer->scratch(), found, /*skip_streams=*/false, &problem) ||
       !writer->commit(&problem)) {
     std::fprintf(stderr, "extension-host: not saved: %s\n", problem.c_str());
     return false;
   }
-  std::printf("saved as the case %s\n", visible(writer->target().string()).c_str());
   return true;
+}
+
+// Keeps a conversation that differed once as a case in the folder of such cases, so that
+// it can be played again; says where, or why not.
+void keep_unsteady(const std::filesystem::path& folder, const Contestants& contestants,
+                   const CompareSettings& settings, std::uint64_t index) {
+  std::error_code ignored;
+  std::filesystem::create_directory(folder, ignored);
+  const GeneratedConversation conversation = generate_conversation(settings.seed, index);
+  std::string problem;
+  std::optional<CaseWriter> writer =
+      CaseWriter::prepare(folder / ("conversation-" + std::to_string(index)), false, "", &problem);
+  // The reference's answer is the expected one: played once more, alone.
+  const Observed reference =
+      observe(contestants.reference, conversation.arguments, conversation.input(),
+              settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
+              kept_output_for(conversation.input().size()));
+  if (!writer) {
+    std::fprintf(stderr, "extension-host: not kept: %s\n", problem.c_str());
+  } else if (save_case(&*writer, conversation, Pair{reference, Observed{}}, settings.timeout)) {
+    std::printf("    kept as the case %s\n", visible(writer->target().string()).c_str());
+  }
+}
+
+// Indents every line of `text` by `spaces`.
+std::string indented(const std::string& text, std::size_t spaces) {
+  std::string result(spaces, ' ');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    result += text[i];
+    if (text[i] == '\n' && i + 1 < text.size()) {
+      result.append(spaces, ' ');
+    }
+  }
+  return result;
 }
 
 }  // namespace
@@ -245,109 +277,154 @@ int compare_command(const std::vector<std::string>& arguments) {
   if (settings.save && !writer) {
     return usage_error("compare", problem);
   }
+  // Conversations that differ only once are kept apart from the one that differs twice.
+  const std::filesystem::path unsteady_folder =
+      writer ? std::filesystem::path(writer->target().string() + ".unsteady")
+             : std::filesystem::path();
+  std::error_code failure;
+  if (writer &&
+      std::filesystem::exists(std::filesystem::symlink_status(unsteady_folder, failure))) {
+    return usage_error("compare", unsteady_folder.string() +
+                                      " exists, where conversations that differ only once would "
+                                      "be kept");
+  }
   const Contestants contestants{{settings.reference}, settings.candidate};
-  const Clock::time_point started = Clock::now();
-  // Without --seconds, the search ends with its count; --timeout-ms bounds each play.
-  const Clock::time_point until =
-      settings.seconds ? started + std::chrono::duration_cast<Clock::duration>(
-                                       std::chrono::duration<double>(*settings.seconds))
-                       : Clock::time_point::max();
-  const Clock::time_point confirm_until =
-      until == Clock::time_point::max() ? until : until + settings.shrink_seconds;
-  // Conversations are handed out in order; once a difference is found no more start, so
-  // the first difference is the lowest-numbered one, whatever the number of jobs.
-  std::mutex mutex;
-  std::uint64_t next = 0;
-  std::uint64_t played = 0;
-  std::uint64_t unsteady = 0;
-  std::optional<std::uint64_t> first_different;
-  std::atomic<bool> stop = false;
-  const auto work = [&] {
-    for (;;) {
-      std::uint64_t index = 0;
-      {
-        const std::lock_guard lock(mutex);
-        if (stop || (settings.conversations && next >= *settings.conversations) ||
-            Clock::now() >= until) {
-          return;
-        }
-        index = next++;
-      }
-      const GeneratedConversation conversation = generate_conversation(settings.seed, index);
-      const std::optional<Pair> pair =
-          play_both(contestants, conversation, settings.timeout, until);
-      const bool differs = pair && !difference(*pair).empty();
-      // Played again before it counts, so that a busy machine's timing is not reported.
-      // A difference found in time is confirmed within the shrinking's time.
-      const std::optional<bool> recurred =
-          differs ? recurs(contestants, conversation, settings.timeout, confirm_until)
-                  : std::optional<bool>(false);
-      const bool steady = recurred.value_or(false);
-      const std::lock_guard lock(mutex);
-      played += pair ? 1U : 0U;
-      unsteady += differs && recurred && !steady ? 1U : 0U;
-      if (steady && (!first_different || index < *first_different)) {
-        first_different = index;
-        stop = true;
+  if (settings.candidate.size() == 1 && file_of(settings.candidate[0]) &&
+      file_of(settings.candidate[0]) == file_of(settings.reference)) {
+    std::printf(
+        "the candidate is the reference itself: this compares it with itself, which "
+        "tests the host rather than a port\n");
+  }
+
+  SearchSettings search_settings;
+  search_settings.seed = settings.seed;
+  search_settings.conversations = settings.conversations;
+  search_settings.timeout = settings.timeout;
+  search_settings.jobs = settings.jobs;
+  if (settings.seconds) {
+    search_settings.until = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                               std::chrono::duration<double>(*settings.seconds));
+    // A difference found in time is confirmed within the shrinking's time.
+    search_settings.confirm_until = search_settings.until + settings.shrink_seconds;
+  }
+  const SearchResult result = search(contestants, search_settings);
+  std::printf("%s in %.1f s (%.0f a second), seed %llu\n",
+              counted(result.played, "conversation", "conversations").c_str(), result.seconds,
+              static_cast<double>(result.played) / std::max(result.seconds, 1e-9),
+              static_cast<unsigned long long>(settings.seed));
+  std::printf("  reference: %s\n  candidate: %s\n", shell_quoted(contestants.reference).c_str(),
+              shell_quoted(contestants.candidate).c_str());
+
+  // Differences that did not recur: none is passed over in silence.
+  bool flaky = false;
+  if (!result.unsteady.empty()) {
+    std::printf("\n%s differed once but not when played again:\n",
+                counted(result.unsteady.size(), "conversation", "conversations").c_str());
+    for (const Unsteady& unsteady : result.unsteady) {
+      std::printf("  conversation %llu, the first time:\n%s    the second time: no difference%s\n",
+                  static_cast<unsigned long long>(unsteady.index),
+                  indented(visible_lines(describe(unsteady.first_play)), 2).c_str(),
+                  unsteady.at_the_deadline
+                      ? " (a side was killed at the deadline the first time: a busy machine can "
+                        "do that; --timeout-ms gives more time)"
+                      : " (no machine's load changes what is written: the candidate answers "
+                        "otherwise from one run to the next)");
+      flaky = flaky || !unsteady.at_the_deadline;
+      if (writer) {
+        keep_unsteady(unsteady_folder, contestants, settings, unsteady.index);
       }
     }
-  };
-  std::vector<std::thread> workers;
-  for (std::size_t i = 0; i < settings.jobs; ++i) {
-    workers.emplace_back(work);
   }
-  for (std::thread& worker : workers) {
-    worker.join();
+  if (!result.first_different) {
+    std::printf("\n%s\n", flaky ? "no difference that recurs; but the candidate is unsteady"
+                                : "no difference");
+    return flaky ? 1 : 0;
   }
-  const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-  std::printf("%llu conversations in %.1f s (%.0f a second), seed %llu, reference %s\n",
-              static_cast<unsigned long long>(played), seconds,
-              static_cast<double>(played) / std::max(seconds, 1e-9),
-              static_cast<unsigned long long>(settings.seed), visible(settings.reference).c_str());
-  if (unsteady > 0) {
-    std::printf(
-        "%llu conversations differed once but not when played again (timing on a busy "
-        "machine?); passed over\n",
-        static_cast<unsigned long long>(unsteady));
-  }
-  if (!first_different) {
-    std::printf("no difference\n");
-    return 0;
-  }
-  const GeneratedConversation found = generate_conversation(settings.seed, *first_different);
-  std::printf("conversation %llu differs (%zu lines); shrinking for at most %lld s...\n",
-              static_cast<unsigned long long>(*first_different), found.lines.size(),
+  const GeneratedConversation found = generate_conversation(settings.seed, *result.first_different);
+  std::printf("\nconversation %llu differs (%s); shrinking for at most %lld s...\n",
+              static_cast<unsigned long long>(*result.first_different),
+              counted(found.lines.size(), "line", "lines").c_str(),
               static_cast<long long>(settings.shrink_seconds.count()));
   std::fflush(stdout);
   // Shrinking has its own bound; what is left of it after the last step is for showing.
   const Clock::time_point shrinking_ends = Clock::now() + settings.shrink_seconds;
   const Clock::time_point showing_ends =
       shrinking_ends + 2 * (settings.timeout + std::chrono::milliseconds(asked_wait_ms(found)));
+  // Every kind of difference it showed is kept while it shrinks: a porter sees all that
+  // is wrong at once (the output and the exit status, say), not the one left last.
+  const std::optional<Pair> found_pair =
+      play_both(contestants, found, settings.timeout, shrinking_ends);
+  std::vector<std::string> kinds;
+  for (const Aspect& aspect :
+       found_pair ? differences(*found_pair, found) : std::vector<Aspect>{}) {
+    kinds.push_back(aspect.name);
+  }
   const GeneratedConversation shrunk = shrink(
       found,
       [&](const GeneratedConversation& candidate) {
         const std::optional<Pair> pair =
             play_both(contestants, candidate, settings.timeout, shrinking_ends);
-        return pair && !difference(*pair).empty();
+        if (!pair) {
+          return false;
+        }
+        const std::vector<Aspect> now = differences(*pair, candidate);
+        return !now.empty() &&
+               std::all_of(kinds.begin(), kinds.end(), [&](const std::string& kind) {
+                 return std::any_of(now.begin(), now.end(),
+                                    [&](const Aspect& aspect) { return aspect.name == kind; });
+               });
       },
       SHRINK_BUDGET);
   // A shrinking step that was kept for a difference that did not recur leaves nothing to
   // show: then the conversation as found is shown, unshrunk.
   std::optional<Pair> pair = play_both(contestants, shrunk, settings.timeout, showing_ends);
-  const bool shrunk_differs = pair && !difference(*pair).empty();
-  const GeneratedConversation& shown = shrunk_differs ? shrunk : found;
-  if (!shrunk_differs) {
+  std::vector<Aspect> aspects = pair ? differences(*pair, shrunk) : std::vector<Aspect>{};
+  const GeneratedConversation& shown = aspects.empty() ? found : shrunk;
+  if (aspects.empty()) {
     pair = play_both(contestants, found, settings.timeout, showing_ends);
+    aspects = pair ? differences(*pair, found) : std::vector<Aspect>{};
   }
-  std::printf("\nthe smallest conversation found that differs (%zu lines):\n", shown.lines.size());
-  print_conversation(shown);
-  if (!pair || difference(*pair).empty()) {
+  // An answer too soon is kept with a wait long enough that no start-up or load hides it,
+  // so that the saved case fails the candidate in check as well.
+  const auto in_time = [](const Aspect& aspect) { return aspect.name == "time"; };
+  std::optional<GeneratedConversation> longer;
+  if (std::any_of(aspects.begin(), aspects.end(), in_time)) {
+    GeneratedConversation raised = with_longer_wait(shown, LONG_ENOUGH_WAIT_MS);
+    std::optional<Pair> raised_pair =
+        raised.input() == shown.input()
+            ? std::nullopt
+            : play_both(contestants, raised, settings.timeout, showing_ends);
+    const std::vector<Aspect> raised_aspects =
+        raised_pair ? differences(*raised_pair, raised) : std::vector<Aspect>{};
+    if (std::any_of(raised_aspects.begin(), raised_aspects.end(), in_time)) {
+      longer = std::move(raised);
+      pair = std::move(raised_pair);
+      aspects = raised_aspects;
+    }
+  }
+  const GeneratedConversation& told = longer ? *longer : shown;
+  std::printf("\nthe smallest conversation found that differs (%s)%s:\n%s",
+              counted(told.lines.size(), "line", "lines").c_str(),
+              longer ? (", its wait raised to " + std::to_string(LONG_ENOUGH_WAIT_MS) +
+                        " ms, where no start-up or load hides an answer too soon")
+                           .c_str()
+                     : "",
+              conversation_for_people(told).c_str());
+  if (aspects.empty()) {
     std::printf("\nthe difference did not show again when played for the report\n");
     return 1;
   }
-  std::printf("\nfirst difference: %s\n", visible(difference(*pair)).c_str());
-  if (writer) {
-    save_case(&*writer, shown, pair->reference);
+  std::vector<std::string> reference_line = contestants.reference;
+  std::vector<std::string> candidate_line = contestants.candidate;
+  reference_line.insert(reference_line.end(), told.arguments.begin(), told.arguments.end());
+  candidate_line.insert(candidate_line.end(), told.arguments.begin(), told.arguments.end());
+  std::printf(
+      "\nhow they differ (the reference's is the expected answer):\n%s"
+      "the reference ran as: %s\nthe candidate ran as: %s\n",
+      visible_lines(describe(aspects)).c_str(), shell_quoted(reference_line).c_str(),
+      shell_quoted(candidate_line).c_str());
+  if (writer && save_case(&*writer, told, *pair, settings.timeout)) {
+    std::printf("saved as the case %s\n", visible(writer->target().string()).c_str());
   }
   return 1;
 }

@@ -1,6 +1,11 @@
 // Playing a golden case against an extension and judging what it did.
 #include "conversation/play.h"
 
+#include <array>
+#include <cstdio>
+#include <string_view>
+
+#include "base/json.h"
 #include "process/child_process.h"
 #include "text/difference.h"
 #include "text/visible.h"
@@ -41,7 +46,7 @@ Verdict failed(Failure failure, const std::string& detail, std::chrono::millisec
 
 Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
                  const std::string& input, std::chrono::milliseconds timeout,
-                 std::size_t kept_output) {
+                 std::size_t kept_output, const std::optional<Probe>& probe) {
   Observed observed;
   std::vector<std::string> argv = command;
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -56,7 +61,23 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
   observed.started = true;
   // The extension may end before it has read all its input (a violation ends it at once),
   // so a refused write is not a failure here; the output and the status tell.
-  child->send(input, deadline);
+  std::string_view unsent = input;
+  if (probe && probe->line_start <= probe->line_end && probe->line_end <= input.size()) {
+    const auto soon = [&](std::chrono::milliseconds within) {
+      return std::min(deadline, Clock::now() + within);
+    };
+    const bool sent =
+        child->send(unsent.substr(0, probe->line_start), deadline) &&
+        (child->await_output(probe->ready, soon(probe->ready_within)) || true) &&
+        child->send(unsent.substr(probe->line_start, probe->line_end - probe->line_start),
+                    deadline);
+    unsent.remove_prefix(probe->line_end);
+    if (sent && child->await_output(probe->answer, soon(probe->answer_within))) {
+      observed.probed = std::chrono::duration_cast<std::chrono::microseconds>(
+          Clock::now() - child->last_write_began());
+    }
+  }
+  child->send(unsent, deadline);
   child->close_input();
   const bool in_time = child->read_to_end(deadline);
   observed.termination = child->wait(deadline);
@@ -67,6 +88,45 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
   observed.error_bytes = child->error_output().total();
   observed.error_head = child->error_output().head();
   return observed;
+}
+
+namespace {
+
+// How long a probe waits for the extension to announce itself, and for an answer beyond
+// its wait: what comes later is not timed.
+constexpr std::chrono::milliseconds PROBE_SLACK{500};
+
+}  // namespace
+
+std::optional<Probe> wait_probe_of(const Conversation& conversation, long long* milliseconds) {
+  std::size_t line_start = 0;
+  while (line_start < conversation.input.size()) {
+    std::size_t line_end = conversation.input.find('\n', line_start);
+    line_end = line_end == std::string::npos ? conversation.input.size() : line_end + 1;
+    const Json line(json_loadb(conversation.input.data() + line_start, line_end - line_start,
+                               JSON_REJECT_DUPLICATES, nullptr));
+    const json_t* arguments = json_object_get(line.get(), "arguments");
+    const json_t* wait = json_array_get(arguments, 0);
+    const json_t* request_id = json_object_get(line.get(), "request_id");
+    if (json_is_object(line.get()) &&
+        std::string_view(json_string_value(json_object_get(line.get(), "callable")) != nullptr
+                             ? json_string_value(json_object_get(line.get(), "callable"))
+                             : "") == "sample.wait" &&
+        json_array_size(arguments) == 1 && json_is_integer(wait) && json_is_string(request_id) &&
+        json_integer_value(wait) > 0 && json_integer_value(wait) <= 5000) {
+      *milliseconds = json_integer_value(wait);
+      const std::string answer =
+          "\"request_id\":" + encode_as_written(request_id) +
+          ",\"type\":\"call_result\",\"value\":" + std::to_string(*milliseconds) + "}";
+      if (conversation.output.find(answer) == std::string::npos) {
+        return std::nullopt;
+      }
+      return Probe{line_start,  line_end, "\"type\":\"register\"}\n",
+                   PROBE_SLACK, answer,   std::chrono::milliseconds(*milliseconds) + PROBE_SLACK};
+    }
+    line_start = line_end;
+  }
+  return std::nullopt;
 }
 
 namespace {
@@ -130,9 +190,21 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
 
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout) {
+  long long waited_ms = 0;
+  const std::optional<Probe> probe = wait_probe_of(conversation, &waited_ms);
   const Observed observed = observe(command, conversation.arguments, conversation.input, timeout,
-                                    conversation.output.size() + KEPT_BEYOND_EXPECTED);
+                                    conversation.output.size() + KEPT_BEYOND_EXPECTED, probe);
   Verdict verdict = judged(conversation, observed, timeout);
+  if (verdict.passed() && observed.probed &&
+      *observed.probed < std::chrono::milliseconds(waited_ms)) {
+    std::array<char, 32> taken{};
+    std::snprintf(taken.data(), taken.size(), "%.1f",
+                  static_cast<double>(observed.probed->count()) / 1000.0);
+    verdict = failed(Failure::kDuration,
+                     "answered the wait of " + std::to_string(waited_ms) + " ms " + taken.data() +
+                         " ms after its call was all written: sooner than it asked",
+                     observed.elapsed);
+  }
   verdict.command_line = command;
   verdict.command_line.insert(verdict.command_line.end(), conversation.arguments.begin(),
                               conversation.arguments.end());

@@ -4,6 +4,7 @@
 #define HOST_CONVERSATION_PLAY_H_
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,15 +47,41 @@ struct Observed {
   std::size_t error_bytes = 0;
   std::string error_head;  // the first bytes of standard error
   std::chrono::milliseconds elapsed{0};
+  // With a probe: from the moment the probed line was all written to the moment its
+  // answer came; none when it did not come.
+  std::optional<std::chrono::microseconds> probed;
 };
 
-// Runs `command` with `arguments` after it, writes `input` and closes it, and gathers
-// what it wrote until it ended, or until `timeout`, when it is killed: the first
-// `kept_output` bytes of its output and the count of all, and the ends of its standard
-// error. Everything it started is ended with it.
+// A line of the input whose answer is timed: the input before it is written, then nothing
+// more until the output holds `ready` (the extension has started and announced itself, so
+// that its start is not timed) or `ready_within` has passed; then the line, and nothing
+// more until the output holds `answer` or `answer_within` has passed. The time from the
+// moment the line's last write began to the answer is the answer's: no extension can
+// begin to answer before its question is all written, so it is a lower bound of its own
+// time that no load on the machine can shorten. The rest of the input follows either way:
+// a probe times a conversation, it never changes how it goes.
+struct Probe {
+  std::size_t line_start = 0;
+  std::size_t line_end = 0;
+  std::string ready;
+  std::chrono::milliseconds ready_within{0};
+  std::string answer;
+  std::chrono::milliseconds answer_within{0};
+};
+
+// Runs `command` with `arguments` after it, writes `input` (pausing at the probe, when
+// given) and closes it, and gathers what it wrote until it ended, or until `timeout`, when
+// it is killed: the first `kept_output` bytes of its output and the count of all, and the
+// ends of its standard error. Everything it started is ended with it.
 Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
                  const std::string& input, std::chrono::milliseconds timeout,
-                 std::size_t kept_output);
+                 std::size_t kept_output, const std::optional<Probe>& probe = std::nullopt);
+
+// The first call of "sample.wait" in the case that sleeps and is answered in its expected
+// output, as a probe: its answer is timed from the moment the call was all written, and
+// one that comes sooner than asked fails the case, however slowly the extension started.
+// None when the case has no such call.
+std::optional<Probe> wait_probe_of(const Conversation& conversation, long long* milliseconds);
 
 // How much more than it expects a judge keeps of an output: enough to show what came
 // after the expected end.

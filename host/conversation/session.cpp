@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "text/visible.h"
+#include "text/words.h"
 
 namespace {
 
@@ -55,10 +56,6 @@ void say(const std::string& text) {
   std::fputs(text.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
-}
-
-std::string count_of(std::size_t count, const char* one, const char* many) {
-  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 // How often a wait looks whether a person has interrupted it.
@@ -395,8 +392,8 @@ SessionEnding Session::finish(bool close_instead) {
     const std::string held = child_.take_output();
     if (going && extra > 0) {
       fault("the extension wrote " +
-            (ended ? count_of(extra, "byte", "bytes")
-                   : "more than " + count_of(extra, "byte", "bytes")) +
+            (ended ? counted(extra, "byte", "bytes")
+                   : "more than " + counted(extra, "byte", "bytes")) +
             " after the conversation ended: " + shown(held, settings_.raw));
     }
     if (!ended && child_.output_total() > stop_after) {
@@ -414,7 +411,7 @@ SessionEnding Session::finish(bool close_instead) {
   }
   const BoundedText& errors = child_.error_output();
   if (!errors.empty()) {
-    say("== standard error, " + count_of(errors.total(), "byte", "bytes") + ":");
+    say("== standard error, " + counted(errors.total(), "byte", "bytes") + ":");
     std::string text =
         visible_lines(errors.for_people(settings_.raw ? "" : "--raw shows more of them"));
     if (!text.empty() && text.back() == '\n') {

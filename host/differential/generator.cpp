@@ -2,6 +2,7 @@
 // numbers, unlike those of the standard distributions, are the same in every library.
 #include "differential/generator.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -56,13 +57,31 @@ constexpr std::array<std::string_view, 18> NUMBERS = {"0",
                                                       "0.1"};
 constexpr std::array<std::string_view, 6> KEYS = {"a", "b", "A", "\\u00e9", "z", "a b"};
 
+// Characters whose order by byte (as the extension sorts keys) is not their order by
+// UTF-16 code unit (as Java, JavaScript and C# compare strings): one beyond the Basic
+// Multilingual Plane is a surrogate pair, below U+E000 in UTF-16 and above all of these
+// in UTF-8. Each written escaped or as it is.
+struct TrapKey {
+  std::string_view escaped;
+  std::string_view raw;
+  bool astral;
+};
+constexpr std::array<TrapKey, 6> TRAP_KEYS = {{
+    {"\\uE000", "\xee\x80\x80", false},
+    {"\\uFFFF", "\xef\xbf\xbf", false},
+    {"\\uFB01", "\xef\xac\x81", false},
+    {"\\ud83d\\ude00", "\xf0\x9f\x98\x80", true},
+    {"\\ud800\\udc00", "\xf0\x90\x80\x80", true},
+    {"\\udbff\\udfff", "\xf4\x8f\xbf\xbf", true},
+}};
+
 std::string string_content(Draw& draw) {
   std::string content;
   const std::size_t pieces = draw.below(4);
   for (std::size_t i = 0; i < pieces; ++i) {
     content += draw.pick(STRING_PIECES);
   }
-  if (draw.chance(3)) {
+  if (draw.chance(8)) {
     content += draw.pick(BAD_STRING_PIECES);
   }
   return content;
@@ -83,13 +102,35 @@ JsonText object_value(Draw& draw, int depth) {
   return object;
 }
 
+// An object of two or three keys that sort otherwise by UTF-16 code unit than by byte: at
+// least one beyond the Basic Multilingual Plane and one from U+E000 up, in any order.
+JsonText trap_object(Draw& draw) {
+  std::vector<std::size_t> chosen = {draw.below(3), 3 + draw.below(3)};
+  if (draw.chance(50)) {
+    const std::size_t third = draw.below(TRAP_KEYS.size());
+    if (std::find(chosen.begin(), chosen.end(), third) == chosen.end()) {
+      chosen.push_back(third);
+    }
+  }
+  for (std::size_t i = chosen.size(); i > 1; --i) {
+    std::swap(chosen[i - 1], chosen[draw.below(i)]);
+  }
+  JsonText object = JsonText::object();
+  for (const std::size_t index : chosen) {
+    const TrapKey& key = TRAP_KEYS[index];
+    object.members.push_back(member(std::string(draw.chance(50) ? key.escaped : key.raw),
+                                    JsonText::raw(std::to_string(index))));
+  }
+  return object;
+}
+
 // Arrays nested `levels` deep around a zero.
 JsonText nested(std::size_t levels) {
   return JsonText::raw(std::string(levels, '[') + "0" + std::string(levels, ']'));
 }
 
 JsonText value(Draw& draw, int depth) {
-  const std::size_t kind = draw.below(depth > 3 ? 6 : 10);
+  const std::size_t kind = draw.below(depth > 3 ? 6 : 11);
   switch (kind) {
     case 0:
       return JsonText::raw("null");
@@ -112,6 +153,8 @@ JsonText value(Draw& draw, int depth) {
     }
     case 8:
       return object_value(draw, depth);
+    case 9:
+      return trap_object(draw);
     default:
       // Near the parser's limit of 2,048 levels, two of which are the call's own.
       return draw.chance(90) ? value(draw, depth + 1) : nested(2040 + draw.below(10));
@@ -123,6 +166,15 @@ constexpr std::array<std::string_view, 8> WRONG_NAMES = {
     "Sample.Echo", "SAMPLE.FAIL",   "sample.Wait", "echo",
     "sample.",     "sample.echoes", "other.echo",  "sample.failure"};
 
+// A wait that a right extension sleeps: mostly none, so that conversations stay quick; now
+// and then up to 20 ms; rarely long enough to measure.
+std::string right_wait(Draw& draw) {
+  if (draw.chance(2)) {
+    return std::to_string(50 + draw.below(251));
+  }
+  return std::to_string(draw.chance(70) ? 0 : draw.below(draw.chance(70) ? 4 : 21));
+}
+
 JsonText arguments_for(Draw& draw, std::string_view callable) {
   JsonText arguments = JsonText::array();
   std::size_t count = callable == "sample.fail" ? 0 : 1;
@@ -131,15 +183,13 @@ JsonText arguments_for(Draw& draw, std::string_view callable) {
   }
   for (std::size_t i = 0; i < count; ++i) {
     if (callable == "sample.wait" && !draw.chance(10)) {
-      // Mostly no wait at all, so that conversations stay quick; now and then up to 20 ms.
-      const std::size_t milliseconds = draw.chance(70) ? 0 : draw.below(draw.chance(70) ? 4 : 21);
-      arguments.items.push_back(JsonText::raw(std::to_string(milliseconds)));
+      arguments.items.push_back(JsonText::raw(right_wait(draw)));
     } else if (callable == "sample.wait") {
-      // Wrong waits, refused before any sleep: negative, too long, not whole, not numbers.
-      // (A value drawn at large could ask for a long wait.)
-      constexpr std::array<std::string_view, 8> wrong = {
-          "-1",   "5001", "1.0", "\"5\"", "9223372036854775807", "9223372036854775808",
-          "null", "[1]"};
+      // Wrong waits, refused before any sleep: negative, one past the limit, not whole,
+      // not numbers. (A value drawn at large could ask for a long wait.)
+      constexpr std::array<std::string_view, 9> wrong = {
+          "-1",   "5001", "1.0",   "\"5\"", "9223372036854775807", "9223372036854775808",
+          "null", "[1]",  "5000.0"};
       arguments.items.push_back(JsonText::raw(std::string(draw.pick(wrong))));
     } else {
       arguments.items.push_back(value(draw, 2));
@@ -180,6 +230,15 @@ JsonText call(Draw& draw, std::size_t number) {
   return message;
 }
 
+// A call of sample.wait for the limit itself.
+JsonText wait_of_the_limit(std::size_t number) {
+  return JsonText::object(
+      {member("type", JsonText::string("call")),
+       member("request_id", JsonText::string("r" + std::to_string(number))),
+       member("callable", JsonText::string("sample.wait")),
+       member("arguments", JsonText::array({JsonText::raw(std::to_string(WAIT_LIMIT_MS))}))});
+}
+
 JsonText handshake(Draw& draw) {
   JsonText message = JsonText::object({member("type", JsonText::string("handshake"))});
   if (draw.chance(20)) {
@@ -192,7 +251,7 @@ JsonText handshake(Draw& draw) {
 }
 
 JsonText other_message(Draw& draw) {
-  switch (draw.below(5)) {
+  switch (draw.below(12)) {
     case 0:
       return JsonText::object({member("type", JsonText::string("shutdown"))});
     case 1:
@@ -200,9 +259,28 @@ JsonText other_message(Draw& draw) {
     case 2:
       return JsonText::object({member("type", JsonText::string("Call"))});
     case 3:
-      return JsonText::object({member("type", JsonText::raw("3"))});
-    default:
+      return JsonText::object({member("type", JsonText::raw(draw.chance(50) ? "3" : "null"))});
+    case 4:
       return JsonText::object({member("request_id", JsonText::string("x"))});
+    case 5:
+      return JsonText::object();
+    case 6:
+      return JsonText::object({member("type", JsonText::string("shutdown")),
+                               member("request_id", JsonText::string("s"))});
+    case 7:
+      // A top-level array, which the parser takes and the extension must refuse.
+      return draw.chance(50)
+                 ? JsonText::array()
+                 : JsonText::array(
+                       {JsonText::object({member("type", JsonText::string("shutdown"))})});
+    case 8:
+      return JsonText::raw(draw.chance(50) ? "\"shutdown\"" : "1");
+    case 9:
+      return JsonText::raw("null");
+    case 10:
+      return JsonText::object({member("type", JsonText::string("call_result"))});
+    default:
+      return JsonText::object({member("type", JsonText::string("SHUTDOWN"))});
   }
 }
 
@@ -214,12 +292,14 @@ GeneratedLine line_of_length(std::size_t length) {
        member("arguments", JsonText::array({JsonText::string("")}))});
   const std::size_t frame = message.render().size() + 1;
   message.members[3].second.items[0] = JsonText::string(std::string(length - frame, 'x'));
-  return {message, "", "", "\n"};
+  return message_line(std::move(message));
 }
+
+GeneratedLine raw_line(std::string bytes) { return {std::nullopt, std::move(bytes), "", "\n", ""}; }
 
 // Damages `line` in one of the ways a careless host does.
 void damage(Draw& draw, GeneratedLine* line) {
-  switch (draw.below(6)) {
+  switch (draw.below(7)) {
     case 0:
       line->end = "\r\n";
       break;
@@ -231,24 +311,48 @@ void damage(Draw& draw, GeneratedLine* line) {
       break;
     case 3:
     case 4: {
-      // A NUL byte or a byte that is no UTF-8, somewhere in the line.
+      // A NUL byte or a byte that is no UTF-8 (a stray one, or an overlong form),
+      // somewhere in the line.
       std::string text = line->render();
       text.pop_back();
       const std::size_t at = draw.below(text.size() + 1);
-      text.insert(at, 1, draw.chance(50) ? '\0' : '\xff');
-      *line = {std::nullopt, text, "", "\n"};
+      const std::size_t which = draw.below(3);
+      text.insert(at, which == 0 ? std::string(1, '\0') : which == 1 ? "\xff" : "\xc0\xaf");
+      *line = raw_line(std::move(text));
       break;
     }
+    case 5:
+      // A NUL right after a complete object: a reader that stops at the NUL takes the line.
+      line->trailer = std::string(1, '\0') + (draw.chance(50) ? "" : "garbage");
+      break;
     default:
-      *line = {std::nullopt, draw.chance(50) ? "" : "not json", "", "\n"};
+      *line = raw_line(draw.chance(50) ? "" : "not json");
       break;
   }
 }
 
+// Command lines an extension must refuse: other versions, other words, none, one, three.
+constexpr std::array<std::array<std::string_view, 3>, 10> WRONG_COMMAND_LINES = {{
+    {"--protocol", "2", ""},
+    {"--protocol", "1.0", ""},
+    {"1", "--protocol", ""},
+    {"--Protocol", "1", ""},
+    {"--protocol", "", ""},
+    {"", "", ""},
+    {"--protocol", "", ""},
+    {"--protocol", "1", "--verbose"},
+    {"--protocol", "1", "1"},
+    {"--protocol", "1", ""},
+}};
+// How many words of each line above are given.
+constexpr std::array<std::size_t, 10> WRONG_COMMAND_LINE_WORDS = {2, 2, 2, 2, 2, 0, 1, 3, 3, 3};
+
 }  // namespace
 
+GeneratedLine message_line(JsonText message) { return {std::move(message), "", "", "\n", ""}; }
+
 std::string GeneratedLine::render() const {
-  return (message ? message->render() : raw) + trailer + end;
+  return prefix + (message ? message->render() : raw) + trailer + end;
 }
 
 std::string GeneratedConversation::input() const {
@@ -259,29 +363,58 @@ std::string GeneratedConversation::input() const {
   return bytes;
 }
 
-long long asked_wait_ms(const GeneratedConversation& conversation) {
-  constexpr long long WAIT_LIMIT_MS = 5000;
-  long long total = 0;
-  for (const GeneratedLine& line : conversation.lines) {
+std::vector<AskedWait> asked_waits(const GeneratedConversation& conversation) {
+  std::vector<AskedWait> waits;
+  for (std::size_t index = 0; index < conversation.lines.size(); ++index) {
+    const GeneratedLine& line = conversation.lines[index];
     if (!line.message || line.message->kind != JsonText::Kind::kObject) {
       continue;
     }
-    bool waits = false;
+    bool waits_a_call = false;
     const JsonText* arguments = nullptr;
+    const JsonText* request_id = nullptr;
     for (const auto& [key, value] : line.message->members) {
-      waits = waits || (key == "\"callable\"" && value.scalar == "\"sample.wait\"");
+      waits_a_call = waits_a_call || (key == "\"callable\"" && value.scalar == "\"sample.wait\"");
       arguments = key == "\"arguments\"" ? &value : arguments;
+      request_id = key == "\"request_id\"" ? &value : request_id;
     }
-    if (!waits || arguments == nullptr || arguments->kind != JsonText::Kind::kArray ||
-        arguments->items.size() != 1) {
+    if (!waits_a_call || arguments == nullptr || request_id == nullptr ||
+        arguments->kind != JsonText::Kind::kArray || arguments->items.size() != 1 ||
+        !request_id->scalar.starts_with("\"")) {
       continue;
     }
     const std::string& text = arguments->items[0].scalar;
     if (!text.empty() && text.size() <= 4 &&
         text.find_first_not_of("0123456789") == std::string::npos) {
       const long long milliseconds = std::stoll(text);
-      total += milliseconds <= WAIT_LIMIT_MS ? milliseconds : 0;
+      if (milliseconds <= WAIT_LIMIT_MS) {
+        waits.push_back({request_id->scalar, milliseconds, index});
+      }
     }
+  }
+  return waits;
+}
+
+GeneratedConversation with_longer_wait(GeneratedConversation conversation, long long milliseconds) {
+  for (const AskedWait& wait : asked_waits(conversation)) {
+    if (wait.milliseconds > 0) {
+      if (wait.milliseconds < milliseconds) {
+        for (auto& [key, value] : conversation.lines[wait.line].message->members) {
+          if (key == "\"arguments\"") {
+            value.items[0] = JsonText::raw(std::to_string(milliseconds));
+          }
+        }
+      }
+      break;
+    }
+  }
+  return conversation;
+}
+
+long long asked_wait_ms(const GeneratedConversation& conversation) {
+  long long total = 0;
+  for (const AskedWait& wait : asked_waits(conversation)) {
+    total += wait.milliseconds;
   }
   return total;
 }
@@ -290,21 +423,15 @@ GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t in
   Draw draw(seed * 0x100000001b3ULL ^ (index + 1) * 0x9e3779b97f4a7c15ULL);
   GeneratedConversation conversation;
   conversation.arguments = {"--protocol", "1"};
-  if (draw.chance(3)) {
-    constexpr std::array<std::array<std::string_view, 2>, 5> wrong = {{{"--protocol", "2"},
-                                                                       {"--protocol", "1.0"},
-                                                                       {"1", "--protocol"},
-                                                                       {"--Protocol", "1"},
-                                                                       {"--protocol", ""}}};
-    const auto& chosen = draw.pick(wrong);
-    conversation.arguments = {std::string(chosen[0]), std::string(chosen[1])};
-    if (draw.chance(30)) {
-      conversation.arguments.pop_back();
-    }
+  if (draw.chance(5)) {
+    const std::size_t which = draw.below(WRONG_COMMAND_LINES.size());
+    conversation.arguments.assign(WRONG_COMMAND_LINES[which].begin(),
+                                  WRONG_COMMAND_LINES[which].begin() +
+                                      static_cast<std::ptrdiff_t>(WRONG_COMMAND_LINE_WORDS[which]));
   }
   std::vector<GeneratedLine>& lines = conversation.lines;
   if (!draw.chance(3)) {
-    lines.push_back({handshake(draw), "", "", "\n"});
+    lines.push_back(message_line(handshake(draw)));
   }
   const std::size_t messages = draw.below(7);
   for (std::size_t i = 0; i < messages; ++i) {
@@ -312,21 +439,29 @@ GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t in
       // The longest line, or one byte more: rare, as each is a mebibyte.
       lines.push_back(line_of_length(LONGEST_INPUT_LINE + draw.below(2)));
     } else {
-      lines.push_back({draw.chance(90) ? call(draw, i + 1) : other_message(draw), "", "", "\n"});
+      lines.push_back(message_line(draw.chance(90) ? call(draw, i + 1) : other_message(draw)));
     }
   }
+  // A wait of the limit itself, now and then: its five seconds are spent beside the other
+  // conversations, not in front of them.
+  if (draw.below(150) == 0) {
+    lines.push_back(message_line(wait_of_the_limit(messages + 1)));
+  }
   if (draw.chance(75)) {
-    lines.push_back(
-        {JsonText::object({member("type", JsonText::string("shutdown"))}), "", "", "\n"});
+    lines.push_back(message_line(JsonText::object({member("type", JsonText::string("shutdown"))})));
   }
   for (GeneratedLine& line : lines) {
     if (draw.chance(3)) {
       damage(draw, &line);
     }
   }
+  // A byte-order mark, on the first line or on another.
+  if (!lines.empty() && draw.chance(3)) {
+    lines[draw.chance(70) ? 0 : draw.below(lines.size())].prefix = "\xef\xbb\xbf";
+  }
   if (draw.chance(4)) {
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(draw.below(lines.size() + 1)),
-                 GeneratedLine{std::nullopt, "", "", "\n"});  // a blank line
+                 raw_line(""));  // a blank line
   }
   if (!lines.empty() && draw.chance(5)) {
     lines.back().end = "";  // no final line feed

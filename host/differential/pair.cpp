@@ -2,12 +2,18 @@
 #include "differential/pair.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <thread>
 
 #include "text/difference.h"
 #include "text/visible.h"
 
 namespace {
+
+// How long a probe waits for an extension to announce itself, and for an answer beyond
+// its wait: what comes later is not timed, as only an answer too early is a fault.
+constexpr std::chrono::milliseconds PROBE_SLACK{500};
 
 // The fixed lines and envelopes an honest extension adds to what it echoes.
 constexpr std::size_t KEPT_OUTPUT_FLOOR = std::size_t{64} << 10U;
@@ -20,6 +26,27 @@ std::string ending_of(const Observed& observed) {
 }
 
 }  // namespace
+
+std::optional<WaitProbe> wait_probe(const GeneratedConversation& conversation) {
+  // The first wait that sleeps at all: no earlier one is queued before it.
+  const std::vector<AskedWait> waits = asked_waits(conversation);
+  const auto first = std::find_if(waits.begin(), waits.end(),
+                                  [](const AskedWait& wait) { return wait.milliseconds > 0; });
+  if (first == waits.end()) {
+    return std::nullopt;
+  }
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < first->line; ++i) {
+    line_start += conversation.lines[i].render().size();
+  }
+  // The lines as the extension writes them, keys in order: nothing else can hold them.
+  return WaitProbe{{line_start, line_start + conversation.lines[first->line].render().size(),
+                    "\"type\":\"register\"}\n", PROBE_SLACK,
+                    "\"request_id\":" + first->request_id + ",\"type\":\"call_result\",\"value\":" +
+                        std::to_string(first->milliseconds) + "}",
+                    std::chrono::milliseconds(first->milliseconds) + PROBE_SLACK},
+                   first->milliseconds};
+}
 
 std::size_t kept_output_for(std::size_t input_bytes) { return 6 * input_bytes + KEPT_OUTPUT_FLOOR; }
 
@@ -36,12 +63,16 @@ std::optional<Pair> play_both(const Contestants& contestants,
   const auto allowed = std::chrono::duration_cast<std::chrono::milliseconds>(cut - started);
   const std::string input = conversation.input();
   const std::size_t kept = kept_output_for(input.size());
+  const std::optional<WaitProbe> timed = wait_probe(conversation);
+  const std::optional<Probe> probe = timed ? std::optional(timed->probe) : std::nullopt;
   Pair pair;
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
-    pair.reference = observe(contestants.reference, conversation.arguments, input, allowed, kept);
+    pair.reference =
+        observe(contestants.reference, conversation.arguments, input, allowed, kept, probe);
   });
-  pair.candidate = observe(contestants.candidate, conversation.arguments, input, allowed, kept);
+  pair.candidate =
+      observe(contestants.candidate, conversation.arguments, input, allowed, kept, probe);
   reference.join();
   const bool cut_short = cut < ends && (pair.reference.timed_out || pair.candidate.timed_out);
   if (cut_short) {
@@ -50,20 +81,74 @@ std::optional<Pair> play_both(const Contestants& contestants,
   return pair;
 }
 
-std::string difference(const Pair& pair) {
+std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& conversation) {
   const Observed& mine = pair.reference;
   const Observed& theirs = pair.candidate;
+  std::vector<Aspect> aspects;
   if (mine.output != theirs.output || mine.output_total != theirs.output_total) {
-    return "standard output: " + first_difference(mine.output, theirs.output, theirs.output_total) +
-           " (expected: the reference's)";
+    aspects.push_back(
+        {"standard output",
+         first_difference(mine.output, theirs.output, theirs.output_total,
+                          {"reference", "candidate", "from the reference", "from the candidate"})});
   }
   if (ending_of(mine) != ending_of(theirs)) {
-    return "ending: the reference's " + ending_of(mine) + ", the candidate's " + ending_of(theirs);
+    aspects.push_back({"ending", "the reference's " + ending_of(mine) + ", the candidate's " +
+                                     ending_of(theirs)});
   }
   if (mine.error_bytes != theirs.error_bytes || mine.error_head != theirs.error_head) {
-    return "standard error: the reference wrote " + std::to_string(mine.error_bytes) +
-           " bytes, the candidate " + std::to_string(theirs.error_bytes) + ", starting \"" +
-           visible_prefix(theirs.error_head, 120) + "\"";
+    const auto wrote = [](const Observed& side) {
+      return side.error_bytes == 0 ? std::string("nothing")
+                                   : std::to_string(side.error_bytes) + " bytes, \"" +
+                                         visible_prefix(side.error_head, 120) + "\"";
+    };
+    aspects.push_back({"standard error",
+                       "the reference wrote " + wrote(mine) + "; the candidate " + wrote(theirs)});
   }
-  return "";
+  // The waits the reference answered, each of which took at least its milliseconds.
+  long long answered_ms = 0;
+  for (const AskedWait& wait : asked_waits(conversation)) {
+    const std::string answer =
+        "\"request_id\":" + wait.request_id +
+        ",\"type\":\"call_result\",\"value\":" + std::to_string(wait.milliseconds) + "}";
+    answered_ms += mine.output.find(answer) != std::string::npos ? wait.milliseconds : 0;
+  }
+  const std::optional<WaitProbe> timed = wait_probe(conversation);
+  for (const auto& [side, observed] : {std::pair{"reference", &mine}, {"candidate", &theirs}}) {
+    if (timed && observed->probed &&
+        *observed->probed < std::chrono::milliseconds(timed->milliseconds)) {
+      std::array<char, 32> taken{};
+      std::snprintf(taken.data(), taken.size(), "%.1f",
+                    static_cast<double>(observed->probed->count()) / 1000.0);
+      aspects.push_back({"time", std::string("the ") + side + " answered the wait of " +
+                                     std::to_string(timed->milliseconds) + " ms " + taken.data() +
+                                     " ms after its call was all written: sooner than it asked"});
+    } else if (observed->started && !observed->timed_out &&
+               observed->elapsed.count() < answered_ms) {
+      aspects.push_back({"time", std::string("the ") + side + " ended " +
+                                     std::to_string(observed->elapsed.count()) +
+                                     " ms after it started, sooner than the " +
+                                     std::to_string(answered_ms) +
+                                     " ms that the waits it answered asked for"});
+    }
+  }
+  return aspects;
+}
+
+std::string describe(const std::vector<Aspect>& aspects) {
+  std::string text;
+  for (const Aspect& aspect : aspects) {
+    text += "  " + aspect.name + ": ";
+    for (const char character : aspect.detail) {
+      text += character;
+      if (character == '\n') {
+        text += "  ";
+      }
+    }
+    text += "\n";
+  }
+  return text;
+}
+
+bool killed_at_the_deadline(const Pair& pair) {
+  return pair.reference.timed_out || pair.candidate.timed_out;
 }

@@ -32,14 +32,37 @@ inline constexpr std::chrono::milliseconds DEFAULT_PLAY_TIMEOUT{2000};
 // six, and the fixed lines), so memory is bounded by the work, not by what is written.
 std::size_t kept_output_for(std::size_t input_bytes);
 
-// Plays `conversation` against both at once, each killed after `timeout` and the waits
-// the conversation asks for, or at `deadline`, whichever comes first. Returns none when
-// the deadline cut a side short, as such a play tells nothing.
+// The wait to time in `conversation`, when it has one worth timing: the first that sleeps,
+// timed from the moment its call is all written (see Probe).
+struct WaitProbe {
+  Probe probe;
+  long long milliseconds = 0;
+};
+std::optional<WaitProbe> wait_probe(const GeneratedConversation& conversation);
+
+// Plays `conversation` against both at once, each timed at its wait probe, each killed after
+// `timeout` and the waits the conversation asks for, or at `deadline`, whichever comes first.
+// Returns none when the deadline cut a side short, as such a play tells nothing.
 std::optional<Pair> play_both(const Contestants& contestants,
                               const GeneratedConversation& conversation,
                               std::chrono::milliseconds timeout, Clock::time_point deadline);
 
-// The first difference between the two sides, in words; empty when there is none.
-std::string difference(const Pair& pair);
+// One way in which the two sides differ: "standard output", "ending", "standard error" or
+// "time", and how, in words (possibly over several lines).
+struct Aspect {
+  std::string name;
+  std::string detail;
+};
+
+// Every way in which the two sides differ, in that order; empty when they do not. Time is
+// a lower bound: a side that ended sooner than the waits it answered asked for differs,
+// whatever the machine's load; a slow one never does.
+std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& conversation);
+
+// The aspects as lines for people: each "  NAME: DETAIL", its further lines indented.
+std::string describe(const std::vector<Aspect>& aspects);
+
+// Whether one side was killed at the deadline: a difference that a busy machine can make.
+bool killed_at_the_deadline(const Pair& pair);
 
 #endif  // HOST_DIFFERENTIAL_PAIR_H_

@@ -71,10 +71,25 @@ class Shrinker {
     }
   }
 
-  // One step down for line `index`; returns whether one was kept.
+  // One step down for line `index`; returns whether one was kept. The simplest lines are
+  // tried first: a blank one, then an empty object, so that a difference that any refused
+  // line shows is shown by the plainest.
   bool simplify_line(std::size_t index) {
     const GeneratedLine& line = best_.lines[index];
     std::vector<GeneratedLine> candidates;
+    const GeneratedLine blank{std::nullopt, "", "", "\n", ""};
+    const GeneratedLine empty_object = message_line(JsonText::object());
+    const std::string text = line.render();
+    if (text != blank.render()) {
+      candidates.push_back(blank);
+      if (text != empty_object.render()) {
+        candidates.push_back(empty_object);
+      }
+    }
+    if (!line.prefix.empty()) {
+      candidates.push_back(line);
+      candidates.back().prefix.clear();
+    }
     if (!line.trailer.empty()) {
       candidates.push_back(line);
       candidates.back().trailer.clear();
@@ -115,16 +130,65 @@ class Shrinker {
     return smaller;
   }
 
+  // A string's content cut into what a reader takes as one: an escape ("\n", "\u00e9"),
+  // a UTF-8 character, or a byte that is neither.
+  static std::vector<std::string_view> units_of(std::string_view content) {
+    std::vector<std::string_view> units;
+    while (!content.empty()) {
+      std::size_t length = 1;
+      const auto lead = static_cast<unsigned char>(content[0]);
+      if (lead == '\\' && content.size() > 1) {
+        length = content[1] == 'u' ? std::min<std::size_t>(6, content.size()) : 2;
+      } else if (lead >= 0xC0) {
+        length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        // Only whole characters: a lead byte without its followers stands alone.
+        for (std::size_t i = 1; i < length; ++i) {
+          if (i >= content.size() || (static_cast<unsigned char>(content[i]) & 0xC0U) != 0x80U) {
+            length = 1;
+            break;
+          }
+        }
+      }
+      units.push_back(content.substr(0, length));
+      content.remove_prefix(length);
+    }
+    return units;
+  }
+
+  static std::string joined(const std::vector<std::string_view>& units, std::size_t from,
+                            std::size_t to, std::size_t skip_from, std::size_t skip_to) {
+    std::string text;
+    for (std::size_t i = from; i < to; ++i) {
+      if (i < skip_from || i >= skip_to) {
+        text += units[i];
+      }
+    }
+    return text;
+  }
+
+  // A string made simpler inside, by whole characters and escapes: empty, either half,
+  // then, for a short one, each with one unit left out.
+  static std::vector<std::string> simpler_strings(std::string_view content) {
+    std::vector<std::string> simpler = {quoted("")};
+    const std::vector<std::string_view> units = units_of(content);
+    if (units.size() > 1) {
+      const std::size_t half = units.size() / 2;
+      simpler.push_back(quoted(joined(units, 0, half, 0, 0)));
+      simpler.push_back(quoted(joined(units, half, units.size(), 0, 0)));
+    }
+    if (units.size() > 1 && units.size() <= 24) {
+      for (std::size_t i = 0; i < units.size(); ++i) {
+        simpler.push_back(quoted(joined(units, 0, units.size(), i, i + 1)));
+      }
+    }
+    return simpler;
+  }
+
   // The scalar's text made simpler: a shorter string, a smaller number, fewer levels.
   static std::vector<std::string> simpler_scalars(const std::string& text) {
     std::vector<std::string> simpler;
-    if (text.size() > 2 && text.front() == '"' && text.back() == '"') {
-      const std::string content = text.substr(1, text.size() - 2);
-      simpler.emplace_back("\"\"");
-      if (content.size() > 1) {
-        simpler.push_back(quoted(std::string_view(content).substr(0, content.size() / 2)));
-        simpler.push_back(quoted(std::string_view(content).substr(content.size() / 2)));
-      }
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+      simpler = simpler_strings(std::string_view(text).substr(1, text.size() - 2));
     } else if (text.size() > 2 && text.front() == '[') {
       const std::size_t levels = text.find_first_not_of('[');
       if (levels != std::string::npos && levels > 1) {

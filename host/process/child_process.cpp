@@ -310,6 +310,7 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
       }
       const int fd = fds[i].fd;
       if (fd == input_) {
+        last_write_began_ = Clock::now();
         const ssize_t put = write(input_, pending.data(), std::min(pending.size(), CHUNK));
         if (put > 0) {
           if (options_.transcript != nullptr) {
@@ -377,6 +378,17 @@ bool ChildProcess::read_to_end(Clock::time_point deadline, std::size_t stop_afte
       pump([&] { return (output_ < 0 && error_fd_ < 0) || output_total_ > stop_after; }, {},
            deadline, /*drop_excess=*/true);
   return ended && output_total_ <= stop_after;
+}
+
+bool ChildProcess::await_output(std::string_view marker, Clock::time_point deadline) {
+  std::size_t searched = 0;  // where the marker cannot begin before
+  const auto found = [&] {
+    const bool there = output_buffer_.find(marker, searched) != std::string::npos;
+    searched = output_buffer_.size() - std::min(output_buffer_.size(), marker.size());
+    return there;
+  };
+  pump([&] { return found() || output_ < 0; }, {}, deadline, /*drop_excess=*/true);
+  return output_buffer_.find(marker) != std::string::npos;
 }
 
 std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {}); }

@@ -103,6 +103,10 @@ class ChildProcess {
   bool read_to_end(Clock::time_point deadline,
                    std::size_t stop_after = std::numeric_limits<std::size_t>::max());
 
+  // Reads the child's output, keeping it for take_output, until it holds `marker`, ends,
+  // or the deadline passes. Returns whether the marker came.
+  bool await_output(std::string_view marker, Clock::time_point deadline);
+
   // All output held and not yet taken by read_line.
   std::string take_output();
   // How many bytes are held, not yet taken by read_line.
@@ -112,6 +116,9 @@ class ChildProcess {
   // Everything written to standard error, or its ends.
   [[nodiscard]] const BoundedText& error_output() const { return error_; }
   [[nodiscard]] Containment containment() const { return containment_; }
+  // When the last write to the child's input began: the child cannot have read what it
+  // wrote any sooner.
+  [[nodiscard]] Clock::time_point last_write_began() const { return last_write_began_; }
 
   // Waits for the child to end and for what it left running to be ended; at the deadline
   // ends everything.
@@ -144,6 +151,7 @@ class ChildProcess {
   ChildOptions options_;
   bool input_broken_ = false;
   std::size_t unsent_ = 0;
+  Clock::time_point last_write_began_;
   std::string output_buffer_;
   std::size_t output_total_ = 0;
   BoundedText error_;

@@ -11,7 +11,15 @@ std::string people_line(const CaseResult& result) {
   if (result.verdict.passed()) {
     return "PASS " + name + " (" + std::to_string(result.verdict.elapsed.count()) + " ms)\n";
   }
-  std::string line = "FAIL " + name + ": " + visible_lines(result.verdict.detail) + "\n";
+  // The detail's further lines, and the command line, indented under the case's own.
+  std::string line = "FAIL " + name + ": ";
+  for (const char character : visible_lines(result.verdict.detail)) {
+    line += character;
+    if (character == '\n') {
+      line += "     ";
+    }
+  }
+  line += "\n";
   if (!result.verdict.command_line.empty()) {
     line += "     command line: " + shell_quoted(result.verdict.command_line) + "\n";
   }

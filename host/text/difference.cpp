@@ -8,39 +8,65 @@
 
 namespace {
 
-constexpr std::size_t CONTEXT_BEFORE = 20;
-constexpr std::size_t SHOWN_CONTEXT = 60;
+constexpr std::size_t CONTEXT_BEFORE = 40;
+constexpr std::size_t SHOWN_AFTER = 50;
+
+bool is_follower(char byte) { return (static_cast<unsigned char>(byte) & 0xC0U) == 0x80U; }
 
 // `offset` moved back to the start of the UTF-8 character it falls in, so that the
 // context shown never begins with half a character.
-std::size_t character_start(const std::string& text, std::size_t offset) {
-  while (offset > 0 && offset < text.size() &&
-         (static_cast<unsigned char>(text[offset]) & 0xC0U) == 0x80U) {
+std::size_t character_start(std::string_view text, std::size_t offset) {
+  while (offset > 0 && offset < text.size() && is_follower(text[offset])) {
     --offset;
   }
   return offset;
 }
 
+// How many characters `text` shows as: each of its code points one column.
+std::size_t columns(std::string_view text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char byte) { return !is_follower(byte); }));
+}
+
 }  // namespace
 
 std::string first_difference(const std::string& expected, const std::string& actual,
-                             std::size_t actual_total) {
+                             std::size_t actual_total, OutputSides sides) {
   const auto mismatch =
       std::mismatch(expected.begin(), expected.end(), actual.begin(), actual.end());
-  const auto offset = static_cast<std::size_t>(mismatch.first - expected.begin());
+  // A difference inside a character is shown from the character's start.
+  const std::size_t offset =
+      character_start(expected, static_cast<std::size_t>(mismatch.first - expected.begin()));
+  const std::string_view common = std::string_view(expected).substr(0, offset);
+  const std::size_t line_start =
+      common.rfind('\n') == std::string_view::npos ? 0 : common.rfind('\n') + 1;
   const std::size_t line =
-      1 + static_cast<std::size_t>(std::count(expected.begin(), mismatch.first, '\n'));
-  const std::size_t from = offset < CONTEXT_BEFORE ? 0 : offset - CONTEXT_BEFORE;
-  const auto around = [&](const std::string& text) {
-    const std::size_t start = character_start(text, std::min(from, text.size()));
-    return visible_prefix(std::string_view(text).substr(start), SHOWN_CONTEXT);
-  };
-  std::string words = "output differs at byte " + std::to_string(offset) + " (line " +
-                      std::to_string(line) + "): expected \"" + around(expected) + "\", got \"" +
-                      around(actual) + "\"";
+      1 + static_cast<std::size_t>(std::count(common.begin(), common.end(), '\n'));
+  const std::size_t column = 1 + columns(common.substr(line_start));
+  std::string words = "output differs at line " + std::to_string(line) + ", column " +
+                      std::to_string(column) + " (byte " + std::to_string(offset) + ")";
   if (expected.size() != actual_total) {
-    words += " (" + std::to_string(expected.size()) + " bytes expected, " +
-             std::to_string(actual_total) + " written)";
+    words += "; " + std::to_string(expected.size()) + " bytes " + sides.expected_count + ", " +
+             std::to_string(actual_total) + " " + sides.actual_count;
   }
+  // Both sides from the same byte before the difference, which they share.
+  const std::size_t from = character_start(expected, offset - std::min(offset, CONTEXT_BEFORE));
+  const std::string before =
+      (from > 0 ? "..." : "") + visible(std::string_view(expected).substr(from, offset - from));
+  const auto after = [&](const std::string& text, std::size_t total) -> std::string {
+    if (offset >= text.size()) {
+      return offset >= total ? "(ends here)" : "";
+    }
+    return visible_prefix(std::string_view(text).substr(offset), SHOWN_AFTER);
+  };
+  const std::string expected_label = sides.expected_label;
+  const std::string actual_label = sides.actual_label;
+  const std::size_t width = std::max(expected_label.size(), actual_label.size()) + 2;
+  const auto label = [&](const std::string& name) {
+    return "  " + name + ":" + std::string(width - name.size() - 1, ' ');
+  };
+  words += "\n" + label(expected_label) + before + after(expected, expected.size());
+  words += "\n" + label(actual_label) + before + after(actual, actual_total);
+  words += "\n" + std::string(2 + width + columns(before), ' ') + "^";
   return words;
 }

@@ -1,0 +1,108 @@
+#!/bin/bash
+# compare as a porter uses it: each fault ports are known to make, planted alone in a
+# wrapper around the real extension, is found within a minute, and its saved case passes
+# the reference and fails the fault in check; the report shows every aspect of a
+# difference plainly; a candidate whose answers change between runs is listed, never
+# passed over, and its conversation kept.
+# usage: compare_for_porters.sh HOST EXTENSION FAKES
+host=$(realpath "$1") extension=$(realpath "$2") fakes=$(realpath "$3")
+export SAMPLE_EXTENSION=$extension
+. "$(dirname "$0")/lib.sh"
+export UNSTEADY_STATE=$scratch/unsteady-state
+mkdir "$UNSTEADY_STATE"
+
+# The reference against itself first: said as such, and no difference.
+"$host" compare --conversations 300 -- "$extension" --protocol 1 >"$scratch/self.txt"
+[ $? -eq 0 ] || fail "the extension differs from itself: $(cat "$scratch/self.txt")"
+grep -q '^the candidate is the reference itself' "$scratch/self.txt" || fail "self-comparison not said"
+grep -qx 'no difference' "$scratch/self.txt" || fail "no verdict: $(cat "$scratch/self.txt")"
+
+# Runs compare against FAKE; fails unless a difference is found within 60 s.
+compare() {
+  local fake=$1
+  shift
+  "$host" compare --seconds 60 --shrink-seconds 15 "$@" -- "$fakes/$fake" --protocol 1 \
+    >"$scratch/$fake.txt" 2>&1
+  [ $? -eq 1 ] || fail "$fake: no difference found: $(cat "$scratch/$fake.txt")"
+  local seconds
+  seconds=$(sed -En 's/^[0-9]+ conversations? in ([0-9]+)\.[0-9] s .*/\1/p' "$scratch/$fake.txt")
+  [ -n "$seconds" ] && [ "$seconds" -lt 60 ] || fail "$fake: found after $seconds s"
+}
+
+for fault in keys-in-utf16-order accepts-byte-order-mark truncates-at-nul accepts-extra-words \
+  accepts-no-words sleeps-half refuses-the-wait-limit; do
+  saved=$scratch/found-$fault
+  compare "$fault" --save "$saved"
+  grep -q '^saved as the case ' "$scratch/$fault.txt" || fail "$fault: not saved: $(tail -n 5 "$scratch/$fault.txt")"
+  "$host" check "$saved" -- "$extension" >/dev/null ||
+    fail "$fault: the saved case does not pass the reference"
+  "$host" check "$saved" -- "$fakes/$fault" >"$scratch/check.txt" &&
+    fail "$fault: the saved case passes the fault: $(cat "$scratch/check.txt") $(cat "$saved/input")"
+  echo "$fault: found in $(sed -En 's/^[0-9]+ conversations? in ([0-9.]+ s).*/\1/p' "$scratch/$fault.txt"), saved, fails in check"
+done
+grep -q '^  time: the candidate answered the wait of [0-9]* ms [0-9.]* ms after its call was all written' \
+  "$scratch/sleeps-half.txt" || fail "the early answer is not told: $(cat "$scratch/sleeps-half.txt")"
+
+# Every aspect of a difference, not the first alone; the output's line, column and byte,
+# both sides around it, and the differing byte marked.
+compare writes-crlf-and-exits-1
+report=$scratch/writes-crlf-and-exits-1.txt
+grep -q '^  standard output: output differs at line 1, column 130 (byte 129); 824 bytes from the reference, 826 from the candidate$' "$report" ||
+  fail "crlf: no line and column: $(cat "$report")"
+grep -q '^  ending: the reference.s exit status 2, the candidate.s exit status 1$' "$report" ||
+  fail "crlf: the exit status is not told beside the output: $(cat "$report")"
+reference_at=$(grep '^    reference: ' "$report" | head -n 1)
+candidate_at=$(grep '^    candidate: ' "$report" | head -n 1)
+marked=$(grep -E '^ +\^$' "$report" | head -n 1)
+[ -n "$reference_at" ] && [ -n "$candidate_at" ] && [ -n "$marked" ] || fail "crlf: both sides and the mark are not shown"
+[ "${candidate_at:${#marked}-1:2}" = '\r' ] ||
+  fail "crlf: the mark is not under the differing byte: '$candidate_at' / '$marked'"
+
+# Long values with their length and depth.
+compare refuses-deep-nesting
+grep -Eq '\.\.\. \([0-9]+ bytes, nested [0-9]{4} deep\)$' "$scratch/refuses-deep-nesting.txt" ||
+  fail "a long line is not shown with its length and depth: $(cat "$scratch/refuses-deep-nesting.txt")"
+
+# Strings shrunk inside to what matters, escaped once for people.
+compare lowercase-escapes
+shrunk=$(sed -n '/^the smallest conversation/,/^$/p' "$scratch/lowercase-escapes.txt")
+grep -Eq '"arguments":\["?(\\u[0-9a-fA-F]{4}|[^\\"\x00-\x7f]+)"?\]' <<<"$shrunk" ||
+  grep -Eq '"(\\u[0-9a-fA-F]{4}|[^"\x00-\x7f]+)"' <<<"$shrunk" ||
+  fail "the string is not shrunk to the character that matters: $shrunk"
+grep -q '\\\\' <<<"$shrunk" && fail "text escaped twice: $shrunk"
+
+# The simplest line: a difference that any refused line shows is shown by a blank one,
+# or by none at all.
+compare refused-line-exits-0
+lines=$(grep -Eo 'the smallest conversation found that differs \(([0-9]+) lines?\)' \
+  "$scratch/refused-line-exits-0.txt" | grep -Eo '[0-9]+')
+[ "$lines" -le 1 ] || fail "a refused line is shown by $lines lines: $(cat "$scratch/refused-line-exits-0.txt")"
+if [ "$lines" -eq 1 ]; then
+  grep -qx '  1: \\n' "$scratch/refused-line-exits-0.txt" || fail "not a blank line"
+fi
+cat "$scratch"/*.txt | grep -E '\(1 [a-z]+s\)|\b1 conversations\b' && fail "a count that is not English"
+
+# A candidate whose answers change between runs: listed with its number and how it
+# differed, kept apart from the confirmed difference, and the run fails.
+"$host" compare --conversations 300 --save "$scratch/flaky" -- "$fakes/unsteady" --protocol 1 \
+  >"$scratch/flaky.txt" 2>&1
+[ $? -eq 1 ] || fail "an unsteady candidate passed: $(cat "$scratch/flaky.txt")"
+grep -Eq '^[0-9]+ conversations? differed once but not when played again:$' "$scratch/flaky.txt" ||
+  fail "unsteady conversations not listed: $(cat "$scratch/flaky.txt")"
+first=$(sed -En 's/^  conversation ([0-9]+), the first time:$/\1/p' "$scratch/flaky.txt" | head -n 1)
+[ -n "$first" ] || fail "no conversation number given"
+grep -q 'sample failur[eE]' "$scratch/flaky.txt" || fail "what differed is not shown"
+kept=$scratch/flaky.unsteady/conversation-$first
+[ -f "$kept/input" ] || fail "the unsteady conversation was not kept as a case"
+"$host" check "$kept" -- "$extension" >/dev/null || fail "the kept case does not pass the reference"
+[ ! -e "$scratch/flaky" ] || fail "an unsteady difference was saved as a confirmed one"
+
+# --help is true: its example runs.
+example=$("$host" compare --help | sed -n 's/^example: //p')
+[ -n "$example" ] || fail "no example in --help"
+example=${example/extension-host/$host}
+example=${example/--seconds 60/--seconds 2}
+example=${example/--save found/--save $scratch/example}
+example=${example/.\/my-port/$extension}
+eval "$example" >"$scratch/example.txt" || fail "the example in --help fails: $example"
+echo "compare: every planted fault found, saved and failing in check; reports read plainly"
