@@ -30,7 +30,7 @@ failing_cases=$(grep -l '"sample failure"' "$conversations"/fail-*/output \
 xmllint --noout "$scratch/fail.xml" || fail "the failing JUnit report is not well-formed XML"
 [ "$(xmllint --xpath 'count(//testcase)' "$scratch/fail.xml")" = "$some_cases" ] ||
   fail "expected $some_cases testcases in the failing report"
-[ "$(xmllint --xpath 'count(//failure[@type="output differs"][starts-with(@message,"output differs at byte")])' "$scratch/fail.xml")" = \
+[ "$(xmllint --xpath 'count(//failure[@type="output differs"][starts-with(@message,"output differs at line")])' "$scratch/fail.xml")" = \
   "$failing_cases" ] || fail "expected $failing_cases failures of the type 'output differs', each told in its message"
 xmllint --xpath 'string(//testcase[@name="fail-any-arguments"]/failure)' "$scratch/fail.xml" |
   grep -q 'sample failurE' || fail "the failure's text does not show the bytes that differ"

@@ -43,7 +43,7 @@ check_kind() {
   xmllint --xpath 'string(//failure/@message)' "$scratch/report.xml" | grep -Eq "^$category:? $details" ||
     fail "$category: the JUnit failure's message is not the detail's first line"
 }
-check_kind "output differs" 'at byte 0 \(line 1\)' "$fakes/garbage"
+check_kind "output differs" 'at line 1, column 1 \(byte 0\)' "$fakes/garbage"
 check_kind "exit status differs" 'expected 0, got 3' "$scratch/exits-3"
 check_kind "wrote to standard error" '25 bytes, starting "a word on standard error' "$scratch/noisy"
 check_kind "timed out" 'killed after 1000 ms, having written 0 bytes' "$scratch/hangs"

@@ -30,7 +30,7 @@ grep -q '"sample failure"' "$case_dir/output" || fail "no error in the output"
   fail "the recording does not pass the extension it was recorded from"
 "$host" check "$case_dir" -- "$fakes/one-byte-off" >"$scratch/broken.txt"
 [ $? -eq 1 ] || fail "check passed an extension one byte off"
-grep -q '^FAIL accents-and-a-failure: output differs at byte' "$scratch/broken.txt" ||
+grep -q '^FAIL accents-and-a-failure: output differs at line' "$scratch/broken.txt" ||
   fail "the broken extension's failure is not an output difference"
 
 # Arguments that are not the default are kept, and played again.
