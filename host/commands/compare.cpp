@@ -69,7 +69,7 @@ constexpr long long MAX_SEED = (1LL << 62);
 constexpr long long MAX_CONVERSATIONS = 1000000000000LL;
 constexpr long long MAX_JOBS = 4096;
 constexpr long long MAX_TIMEOUT_MS = 3600000;
-constexpr long long MAX_SECONDS = 86400 * 7;
+constexpr long long MAX_SECONDS = 7LL * 86400;
 
 struct CompareSettings {
   std::string reference;

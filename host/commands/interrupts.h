@@ -19,7 +19,7 @@ class CountedInterrupts {
   ~CountedInterrupts();
 
   // The count, raised by the signal handler.
-  std::atomic<int>* count();
+  static std::atomic<int>* count();
 };
 
 #endif  // HOST_COMMANDS_INTERRUPTS_H_

@@ -120,25 +120,18 @@ CaseWriter::~CaseWriter() {
 bool CaseWriter::commit(std::string* error) {
   const std::string kept = "; the new case is kept in " + shown_path(scratch_);
   if (!exists_here(target_)) {
-    if (renameat2(AT_FDCWD, scratch_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) == 0) {
-      done_ = true;
-      return true;
-    }
-    if (errno != EINVAL && errno != ENOSYS) {
-      done_ = true;
-      *error = "cannot put the case in place as " + shown_path(target_) + ": " +
-               std::strerror(errno) + kept;
-      return false;
-    }
-    // A file system without RENAME_NOREPLACE: a plain rename can only replace an empty
-    // folder that appeared meanwhile, which loses nothing.
     done_ = true;
-    if (rename(scratch_.c_str(), target_.c_str()) != 0) {
+    int moved = renameat2(AT_FDCWD, scratch_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE);
+    if (moved != 0 && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without RENAME_NOREPLACE: a plain rename can only replace an empty
+      // folder that appeared meanwhile, which loses nothing.
+      moved = rename(scratch_.c_str(), target_.c_str());
+    }
+    if (moved != 0) {
       *error = "cannot put the case in place as " + shown_path(target_) + ": " +
                std::strerror(errno) + kept;
-      return false;
     }
-    return true;
+    return moved == 0;
   }
   if (const std::string why = not_a_case_folder(target_); !why.empty() || !replace_) {
     done_ = true;

@@ -66,11 +66,13 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
     const auto soon = [&](std::chrono::milliseconds within) {
       return std::min(deadline, Clock::now() + within);
     };
-    const bool sent =
-        child->send(unsent.substr(0, probe->line_start), deadline) &&
-        (child->await_output(probe->ready, soon(probe->ready_within)) || true) &&
-        child->send(unsent.substr(probe->line_start, probe->line_end - probe->line_start),
-                    deadline);
+    bool sent = child->send(unsent.substr(0, probe->line_start), deadline);
+    if (sent) {
+      // Announced or not in time, the line goes: the probe only times.
+      child->await_output(probe->ready, soon(probe->ready_within));
+      sent = child->send(unsent.substr(probe->line_start, probe->line_end - probe->line_start),
+                         deadline);
+    }
     unsent.remove_prefix(probe->line_end);
     if (sent && child->await_output(probe->answer, soon(probe->answer_within))) {
       observed.probed = std::chrono::duration_cast<std::chrono::microseconds>(
@@ -98,6 +100,11 @@ constexpr std::chrono::milliseconds PROBE_SLACK{500};
 
 }  // namespace
 
+std::string wait_answer(const std::string& request_id, long long milliseconds) {
+  return R"("request_id":)" + request_id + R"(,"type":"call_result","value":)" +
+         std::to_string(milliseconds) + "}";
+}
+
 std::optional<Probe> wait_probe_of(const Conversation& conversation, long long* milliseconds) {
   std::size_t line_start = 0;
   while (line_start < conversation.input.size()) {
@@ -115,9 +122,7 @@ std::optional<Probe> wait_probe_of(const Conversation& conversation, long long* 
         json_array_size(arguments) == 1 && json_is_integer(wait) && json_is_string(request_id) &&
         json_integer_value(wait) > 0 && json_integer_value(wait) <= 5000) {
       *milliseconds = json_integer_value(wait);
-      const std::string answer =
-          "\"request_id\":" + encode_as_written(request_id) +
-          ",\"type\":\"call_result\",\"value\":" + std::to_string(*milliseconds) + "}";
+      const std::string answer = wait_answer(encode_as_written(request_id), *milliseconds);
       if (conversation.output.find(answer) == std::string::npos) {
         return std::nullopt;
       }

@@ -77,6 +77,10 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
                  const std::string& input, std::chrono::milliseconds timeout,
                  std::size_t kept_output, const std::optional<Probe>& probe = std::nullopt);
 
+// The part of the extension's answer to a call of "sample.wait" that only that answer
+// holds: its request_id (as JSON text) and the milliseconds, as the extension writes them.
+std::string wait_answer(const std::string& request_id, long long milliseconds);
+
 // The first call of "sample.wait" in the case that sleeps and is answered in its expected
 // output, as a probe: its answer is timed from the moment the call was all written, and
 // one that comes sooner than asked fails the case, however slowly the extension started.

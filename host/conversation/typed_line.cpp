@@ -142,7 +142,7 @@ Typed read_typed(const std::string& text, const std::vector<AnnouncedCallable>& 
       typed.line = rest;
       if (typed.command == "send" && rest.empty()) {
         typed.kind = Typed::Kind::kBad;
-        typed.problem = ":send takes the line to send as it stands: :send {\"type\":\"call\"}";
+        typed.problem = R"(:send takes the line to send as it stands: :send {"type":"call"})";
       }
       return typed;
     }

@@ -41,9 +41,9 @@ std::optional<WaitProbe> wait_probe(const GeneratedConversation& conversation) {
   }
   // The lines as the extension writes them, keys in order: nothing else can hold them.
   return WaitProbe{{line_start, line_start + conversation.lines[first->line].render().size(),
-                    "\"type\":\"register\"}\n", PROBE_SLACK,
-                    "\"request_id\":" + first->request_id + ",\"type\":\"call_result\",\"value\":" +
-                        std::to_string(first->milliseconds) + "}",
+                    R"("type":"register"})"
+                    "\n",
+                    PROBE_SLACK, wait_answer(first->request_id, first->milliseconds),
                     std::chrono::milliseconds(first->milliseconds) + PROBE_SLACK},
                    first->milliseconds};
 }
@@ -107,9 +107,7 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
   // The waits the reference answered, each of which took at least its milliseconds.
   long long answered_ms = 0;
   for (const AskedWait& wait : asked_waits(conversation)) {
-    const std::string answer =
-        "\"request_id\":" + wait.request_id +
-        ",\"type\":\"call_result\",\"value\":" + std::to_string(wait.milliseconds) + "}";
+    const std::string answer = wait_answer(wait.request_id, wait.milliseconds);
     answered_ms += mine.output.find(answer) != std::string::npos ? wait.milliseconds : 0;
   }
   const std::optional<WaitProbe> timed = wait_probe(conversation);

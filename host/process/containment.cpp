@@ -18,6 +18,8 @@
 #include <ctime>
 #include <memory>
 
+#include "process/spawn_child.h"
+
 namespace {
 
 constexpr std::size_t SUPERVISOR_STACK_BYTES = std::size_t{128} << 10U;
@@ -315,13 +317,7 @@ bool namespaces_refused(int error) {
 
 int start_supervised(const std::string& program, const std::vector<std::string>& argv, int input,
                      int output, int error, Supervised* supervised) {
-  std::vector<char*> arguments;
-  arguments.reserve(argv.size() + 1);
-  for (const std::string& argument : argv) {
-    arguments.push_back(
-        const_cast<char*>(argument.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-  }
-  arguments.push_back(nullptr);
+  std::vector<char*> arguments = argument_pointers(argv);
   std::array<int, 2> reports{};
   std::array<int, 2> control{};
   if (pipe2(reports.data(), O_CLOEXEC) != 0) {

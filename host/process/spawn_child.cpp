@@ -6,6 +6,18 @@
 
 #include <csignal>
 
+std::vector<char*> argument_pointers(const std::vector<std::string>& argv) {
+  std::vector<char*> pointers;
+  pointers.reserve(argv.size() + 1);
+  for (const std::string& argument : argv) {
+    // exec's signature takes char*, but never writes through it.
+    pointers.push_back(
+        const_cast<char*>(argument.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
+  }
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
 int spawn_with_streams(const std::vector<std::string>& argv, int input, int output, int error,
                        pid_t* pid) {
   posix_spawn_file_actions_t actions;
@@ -22,13 +34,7 @@ int spawn_with_streams(const std::vector<std::string>& argv, int input, int outp
   posix_spawnattr_setpgroup(&attributes, 0);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
-  std::vector<char*> arguments;
-  arguments.reserve(argv.size() + 1);
-  for (const std::string& argument : argv) {
-    arguments.push_back(
-        const_cast<char*>(argument.c_str()));  // NOLINT(cppcoreguidelines-pro-type-const-cast)
-  }
-  arguments.push_back(nullptr);
+  std::vector<char*> arguments = argument_pointers(argv);
   const int failed =
       posix_spawnp(pid, arguments[0], &actions, &attributes, arguments.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// Pointers to the words of `argv`, ended by a null one, as exec takes them. They live as
+// long as `argv`.
+std::vector<char*> argument_pointers(const std::vector<std::string>& argv);
+
 // Starts `argv[0]` (looked up as execvp does) with `argv`, its standard input, output and
 // error on `input`, `output` and `error`, and SIGPIPE at its default action whatever the
 // caller's disposition (a child that writes to a closed pipe must see the signal, not an

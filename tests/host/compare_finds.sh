@@ -8,7 +8,7 @@ host=$1 extension=$2 fakes=$3
 export SAMPLE_EXTENSION=$extension
 . "$(dirname "$0")/lib.sh"
 
-"$host" compare --reference "$extension" --conversations 400 -- "$extension" >"$scratch/same.txt"
+"$host" compare --reference "$extension" --conversations 400 -- "$extension" >"$scratch/same.txt" 2>&1
 [ $? -eq 0 ] || { cat "$scratch/same.txt"; fail "the extension differs from itself"; }
 grep -Eq '^400 conversations in [0-9.]+ s \([0-9]+ a second\)' "$scratch/same.txt" ||
   fail "no count and rate: $(cat "$scratch/same.txt")"
@@ -36,5 +36,5 @@ done
 "$host" compare --reference "$extension" --conversations 3000 --seed 7 --jobs 1 -- \
   "$fakes/error-code-renamed" | grep '^conversation ' >"$scratch/second"
 [ -s "$scratch/first" ] && diff "$scratch/first" "$scratch/second" ||
-  fail "seed 7 found different conversations first"
+  fail "seed 7 found different conversations first: $(cat "$scratch/first") / $(cat "$scratch/second")"
 echo "compare: no difference with itself; each changed behaviour found, shrunk and saved"

@@ -12,76 +12,25 @@ extension's run is read through the same terminal and shows as expected, so that
 checks below cannot pass for want of output.
 """
 import os
-import pty
-import select
 import shutil
 import sys
 import tempfile
-import termios
-import time
 
-DEADLINE_SECONDS = 30
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from pty_terminal import Terminal, fail  # noqa: E402
+
 # What the hostile extension and case names send: none of it may reach the terminal.
 PAYLOADS = [b"\x1b[2J", b"\x1b]0;PWNED", b"\x1b]52;c;", b"\x1b[31m", b"\xe2\x80\xae"]
 
 
-def fail(why):
-    print("FAILED: " + why)
-    sys.exit(1)
-
-
-class Terminal:
-    def __init__(self, argv, env=None):
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            environment = dict(os.environ if env is None else env)
-            environment["TERM"] = "xterm"
-            os.execve(argv[0], argv, environment)
-        self.received = b""
-
-    def read_some(self, timeout):
-        try:
-            if select.select([self.fd], [], [], timeout)[0]:
-                chunk = os.read(self.fd, 65536)
-                self.received += chunk
-                return bool(chunk)
-        except OSError:
-            return False
-        return True
-
-    def expect(self, text):
-        wanted = text.encode()
-        deadline = time.monotonic() + DEADLINE_SECONDS
-        while wanted not in self.received:
-            if time.monotonic() > deadline or not self.read_some(0.1):
-                fail(f"the terminal never showed {text!r}; it showed {self.received!r}")
-
-    def type(self, keys):
-        """Types once the line editor holds the terminal (see interactive_session.py)."""
-        deadline = time.monotonic() + DEADLINE_SECONDS
-        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
-            if time.monotonic() > deadline:
-                fail("the line editor never took the terminal")
-            time.sleep(0.005)
-        os.write(self.fd, keys.encode())
-
-    def finish(self):
-        """Reads all the host writes until it ends; returns its exit status."""
-        deadline = time.monotonic() + DEADLINE_SECONDS
-        while time.monotonic() < deadline:
-            done, status = os.waitpid(self.pid, os.WNOHANG)
-            self.read_some(0.05)
-            if done:
-                while self.read_some(0.05) and select.select([self.fd], [], [], 0)[0]:
-                    pass
-                return os.waitstatus_to_exitcode(status)
-        fail("the host did not end")
+def terminal(argv):
+    return Terminal(argv, dict(os.environ, TERM="xterm"))
 
 
 def run_on_terminal(argv):
-    terminal = Terminal(argv)
-    status = terminal.finish()
-    return status, terminal.received
+    shown = terminal(argv)
+    status = shown.finish()
+    return status, shown.received
 
 
 def lines_of(received):
@@ -130,24 +79,24 @@ def main():
 
     # The interactive session: the line editor writes escapes of its own, so what is
     # checked is that none of the extension's reach the terminal.
-    terminal = Terminal([host, "run", "--", hostile, "line", "--protocol", "1"])
-    terminal.expect("call> ")
+    session = terminal([host, "run", "--", hostile, "line", "--protocol", "1"])
+    session.expect("call> ")
     # Its callable is not named "sample.echo": the call is not sent.
-    terminal.type("sample.echo [1]\r")
-    terminal.expect("?? not sent: the extension announced no callable named 'sample.echo'")
-    terminal.expect("call> ")
-    terminal.type(':send {"type":"call","request_id":"x","callable":"sample.echo","arguments":[1]}\r')
-    terminal.expect("<- raw \\x1b[31mRED")
-    terminal.expect("call> ")
-    terminal.type("\x04")
-    terminal.expect("== extension ended: exit status 3")
-    status = terminal.finish()
+    session.type("sample.echo [1]\r")
+    session.expect("?? not sent: the extension announced no callable named 'sample.echo'")
+    session.expect("call> ")
+    session.type(':send {"type":"call","request_id":"x","callable":"sample.echo","arguments":[1]}\r')
+    session.expect("<- raw \\x1b[31mRED")
+    session.expect("call> ")
+    session.type("\x04")
+    session.expect("== extension ended: exit status 3")
+    status = session.finish()
     if status != 1:
         fail(f"interactive: the host ended with {status}, expected 1")
     for payload in PAYLOADS:
-        if payload in terminal.received:
+        if payload in session.received:
             fail(f"interactive: {payload!r} reached the terminal")
-    if b"sam\\x1b[2Jple" not in terminal.received:
+    if b"sam\\x1b[2Jple" not in session.received:
         fail("interactive: the identity is not shown escaped")
 
     # check: case folders named to command the terminal are named visibly.

@@ -12,79 +12,27 @@ folder finds the history, runs the catalogue and quits; a third sends a line as 
 with :send; a fourth is ended by Ctrl-C twice during a wait.
 """
 import os
-import pty
-import select
 import shutil
 import sys
 import tempfile
-import termios
 import time
 
-DEADLINE_SECONDS = 20
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from pty_terminal import Terminal, fail  # noqa: E402
 
 
-class Terminal:
-    def __init__(self, argv, home):
-        self.pid, self.fd = pty.fork()
-        if self.pid == 0:
-            # The C locale: the host must read UTF-8 from the terminal even so.
-            env = {k: v for k, v in os.environ.items()
-                   if not k.startswith("LC_") and k not in ("LANG", "XDG_STATE_HOME")}
-            env["TERM"] = "xterm"
-            env["HOME"] = home
-            os.execve(argv[0], argv, env)
-        self.screen = b""
-
-    def expect(self, text):
-        """Reads until `text` has shown since the last expect; fails at the deadline."""
-        wanted = text.encode()
-        deadline = time.monotonic() + DEADLINE_SECONDS
-        while wanted not in self.screen:
-            left = deadline - time.monotonic()
-            ready, _, _ = select.select([self.fd], [], [], max(left, 0))
-            if not ready:
-                fail(f"waited {DEADLINE_SECONDS} s for {text!r}")
-            try:
-                chunk = os.read(self.fd, 4096)
-            except OSError:
-                chunk = b""
-            if not chunk:
-                fail(f"the host ended before showing {text!r}")
-            self.screen += chunk
-        shown, _, self.screen = self.screen.partition(wanted)
-        return shown.decode("utf-8", "replace")
-
-    def type(self, keys):
-        """Types once the line editor holds the terminal: keys typed while it is still in
-        its ordinary mode could be thrown away when the editor takes it over."""
-        deadline = time.monotonic() + DEADLINE_SECONDS
-        while termios.tcgetattr(self.fd)[3] & termios.ICANON:
-            if time.monotonic() > deadline:
-                fail("the line editor never took the terminal")
-            time.sleep(0.005)
-        os.write(self.fd, keys.encode())
-
-    def finish(self):
-        deadline = time.monotonic() + DEADLINE_SECONDS
-        while time.monotonic() < deadline:
-            done, status = os.waitpid(self.pid, os.WNOHANG)
-            if done:
-                return os.waitstatus_to_exitcode(status)
-            try:
-                if select.select([self.fd], [], [], 0.05)[0]:
-                    self.screen += os.read(self.fd, 4096)
-            except OSError:
-                pass
-        fail("the host did not end after Ctrl-D")
-
-
-def fail(why):
-    print("FAILED: " + why)
-    sys.exit(1)
+def terminal_at_home(argv, home):
+    """The host in the C locale (it must read UTF-8 from the terminal even so), with HOME
+    in a scratch folder, where its history goes."""
+    env = {k: v for k, v in os.environ.items()
+           if not k.startswith("LC_") and k not in ("LANG", "XDG_STATE_HOME")}
+    env["TERM"] = "xterm"
+    env["HOME"] = home
+    return Terminal(argv, env)
 
 
 def open_session(host, extension, home):
-    term = Terminal([host, "run", "--", extension, "--protocol", "1"], home)
+    term = terminal_at_home([host, "run", "--", extension, "--protocol", "1"], home)
     term.expect("sample.wait")
     term.expect("call> ")
     return term
