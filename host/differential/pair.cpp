@@ -104,12 +104,16 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
     aspects.push_back({"standard error",
                        "the reference wrote " + wrote(mine) + "; the candidate " + wrote(theirs)});
   }
-  // The waits the reference answered, each of which took at least its milliseconds.
-  long long answered_ms = 0;
-  for (const AskedWait& wait : asked_waits(conversation)) {
-    const std::string answer = wait_answer(wait.request_id, wait.milliseconds);
-    answered_ms += mine.output.find(answer) != std::string::npos ? wait.milliseconds : 0;
-  }
+  // The waits each side answered, each of which took it at least its milliseconds.
+  const auto answered_ms = [&](const Observed& side) {
+    long long total = 0;
+    for (const AskedWait& wait : asked_waits(conversation)) {
+      if (side.output.find(wait_answer(wait.request_id, wait.milliseconds)) != std::string::npos) {
+        total += wait.milliseconds;
+      }
+    }
+    return total;
+  };
   const std::optional<WaitProbe> timed = wait_probe(conversation);
   for (const auto& [side, observed] : {std::pair{"reference", &mine}, {"candidate", &theirs}}) {
     if (timed && observed->probed &&
@@ -121,11 +125,11 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
                                      std::to_string(timed->milliseconds) + " ms " + taken.data() +
                                      " ms after its call was all written: sooner than it asked"});
     } else if (observed->started && !observed->timed_out &&
-               observed->elapsed.count() < answered_ms) {
+               observed->elapsed.count() < answered_ms(*observed)) {
       aspects.push_back({"time", std::string("the ") + side + " ended " +
                                      std::to_string(observed->elapsed.count()) +
                                      " ms after it started, sooner than the " +
-                                     std::to_string(answered_ms) +
+                                     std::to_string(answered_ms(*observed)) +
                                      " ms that the waits it answered asked for"});
     }
   }

@@ -10,7 +10,10 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string_view>
 #include <utility>
 
 #include "process/program.h"
@@ -51,6 +54,38 @@ bool drain(int fd, std::size_t limit, Sink sink) {
   }
   sink(std::string_view(chunk.data(), static_cast<std::size_t>(got)));
   return true;
+}
+
+// A folder for the child's temporary files, inside the one this process is given; and the
+// environment that names it. Empty when none can be made: the child then has the same
+// environment as this process.
+std::string temporary_folder_for_child(std::vector<std::string>* environment) {
+  const char* base = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe): read only
+  std::string pattern = (base != nullptr && base[0] == '/' ? std::string(base) : "/tmp");
+  pattern += "/extension-host-XXXXXX";
+  std::vector<char> name(pattern.begin(), pattern.end());
+  name.push_back('\0');
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (std::string_view(*variable).substr(0, 7) != "TMPDIR=") {
+      environment->emplace_back(*variable);
+    }
+  }
+  if (mkdtemp(name.data()) == nullptr) {
+    environment->clear();
+    for (char** variable = environ; *variable != nullptr; ++variable) {
+      environment->emplace_back(*variable);
+    }
+    return "";
+  }
+  environment->push_back(std::string("TMPDIR=") + name.data());
+  return name.data();
+}
+
+void remove_folder(const std::string& folder) {
+  if (!folder.empty()) {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+  }
 }
 
 Termination from_status(int status) {
@@ -140,8 +175,11 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     close(input[1]);
     return std::nullopt;
   }
+  std::vector<std::string> environment;
+  std::string temporary_folder = temporary_folder_for_child(&environment);
   Supervised supervised;
-  int failed = start_supervised(*program, argv, input[0], output[1], errors[1], &supervised);
+  int failed =
+      start_supervised(*program, argv, environment, input[0], output[1], errors[1], &supervised);
   close(input[0]);
   close(output[1]);
   close(errors[1]);
@@ -155,6 +193,7 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     }
   }
   if (failed != 0) {
+    remove_folder(temporary_folder);
     *error = "cannot start " + argv[0] + ": " + std::strerror(failed);
     close(input[1]);
     close(output[0]);
@@ -164,11 +203,12 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
   for (const int fd : {input[1], output[0], errors[0], supervised.reports}) {
     set_nonblocking(fd);
   }
-  return ChildProcess(supervised, input[1], output[0], errors[0], options);
+  return ChildProcess(supervised, input[1], output[0], errors[0], options,
+                      std::move(temporary_folder));
 }
 
 ChildProcess::ChildProcess(const Supervised& supervised, int input, int output, int error,
-                           ChildOptions options)
+                           ChildOptions options, std::string temporary_folder)
     : supervisor_(supervised.supervisor),
       input_(input),
       output_(output),
@@ -177,7 +217,8 @@ ChildProcess::ChildProcess(const Supervised& supervised, int input, int output, 
       control_(supervised.control),
       containment_(supervised.containment),
       options_(options),
-      error_(options.whole_error ? WHOLE_ERROR_LIMIT : SHOWN_ERROR_BYTES, SHOWN_ERROR_BYTES) {}
+      error_(options.whole_error ? WHOLE_ERROR_LIMIT : SHOWN_ERROR_BYTES, SHOWN_ERROR_BYTES),
+      temporary_folder_(std::move(temporary_folder)) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : supervisor_(std::exchange(other.supervisor_, -1)),
@@ -199,7 +240,8 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       settled_at_(other.settled_at_),
       left_behind_(other.left_behind_),
       end_requested_(other.end_requested_),
-      reaped_(std::exchange(other.reaped_, true)) {}
+      reaped_(std::exchange(other.reaped_, true)),
+      temporary_folder_(std::exchange(other.temporary_folder_, {})) {}
 
 ChildProcess::~ChildProcess() {
   if (supervisor_ > 0 && !reaped_) {
@@ -398,6 +440,8 @@ void ChildProcess::reap_supervisor() {
     while (waitpid(supervisor_, nullptr, 0) < 0 && errno == EINTR) {
     }
     reaped_ = true;
+    // Nothing of the child runs now: its temporary files go.
+    remove_folder(temporary_folder_);
   }
 }
 

@@ -72,8 +72,12 @@ struct ChildOptions {
 
 class ChildProcess {
  public:
-  // Starts `argv[0]` (looked up as execvp does) with `argv`. On failure returns none and
-  // says why in `*error`. REQUIRES: the calling thread outlives the child.
+  // Starts `argv[0]` (looked up as execvp does) with `argv` and this process's environment,
+  // but for TMPDIR: a folder of its own for temporary files, removed when it ends (so that
+  // nothing it leaves there stays, and programs that name their files by process id,
+  // which is the same for every extension in its own PID namespace, cannot collide). On
+  // failure returns none and says why in `*error`. REQUIRES: the calling thread outlives
+  // the child.
   static std::optional<ChildProcess> start(const std::vector<std::string>& argv, std::string* error,
                                            ChildOptions options = {});
 
@@ -128,8 +132,8 @@ class ChildProcess {
   Termination kill_now();
 
  private:
-  ChildProcess(const Supervised& supervised, int input, int output, int error,
-               ChildOptions options);
+  ChildProcess(const Supervised& supervised, int input, int output, int error, ChildOptions options,
+               std::string temporary_folder);
   // Moves bytes between the pipes and takes the supervisor's reports until `done` holds
   // or the deadline passes; writes `pending` to the input meanwhile, counting what is left
   // in unsent_. Output past kept_output is dropped with `drop_excess`, else left in the
@@ -162,6 +166,7 @@ class ChildProcess {
   int left_behind_ = 0;
   bool end_requested_ = false;  // the host ended it before it ended on its own
   bool reaped_ = false;
+  std::string temporary_folder_;  // the child's TMPDIR, removed once it has ended
 };
 
 #endif  // HOST_PROCESS_CHILD_PROCESS_H_

@@ -315,9 +315,11 @@ bool namespaces_refused(int error) {
 
 }  // namespace
 
-int start_supervised(const std::string& program, const std::vector<std::string>& argv, int input,
-                     int output, int error, Supervised* supervised) {
+int start_supervised(const std::string& program, const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment, int input, int output, int error,
+                     Supervised* supervised) {
   std::vector<char*> arguments = argument_pointers(argv);
+  std::vector<char*> variables = argument_pointers(environment);
   std::array<int, 2> reports{};
   std::array<int, 2> control{};
   if (pipe2(reports.data(), O_CLOEXEC) != 0) {
@@ -332,7 +334,7 @@ int start_supervised(const std::string& program, const std::vector<std::string>&
   Plan plan;
   plan.program = program.c_str();
   plan.argv = arguments.data();
-  plan.envp = environ;
+  plan.envp = variables.data();
   plan.input = input;
   plan.output = output;
   plan.error = error;

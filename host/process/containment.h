@@ -58,7 +58,8 @@ struct Supervised {
 };
 
 // Starts a supervisor that starts `program` (a path, as find_program gives it) with
-// `argv`, this process's environment, standard input, output and error on `input`,
+// `argv`, the environment `environment` ("NAME=value" each), standard input, output and
+// error on `input`,
 // `output` and `error`, every signal at its default action and unblocked, and no other
 // descriptor open. The supervisor holds no descriptor of the host's but its two pipes.
 // Returns 0 and fills `*supervised`, or an error number when no supervisor could be made;
@@ -66,7 +67,8 @@ struct Supervised {
 // the two descriptors, and reaps the supervisor.
 // REQUIRES: !argv.empty(); the calling thread outlives the supervisor, as the
 // parent-death signal follows the thread that made it.
-int start_supervised(const std::string& program, const std::vector<std::string>& argv, int input,
-                     int output, int error, Supervised* supervised);
+int start_supervised(const std::string& program, const std::vector<std::string>& argv,
+                     const std::vector<std::string>& environment, int input, int output, int error,
+                     Supervised* supervised);
 
 #endif  // HOST_PROCESS_CONTAINMENT_H_
