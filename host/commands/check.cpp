@@ -207,11 +207,12 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   return std::nullopt;
 }
 
-// Loads and plays one case.
-Verdict judge(const std::filesystem::path& path, const CheckSettings& settings) {
+// Loads and plays one case of the folder `root`.
+Verdict judge(const std::filesystem::path& path, const std::filesystem::path& root,
+              const CheckSettings& settings) {
   std::string error;
   std::optional<Conversation> conversation =
-      load_conversation(path, settings.max_file_bytes, &error);
+      load_conversation(path, settings.max_file_bytes, root, &error);
   if (!conversation) {
     return {Failure::kBadCase, std::string(failure_name(Failure::kBadCase)) + ": " + error, {}, {}};
   }
@@ -251,7 +252,7 @@ int check_command(const std::vector<std::string>& arguments) {
   const std::size_t reported = run_in_order(
       cases.size(), settings.jobs, settings.fail_fast,
       [&](std::size_t index) {
-        results[index].verdict = judge(cases[index], settings);
+        results[index].verdict = judge(cases[index], root, settings);
         results[index].run = true;
         return results[index].verdict.passed();
       },

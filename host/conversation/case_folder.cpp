@@ -15,6 +15,21 @@
 
 namespace {
 
+// Whether `path`, its links followed, lies inside `root`, its links followed.
+bool stays_inside(const std::filesystem::path& path, const std::filesystem::path& root) {
+  std::error_code failure;
+  const std::filesystem::path resolved = std::filesystem::canonical(path, failure);
+  if (failure) {
+    return true;  // missing or unreadable: its reading says so
+  }
+  const std::filesystem::path base = std::filesystem::canonical(root, failure);
+  if (failure) {
+    return false;
+  }
+  const auto [left, _] = std::mismatch(base.begin(), base.end(), resolved.begin(), resolved.end());
+  return left == base.end();
+}
+
 bool is_case_file_name(std::string_view name) {
   return std::find(CASE_FILES.begin(), CASE_FILES.end(), name) != CASE_FILES.end();
 }
@@ -66,7 +81,8 @@ std::optional<std::string> read_bounded(int fd, std::size_t limit, const std::st
 // (`*missing` set) or cannot be read as a case file, with why in `*error`. Never blocks:
 // a FIFO is opened without waiting for a writer, and refused.
 std::optional<std::string> read_case_file(const std::filesystem::path& path, std::size_t limit,
-                                          bool* missing, std::string* error) {
+                                          const std::filesystem::path& within, bool* missing,
+                                          std::string* error) {
   const std::string name = visible(path.filename().string());
   *missing = false;
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -81,6 +97,8 @@ std::optional<std::string> read_case_file(const std::filesystem::path& path, std
     *error = "'" + name + "' cannot be read: " + std::strerror(errno);
   } else if (!S_ISREG(status.st_mode)) {
     *error = "'" + name + "' is " + kind_of(status.st_mode) + "; a case holds only regular files";
+  } else if (!stays_inside(path, within)) {
+    *error = "'" + name + "' is a link that leads out of the folder being checked";
   } else if (static_cast<std::uintmax_t>(status.st_size) > limit) {
     *error = "'" + name + "' is " + std::to_string(status.st_size) + " bytes, more than the " +
              std::to_string(limit) + " a case file may hold (--max-file-size)";
@@ -156,9 +174,15 @@ bool holds_case_files(const std::filesystem::path& folder) {
 }
 
 std::optional<Conversation> load_conversation(const std::filesystem::path& folder,
-                                              std::size_t max_file_bytes, std::string* error) {
+                                              std::size_t max_file_bytes,
+                                              const std::filesystem::path& within,
+                                              std::string* error) {
   Conversation conversation;
   conversation.name = folder.filename().string();
+  if (!stays_inside(folder, within)) {
+    *error = "the case folder is a link that leads out of the folder being checked";
+    return std::nullopt;
+  }
   std::error_code failure;
   std::filesystem::directory_iterator entries(folder, failure);
   if (failure) {
@@ -175,7 +199,7 @@ std::optional<Conversation> load_conversation(const std::filesystem::path& folde
   }
   bool missing = false;
   const auto read = [&](const char* name) {
-    return read_case_file(folder / name, max_file_bytes, &missing, error);
+    return read_case_file(folder / name, max_file_bytes, within, &missing, error);
   };
 
   const std::optional<std::string> status = read("status");

@@ -45,12 +45,16 @@ inline constexpr std::size_t DEFAULT_MAX_CASE_FILE = std::size_t{256} << 20U;
 // rather than a folder of cases.
 bool holds_case_files(const std::filesystem::path& folder);
 
-// Reads the case in `folder`, each file at most `max_file_bytes`. On failure returns none
-// and says why in `*error`, naming the file: one that is not a regular file (a link to a
-// device, a FIFO), one too large, one the format does not know, "status" or "output"
-// missing, a status or duration that does not read.
+// Reads the case in `folder`, each file at most `max_file_bytes`; a link, the folder's or a
+// file's, is followed only where it stays inside `within` (the folder being checked), so
+// that a case cannot make the host read, and show, a file from elsewhere. On failure
+// returns none and says why in `*error`, naming the file: one that is not a regular file
+// (a link to a device, a FIFO), a link that leads out, one too large, one the format does
+// not know, "status" or "output" missing, a status or duration that does not read.
 std::optional<Conversation> load_conversation(const std::filesystem::path& folder,
-                                              std::size_t max_file_bytes, std::string* error);
+                                              std::size_t max_file_bytes,
+                                              const std::filesystem::path& within,
+                                              std::string* error);
 
 // Why `folder` may not be replaced by a new case: "" when it is a real folder (not a
 // link) that holds only regular files named as a case's; otherwise the reason.

@@ -40,11 +40,23 @@ bad_case folder-status "'status' is a folder; a case holds only regular files" \
   'rm status && mkdir status'
 bad_case too-large "'input' is 2097152 bytes, more than the 1048576 a case file may hold" \
   'head -c 2097152 /dev/zero >input'
+bad_case leads-out "'output' is a link that leads out of the folder being checked" \
+  'echo "a secret of the user" >../../secret && rm output && ln -s "$scratch/secret" output'
+grep -q 'secret of the user' "$scratch/report.txt" && fail "a file from outside was shown"
+bad_case folder-leads-out "the case folder is a link that leads out of the folder being checked" \
+  'cd .. && rm -r folder-leads-out && ln -s "$scratch/good/echo" folder-leads-out'
 bad_case no-status "it has no 'status' file" 'rm status'
 bad_case no-output "it has no 'output' file" 'rm output'
 bad_case misspelt "it holds 'ouput', which is no file of a case" 'mv output ouput'
 bad_case stray-file "it holds 'duraton', which is no file of a case" 'echo "0 10" >duraton'
 bad_case bad-status "'status' does not hold an exit status" 'echo zero >status'
+
+# A link that stays inside the folder being checked is followed.
+rm -rf "$scratch/linked" && mkdir "$scratch/linked" && cp -r "$good" "$scratch/linked/first"
+cp -r "$good" "$scratch/linked/second" && rm "$scratch/linked/second/input"
+ln -s ../first/input "$scratch/linked/second/input"
+"$host" check "$scratch/linked" -- "$extension" | grep -qx '2 passed, 0 failed' ||
+  fail "a link inside the folder being checked was not followed"
 
 # Names that would forge or break a report: a line feed, ESC, '#' (a TAP directive) and
 # bytes that are no UTF-8. One case fails, so that a forged "ok" would show.
