@@ -143,23 +143,18 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     } else if (option == "--suite" && has_value) {
       settings->suite = line.options[++i];
     } else if (option == "--jobs" && has_value) {
-      const auto jobs = parse_whole(option, line.options[++i], 1, MAX_JOBS, &problem);
-      if (!jobs) {
-        return usage_error("check", problem);
+      if (const auto jobs = parse_whole(option, line.options[++i], 1, MAX_JOBS, &problem)) {
+        settings->jobs = static_cast<std::size_t>(*jobs);
       }
-      settings->jobs = static_cast<std::size_t>(*jobs);
     } else if (option == "--timeout-ms" && has_value) {
-      const auto timeout = parse_whole(option, line.options[++i], 1, MAX_TIMEOUT_MS, &problem);
-      if (!timeout) {
-        return usage_error("check", problem);
+      if (const auto timeout =
+              parse_whole(option, line.options[++i], 1, MAX_TIMEOUT_MS, &problem)) {
+        settings->timeout_ms = static_cast<long>(*timeout);
       }
-      settings->timeout_ms = static_cast<long>(*timeout);
     } else if (option == "--max-file-size" && has_value) {
-      const std::optional<std::size_t> size = parse_size(option, line.options[++i], &problem);
-      if (!size) {
-        return usage_error("check", problem);
+      if (const auto size = parse_size(option, line.options[++i], &problem)) {
+        settings->max_file_bytes = *size;
       }
-      settings->max_file_bytes = *size;
     } else if (!option.starts_with("-") && !settings->folder) {
       settings->folder = option;
     } else if (!option.starts_with("-")) {
@@ -167,6 +162,10 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
                                       "' and '" + option + "'");
     } else {
       return usage_error("check", "unknown option, or one without its value: '" + option + "'");
+    }
+    // A value that does not read has said why.
+    if (!problem.empty()) {
+      return usage_error("check", problem);
     }
   }
   if (line.command.empty()) {

@@ -117,42 +117,33 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     } else if (option == "--save") {
       settings->save = value;
     } else if (option == "--seed") {
-      const std::optional<long long> seed = parse_whole(option, value, 0, MAX_SEED, &problem);
-      if (!seed) {
-        return usage_error("compare", problem);
+      if (const auto seed = parse_whole(option, value, 0, MAX_SEED, &problem)) {
+        settings->seed = static_cast<std::uint64_t>(*seed);
       }
-      settings->seed = static_cast<std::uint64_t>(*seed);
     } else if (option == "--conversations") {
-      const auto count = parse_whole(option, value, 1, MAX_CONVERSATIONS, &problem);
-      if (!count) {
-        return usage_error("compare", problem);
+      if (const auto count = parse_whole(option, value, 1, MAX_CONVERSATIONS, &problem)) {
+        settings->conversations = static_cast<std::uint64_t>(*count);
       }
-      settings->conversations = static_cast<std::uint64_t>(*count);
     } else if (option == "--jobs") {
-      const std::optional<long long> jobs = parse_whole(option, value, 1, MAX_JOBS, &problem);
-      if (!jobs) {
-        return usage_error("compare", problem);
+      if (const auto jobs = parse_whole(option, value, 1, MAX_JOBS, &problem)) {
+        settings->jobs = static_cast<std::size_t>(*jobs);
       }
-      settings->jobs = static_cast<std::size_t>(*jobs);
     } else if (option == "--timeout-ms") {
-      const auto milliseconds = parse_whole(option, value, 1, MAX_TIMEOUT_MS, &problem);
-      if (!milliseconds) {
-        return usage_error("compare", problem);
+      if (const auto milliseconds = parse_whole(option, value, 1, MAX_TIMEOUT_MS, &problem)) {
+        settings->timeout = std::chrono::milliseconds(*milliseconds);
       }
-      settings->timeout = std::chrono::milliseconds(*milliseconds);
     } else if (option == "--shrink-seconds") {
-      const auto seconds = parse_whole(option, value, 1, MAX_SECONDS, &problem);
-      if (!seconds) {
-        return usage_error("compare", problem);
+      if (const auto seconds = parse_whole(option, value, 1, MAX_SECONDS, &problem)) {
+        settings->shrink_seconds = std::chrono::seconds(*seconds);
       }
-      settings->shrink_seconds = std::chrono::seconds(*seconds);
     } else if (option == "--seconds") {
       settings->seconds = parse_seconds(option, value, MAX_SECONDS, &problem);
-      if (!settings->seconds) {
-        return usage_error("compare", problem);
-      }
     } else {
       return usage_error("compare", "unknown option '" + option + "'");
+    }
+    // A value that does not read has said why.
+    if (!problem.empty()) {
+      return usage_error("compare", problem);
     }
   }
   if (settings->seconds && settings->conversations) {
@@ -232,35 +223,29 @@ bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, co
 // Keeps a conversation that differed once as a case in the folder of such cases, so that
 // it can be played again; says where, or why not.
 void keep_unsteady(const std::filesystem::path& folder, const Contestants& contestants,
-                   const CompareSettings& settings, std::uint64_t index) {
+                   const CompareSettings& settings, const Unsteady& unsteady) {
   std::error_code ignored;
   std::filesystem::create_directory(folder, ignored);
-  const GeneratedConversation conversation = generate_conversation(settings.seed, index);
+  const GeneratedConversation conversation = generate_conversation(settings.seed, unsteady.index);
   std::string problem;
-  std::optional<CaseWriter> writer =
-      CaseWriter::prepare(folder / ("conversation-" + std::to_string(index)), false, "", &problem);
-  // The reference's answer is the expected one: played once more, alone.
-  const Observed reference =
-      observe(contestants.reference, conversation.arguments, conversation.input(),
-              settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
-              kept_output_for(conversation.input().size()));
+  std::optional<CaseWriter> writer = CaseWriter::prepare(
+      folder / ("conversation-" + std::to_string(unsteady.index)), false, "", &problem);
   if (!writer) {
     std::fprintf(stderr, "extension-host: not kept: %s\n", problem.c_str());
-  } else if (save_case(&*writer, conversation, Pair{reference, Observed{}}, settings.timeout)) {
+    return;
+  }
+  // The reference's answer is the expected one: its first play's, unless the deadline cut
+  // that short; then it is played once more, alone.
+  const Observed reference =
+      !unsteady.reference.timed_out
+          ? unsteady.reference
+          : observe(contestants.reference, conversation.arguments, conversation.input(),
+                    settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
+                    kept_output_for(conversation.input().size()));
+  if (save_case(&*writer, conversation, Pair{reference, Observed{}, std::nullopt},
+                settings.timeout)) {
     std::printf("    kept as the case %s\n", visible(writer->target().string()).c_str());
   }
-}
-
-// Indents every line of `text` by `spaces`.
-std::string indented(const std::string& text, std::size_t spaces) {
-  std::string result(spaces, ' ');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    result += text[i];
-    if (text[i] == '\n' && i + 1 < text.size()) {
-      result.append(spaces, ' ');
-    }
-  }
-  return result;
 }
 
 }  // namespace
@@ -323,7 +308,7 @@ int compare_command(const std::vector<std::string>& arguments) {
     for (const Unsteady& unsteady : result.unsteady) {
       std::printf("  conversation %llu, the first time:\n%s    the second time: no difference%s\n",
                   static_cast<unsigned long long>(unsteady.index),
-                  indented(visible_lines(describe(unsteady.first_play)), 2).c_str(),
+                  ("  " + continued(visible_lines(describe(unsteady.first_play)), "  ")).c_str(),
                   unsteady.at_the_deadline
                       ? " (a side was killed at the deadline the first time: a busy machine can "
                         "do that; --timeout-ms gives more time)"
@@ -331,7 +316,7 @@ int compare_command(const std::vector<std::string>& arguments) {
                         "otherwise from one run to the next)");
       flaky = flaky || !unsteady.at_the_deadline;
       if (writer) {
-        keep_unsteady(unsteady_folder, contestants, settings, unsteady.index);
+        keep_unsteady(unsteady_folder, contestants, settings, unsteady);
       }
     }
   }
@@ -352,11 +337,8 @@ int compare_command(const std::vector<std::string>& arguments) {
       shrinking_ends + 2 * (settings.timeout + std::chrono::milliseconds(asked_wait_ms(found)));
   // Every kind of difference it showed is kept while it shrinks: a porter sees all that
   // is wrong at once (the output and the exit status, say), not the one left last.
-  const std::optional<Pair> found_pair =
-      play_both(contestants, found, settings.timeout, shrinking_ends);
   std::vector<std::string> kinds;
-  for (const Aspect& aspect :
-       found_pair ? differences(*found_pair, found) : std::vector<Aspect>{}) {
+  for (const Aspect& aspect : result.confirmed) {
     kinds.push_back(aspect.name);
   }
   const GeneratedConversation shrunk = shrink(

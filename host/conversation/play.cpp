@@ -95,8 +95,10 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
 namespace {
 
 // How long a probe waits for the extension to announce itself, and for an answer beyond
-// its wait: what comes later is not timed.
+// its wait: what comes later is not timed, as only an answer too soon is a fault.
 constexpr std::chrono::milliseconds PROBE_SLACK{500};
+// The longest wait a call may ask for.
+constexpr long long WAIT_LIMIT_MS = 5000;
 
 }  // namespace
 
@@ -105,29 +107,51 @@ std::string wait_answer(const std::string& request_id, long long milliseconds) {
          std::to_string(milliseconds) + "}";
 }
 
-std::optional<Probe> wait_probe_of(const Conversation& conversation, long long* milliseconds) {
+Probe wait_probe_at(std::size_t line_start, std::size_t line_end, const std::string& request_id,
+                    long long milliseconds) {
+  // The lines as the extension writes them, keys in order: nothing else can hold them.
+  return Probe{line_start,
+               line_end,
+               R"("type":"register"})"
+               "\n",
+               PROBE_SLACK,
+               wait_answer(request_id, milliseconds),
+               std::chrono::milliseconds(milliseconds) + PROBE_SLACK,
+               milliseconds};
+}
+
+std::string answered_too_soon(const Probe& probe, const Observed& observed) {
+  if (!observed.probed || *observed.probed >= std::chrono::milliseconds(probe.milliseconds)) {
+    return "";
+  }
+  std::array<char, 32> taken{};
+  std::snprintf(taken.data(), taken.size(), "%.1f",
+                static_cast<double>(observed.probed->count()) / 1000.0);
+  return "answered the wait of " + std::to_string(probe.milliseconds) + " ms " + taken.data() +
+         " ms after its call was all written: sooner than it asked";
+}
+
+std::optional<Probe> wait_probe_of(const Conversation& conversation) {
   std::size_t line_start = 0;
   while (line_start < conversation.input.size()) {
     std::size_t line_end = conversation.input.find('\n', line_start);
     line_end = line_end == std::string::npos ? conversation.input.size() : line_end + 1;
     const Json line(json_loadb(conversation.input.data() + line_start, line_end - line_start,
                                JSON_REJECT_DUPLICATES, nullptr));
+    const json_t* callable = json_object_get(line.get(), "callable");
     const json_t* arguments = json_object_get(line.get(), "arguments");
     const json_t* wait = json_array_get(arguments, 0);
     const json_t* request_id = json_object_get(line.get(), "request_id");
-    if (json_is_object(line.get()) &&
-        std::string_view(json_string_value(json_object_get(line.get(), "callable")) != nullptr
-                             ? json_string_value(json_object_get(line.get(), "callable"))
-                             : "") == "sample.wait" &&
+    if (json_is_string(callable) &&
+        std::string_view(json_string_value(callable)) == "sample.wait" &&
         json_array_size(arguments) == 1 && json_is_integer(wait) && json_is_string(request_id) &&
-        json_integer_value(wait) > 0 && json_integer_value(wait) <= 5000) {
-      *milliseconds = json_integer_value(wait);
-      const std::string answer = wait_answer(encode_as_written(request_id), *milliseconds);
-      if (conversation.output.find(answer) == std::string::npos) {
+        json_integer_value(wait) > 0 && json_integer_value(wait) <= WAIT_LIMIT_MS) {
+      Probe probe = wait_probe_at(line_start, line_end, encode_as_written(request_id),
+                                  json_integer_value(wait));
+      if (conversation.output.find(probe.answer) == std::string::npos) {
         return std::nullopt;
       }
-      return Probe{line_start,  line_end, "\"type\":\"register\"}\n",
-                   PROBE_SLACK, answer,   std::chrono::milliseconds(*milliseconds) + PROBE_SLACK};
+      return probe;
     }
     line_start = line_end;
   }
@@ -195,20 +219,14 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
 
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout) {
-  long long waited_ms = 0;
-  const std::optional<Probe> probe = wait_probe_of(conversation, &waited_ms);
+  const std::optional<Probe> probe = wait_probe_of(conversation);
   const Observed observed = observe(command, conversation.arguments, conversation.input, timeout,
                                     conversation.output.size() + KEPT_BEYOND_EXPECTED, probe);
   Verdict verdict = judged(conversation, observed, timeout);
-  if (verdict.passed() && observed.probed &&
-      *observed.probed < std::chrono::milliseconds(waited_ms)) {
-    std::array<char, 32> taken{};
-    std::snprintf(taken.data(), taken.size(), "%.1f",
-                  static_cast<double>(observed.probed->count()) / 1000.0);
-    verdict = failed(Failure::kDuration,
-                     "answered the wait of " + std::to_string(waited_ms) + " ms " + taken.data() +
-                         " ms after its call was all written: sooner than it asked",
-                     observed.elapsed);
+  if (verdict.passed() && probe) {
+    if (const std::string too_soon = answered_too_soon(*probe, observed); !too_soon.empty()) {
+      verdict = failed(Failure::kDuration, too_soon, observed.elapsed);
+    }
   }
   verdict.command_line = command;
   verdict.command_line.insert(verdict.command_line.end(), conversation.arguments.begin(),

@@ -67,6 +67,7 @@ struct Probe {
   std::chrono::milliseconds ready_within{0};
   std::string answer;
   std::chrono::milliseconds answer_within{0};
+  long long milliseconds = 0;  // what the line asks to wait: no answer may come sooner
 };
 
 // Runs `command` with `arguments` after it, writes `input` (pausing at the probe, when
@@ -81,11 +82,21 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
 // holds: its request_id (as JSON text) and the milliseconds, as the extension writes them.
 std::string wait_answer(const std::string& request_id, long long milliseconds);
 
+// The probe of a call of "sample.wait" for `milliseconds`, with `request_id` (as JSON
+// text), on the input's bytes from `line_start` to `line_end`: ready once the extension
+// has announced itself, and timed until its answer.
+Probe wait_probe_at(std::size_t line_start, std::size_t line_end, const std::string& request_id,
+                    long long milliseconds);
+
+// "answered the wait of N ms M ms after its call was all written: sooner than it asked"
+// when `observed` answered the probe sooner than it asked; "" otherwise.
+std::string answered_too_soon(const Probe& probe, const Observed& observed);
+
 // The first call of "sample.wait" in the case that sleeps and is answered in its expected
 // output, as a probe: its answer is timed from the moment the call was all written, and
 // one that comes sooner than asked fails the case, however slowly the extension started.
 // None when the case has no such call.
-std::optional<Probe> wait_probe_of(const Conversation& conversation, long long* milliseconds);
+std::optional<Probe> wait_probe_of(const Conversation& conversation);
 
 // How much more than it expects a judge keeps of an output: enough to show what came
 // after the expected end.

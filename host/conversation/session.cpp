@@ -93,13 +93,18 @@ std::string shown(const std::string& line, bool raw) {
   if (!text.empty() && text.back() == '\n') {
     text.remove_suffix(1);
   }
-  std::string whole = visible(text);
-  if (raw || whole.size() <= SHOWN_LINE) {
-    return whole;
+  if (raw) {
+    return visible(text);
   }
-  std::string cut = visible_prefix(text, SHOWN_LINE - 20);
-  cut.resize(cut.size() - 3);  // its "..."
-  return cut + " ... (" + std::to_string(text.size()) + " bytes)";
+  // Only the start of a long line is made visible: it may be megabytes.
+  bool cut = false;
+  std::string start = visible_prefix(text, SHOWN_LINE + 1, &cut);
+  if (!cut && start.size() <= SHOWN_LINE) {
+    return start;
+  }
+  start = visible_prefix(text, SHOWN_LINE - 20);
+  start.resize(start.size() - 3);  // its "..."
+  return start + " ... (" + std::to_string(text.size()) + " bytes)";
 }
 
 std::optional<Session> Session::start(const std::vector<std::string>& command,
@@ -130,8 +135,7 @@ bool Session::ask(const std::string& line, const std::string& what) {
   }
   if (waiting || child_.output_total() > received) {
     std::string early;
-    child_.read_line(&early, MAX_EXTENSION_LINE, Clock::now() + EARLY_LINE_TIMEOUT);
-    taken_bytes_ += early.size();
+    read_line(&early, Clock::now() + EARLY_LINE_TIMEOUT, "the line written too early");
     show_received(early);
     return fault("protocol error: answered before " + what + " was sent");
   }
@@ -160,7 +164,6 @@ Json Session::receive(const char* expected_type, std::chrono::milliseconds timeo
             " bytes");
       return nullptr;
     case LineRead::kEndOfOutput:
-      taken_bytes_ += line.size();
       if (!line.empty()) {
         show_received(line);
         fault("the extension's last line has no line feed");
@@ -169,7 +172,6 @@ Json Session::receive(const char* expected_type, std::chrono::milliseconds timeo
       }
       return nullptr;
   }
-  taken_bytes_ += line.size();
   show_received(line);
   line_had_escapes_ = line.find("\\u") != std::string::npos;
   json_error_t error;
@@ -207,7 +209,6 @@ bool Session::send_as_is(const std::string& line) {
   std::string reply;
   switch (read_line(&reply, Clock::now() + settings_.timeout, "an answer to that line")) {
     case LineRead::kLine:
-      taken_bytes_ += reply.size();
       show_received(reply);
       return true;
     case LineRead::kTimedOut:
@@ -222,7 +223,6 @@ bool Session::send_as_is(const std::string& line) {
       return fault("the extension wrote a line of more than " + std::to_string(MAX_EXTENSION_LINE) +
                    " bytes");
     case LineRead::kEndOfOutput:
-      taken_bytes_ += reply.size();
       if (!reply.empty()) {
         show_received(reply);
       }
@@ -287,6 +287,13 @@ void Session::show_catalogue() const {
 
 LineRead Session::read_line(std::string* line, Clock::time_point deadline,
                             const std::string& awaiting) {
+  const LineRead read = read_line_heeding_interrupts(line, deadline, awaiting);
+  taken_bytes_ += line->size();  // empty but for a line taken, or the last piece
+  return read;
+}
+
+LineRead Session::read_line_heeding_interrupts(std::string* line, Clock::time_point deadline,
+                                               const std::string& awaiting) {
   if (settings_.interrupts == nullptr) {
     return child_.read_line(line, MAX_EXTENSION_LINE, deadline);
   }
@@ -417,14 +424,7 @@ SessionEnding Session::finish(bool close_instead) {
     if (!text.empty() && text.back() == '\n') {
       text.pop_back();
     }
-    std::string indented = "   | ";
-    for (const char character : text) {
-      indented += character;
-      if (character == '\n') {
-        indented += "   | ";
-      }
-    }
-    say(indented);
+    say("   | " + continued(text, "   | "));
   }
   say("== extension ended: " + describe(ending.termination));
   ending.faulted = faulted_;

@@ -94,8 +94,11 @@ class Session {
   bool fault(const std::string& problem);
   bool check_identity(const json_t* result);
   bool check_catalogue(const json_t* registration);
-  // Reads a line as child_.read_line does, heeding a person's interrupts meanwhile.
+  // Reads a line as child_.read_line does, heeding a person's interrupts meanwhile, and
+  // counts what it took. REQUIRES: `*line` is empty.
   LineRead read_line(std::string* line, Clock::time_point deadline, const std::string& awaiting);
+  LineRead read_line_heeding_interrupts(std::string* line, Clock::time_point deadline,
+                                        const std::string& awaiting);
 
   ChildProcess child_;
   SessionSettings settings_;

@@ -2,18 +2,12 @@
 #include "differential/pair.h"
 
 #include <algorithm>
-#include <array>
-#include <cstdio>
 #include <thread>
 
 #include "text/difference.h"
 #include "text/visible.h"
 
 namespace {
-
-// How long a probe waits for an extension to announce itself, and for an answer beyond
-// its wait: what comes later is not timed, as only an answer too early is a fault.
-constexpr std::chrono::milliseconds PROBE_SLACK{500};
 
 // The fixed lines and envelopes an honest extension adds to what it echoes.
 constexpr std::size_t KEPT_OUTPUT_FLOOR = std::size_t{64} << 10U;
@@ -27,7 +21,7 @@ std::string ending_of(const Observed& observed) {
 
 }  // namespace
 
-std::optional<WaitProbe> wait_probe(const GeneratedConversation& conversation) {
+std::optional<Probe> wait_probe(const GeneratedConversation& conversation) {
   // The first wait that sleeps at all: no earlier one is queued before it.
   const std::vector<AskedWait> waits = asked_waits(conversation);
   const auto first = std::find_if(waits.begin(), waits.end(),
@@ -39,13 +33,8 @@ std::optional<WaitProbe> wait_probe(const GeneratedConversation& conversation) {
   for (std::size_t i = 0; i < first->line; ++i) {
     line_start += conversation.lines[i].render().size();
   }
-  // The lines as the extension writes them, keys in order: nothing else can hold them.
-  return WaitProbe{{line_start, line_start + conversation.lines[first->line].render().size(),
-                    R"("type":"register"})"
-                    "\n",
-                    PROBE_SLACK, wait_answer(first->request_id, first->milliseconds),
-                    std::chrono::milliseconds(first->milliseconds) + PROBE_SLACK},
-                   first->milliseconds};
+  return wait_probe_at(line_start, line_start + conversation.lines[first->line].render().size(),
+                       first->request_id, first->milliseconds);
 }
 
 std::size_t kept_output_for(std::size_t input_bytes) { return 6 * input_bytes + KEPT_OUTPUT_FLOOR; }
@@ -63,9 +52,9 @@ std::optional<Pair> play_both(const Contestants& contestants,
   const auto allowed = std::chrono::duration_cast<std::chrono::milliseconds>(cut - started);
   const std::string input = conversation.input();
   const std::size_t kept = kept_output_for(input.size());
-  const std::optional<WaitProbe> timed = wait_probe(conversation);
-  const std::optional<Probe> probe = timed ? std::optional(timed->probe) : std::nullopt;
   Pair pair;
+  pair.probe = wait_probe(conversation);
+  const std::optional<Probe>& probe = pair.probe;
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
     pair.reference =
@@ -105,31 +94,26 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
                        "the reference wrote " + wrote(mine) + "; the candidate " + wrote(theirs)});
   }
   // The waits each side answered, each of which took it at least its milliseconds.
+  const std::vector<AskedWait> waits = asked_waits(conversation);
   const auto answered_ms = [&](const Observed& side) {
     long long total = 0;
-    for (const AskedWait& wait : asked_waits(conversation)) {
+    for (const AskedWait& wait : waits) {
       if (side.output.find(wait_answer(wait.request_id, wait.milliseconds)) != std::string::npos) {
         total += wait.milliseconds;
       }
     }
     return total;
   };
-  const std::optional<WaitProbe> timed = wait_probe(conversation);
   for (const auto& [side, observed] : {std::pair{"reference", &mine}, {"candidate", &theirs}}) {
-    if (timed && observed->probed &&
-        *observed->probed < std::chrono::milliseconds(timed->milliseconds)) {
-      std::array<char, 32> taken{};
-      std::snprintf(taken.data(), taken.size(), "%.1f",
-                    static_cast<double>(observed->probed->count()) / 1000.0);
-      aspects.push_back({"time", std::string("the ") + side + " answered the wait of " +
-                                     std::to_string(timed->milliseconds) + " ms " + taken.data() +
-                                     " ms after its call was all written: sooner than it asked"});
-    } else if (observed->started && !observed->timed_out &&
-               observed->elapsed.count() < answered_ms(*observed)) {
+    const std::string too_soon = pair.probe ? answered_too_soon(*pair.probe, *observed) : "";
+    const long long answered = answered_ms(*observed);
+    if (!too_soon.empty()) {
+      aspects.push_back({"time", std::string("the ") + side + " " + too_soon});
+    } else if (observed->started && !observed->timed_out && observed->elapsed.count() < answered) {
       aspects.push_back({"time", std::string("the ") + side + " ended " +
                                      std::to_string(observed->elapsed.count()) +
                                      " ms after it started, sooner than the " +
-                                     std::to_string(answered_ms(*observed)) +
+                                     std::to_string(answered) +
                                      " ms that the waits it answered asked for"});
     }
   }
@@ -139,14 +123,7 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
 std::string describe(const std::vector<Aspect>& aspects) {
   std::string text;
   for (const Aspect& aspect : aspects) {
-    text += "  " + aspect.name + ": ";
-    for (const char character : aspect.detail) {
-      text += character;
-      if (character == '\n') {
-        text += "  ";
-      }
-    }
-    text += "\n";
+    text += "  " + aspect.name + ": " + continued(aspect.detail, "  ") + "\n";
   }
   return text;
 }

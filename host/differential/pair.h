@@ -20,6 +20,7 @@ struct Contestants {
 struct Pair {
   Observed reference;
   Observed candidate;
+  std::optional<Probe> probe;  // the wait both were timed at, if any
 };
 
 // How long a conversation may take beyond the waits it asks for, before both sides are
@@ -34,11 +35,7 @@ std::size_t kept_output_for(std::size_t input_bytes);
 
 // The wait to time in `conversation`, when it has one worth timing: the first that sleeps,
 // timed from the moment its call is all written (see Probe).
-struct WaitProbe {
-  Probe probe;
-  long long milliseconds = 0;
-};
-std::optional<WaitProbe> wait_probe(const GeneratedConversation& conversation);
+std::optional<Probe> wait_probe(const GeneratedConversation& conversation);
 
 // Plays `conversation` against both at once, each timed at its wait probe, each killed after
 // `timeout` and the waits the conversation asks for, or at `deadline`, whichever comes first.

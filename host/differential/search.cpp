@@ -32,14 +32,17 @@ SearchResult search(const Contestants& contestants, const SearchSettings& settin
     if (!first.empty()) {
       again = play_both(contestants, conversation, settings.timeout, settings.confirm_until);
     }
-    const bool recurred = again && !differences(*again, conversation).empty();
+    std::vector<Aspect> second = again ? differences(*again, conversation) : std::vector<Aspect>{};
+    const bool recurred = !second.empty();
     const std::lock_guard lock(mutex);
     result.played += pair ? 1U : 0U;
     if (!first.empty() && again && !recurred) {
-      result.unsteady.push_back({index, std::move(first), killed_at_the_deadline(*pair)});
+      result.unsteady.push_back(
+          {index, std::move(first), killed_at_the_deadline(*pair), pair->reference});
     }
     if (recurred && (!result.first_different || index < *result.first_different)) {
       result.first_different = index;
+      result.confirmed = std::move(second);
       stop = true;
     }
   };

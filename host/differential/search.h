@@ -24,11 +24,13 @@ struct Unsteady {
   std::uint64_t index = 0;
   std::vector<Aspect> first_play;  // how it differed the first time
   bool at_the_deadline = false;    // one side was killed at the deadline the first time
+  Observed reference;              // the reference's first play
 };
 
 struct SearchResult {
   std::uint64_t played = 0;                      // conversations played whole
   std::optional<std::uint64_t> first_different;  // the lowest-numbered one that differs twice
+  std::vector<Aspect> confirmed;                 // how it differed the second time
   std::vector<Unsteady> unsteady;                // in their order
   double seconds = 0;
 };

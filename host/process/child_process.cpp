@@ -215,7 +215,6 @@ ChildProcess::ChildProcess(const Supervised& supervised, int input, int output, 
       error_fd_(error),
       reports_(supervised.reports),
       control_(supervised.control),
-      containment_(supervised.containment),
       options_(options),
       error_(options.whole_error ? WHOLE_ERROR_LIMIT : SHOWN_ERROR_BYTES, SHOWN_ERROR_BYTES),
       temporary_folder_(std::move(temporary_folder)) {}
@@ -227,7 +226,6 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       error_fd_(std::exchange(other.error_fd_, -1)),
       reports_(std::exchange(other.reports_, -1)),
       control_(std::exchange(other.control_, -1)),
-      containment_(other.containment_),
       options_(other.options_),
       input_broken_(other.input_broken_),
       unsent_(other.unsent_),
@@ -392,13 +390,23 @@ void ChildProcess::close_input() { close_fd(&input_); }
 LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
                                  Clock::time_point deadline) {
   const std::size_t limit = std::min(max_line, options_.kept_output);
-  const auto line_end = [&] { return output_buffer_.find('\n'); };
+  // Only bytes not yet looked at are searched for the line feed: a long line comes in many
+  // pieces.
+  std::size_t searched = 0;
+  std::size_t end = std::string::npos;
+  const auto line_end = [&] {
+    if (end == std::string::npos) {
+      end = output_buffer_.find('\n', searched);
+      searched = output_buffer_.size();
+    }
+    return end;
+  };
   const bool in_time = pump(
       [&] {
         return line_end() != std::string::npos || output_buffer_.size() >= limit || output_ < 0;
       },
       {}, deadline, /*drop_excess=*/false);
-  const std::size_t end = line_end();
+  line_end();
   if (end != std::string::npos && end < limit) {
     line->assign(output_buffer_, 0, end + 1);
     output_buffer_.erase(0, end + 1);

@@ -119,7 +119,6 @@ class ChildProcess {
   [[nodiscard]] std::size_t output_total() const { return output_total_; }
   // Everything written to standard error, or its ends.
   [[nodiscard]] const BoundedText& error_output() const { return error_; }
-  [[nodiscard]] Containment containment() const { return containment_; }
   // When the last write to the child's input began: the child cannot have read what it
   // wrote any sooner.
   [[nodiscard]] Clock::time_point last_write_began() const { return last_write_began_; }
@@ -151,7 +150,6 @@ class ChildProcess {
   int error_fd_ = -1;
   int reports_ = -1;
   int control_ = -1;
-  Containment containment_ = Containment::kSubreaper;
   ChildOptions options_;
   bool input_broken_ = false;
   std::size_t unsent_ = 0;

@@ -348,17 +348,14 @@ int start_supervised(const std::string& program, const std::vector<std::string>&
   // The plan is copied with the rest of memory at each clone, so it says which attempt
   // the supervisor is.
   plan.pid_namespace = true;
-  supervised->containment = Containment::kPidNamespace;
   pid_t pid = clone(supervisor, stack_top, CLONE_NEWPID | SIGCHLD, &plan);
   if (pid < 0 && namespaces_refused(errno)) {
     plan.user_namespace = true;
-    supervised->containment = Containment::kUserNamespace;
     pid = clone(supervisor, stack_top, CLONE_NEWUSER | CLONE_NEWPID | SIGCHLD, &plan);
   }
   if (pid < 0 && namespaces_refused(errno)) {
     plan.user_namespace = false;
     plan.pid_namespace = false;
-    supervised->containment = Containment::kSubreaper;
     pid = clone(supervisor, stack_top, SIGCHLD, &plan);
   }
   const int failure = errno;

@@ -31,12 +31,6 @@
 // doing, before they are ended and it is reported as having left a process behind.
 inline constexpr std::chrono::milliseconds LEFTOVER_GRACE{200};
 
-enum class Containment {
-  kPidNamespace,   // a PID namespace of its own
-  kUserNamespace,  // a user namespace of its own, and a PID namespace in it
-  kSubreaper,      // no namespace: the supervisor is a child subreaper
-};
-
 // One record from the supervisor.
 struct SupervisorReport {
   enum Kind : std::int32_t {
@@ -54,7 +48,6 @@ struct Supervised {
   pid_t supervisor = -1;
   int reports = -1;  // the read end of the supervisor's reports
   int control = -1;  // the write end of the control pipe: closing it ends everything
-  Containment containment = Containment::kSubreaper;
 };
 
 // Starts a supervisor that starts `program` (a path, as find_program gives it) with

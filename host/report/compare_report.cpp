@@ -44,8 +44,9 @@ std::string conversation_for_people(const GeneratedConversation& conversation) {
   }
   for (std::size_t i = 0; i < conversation.lines.size(); ++i) {
     const std::string line = conversation.lines[i].render();
-    std::string shown = visible_prefix(line, SHOWN_LINE);
-    if (shown.ends_with("...") && line.size() > SHOWN_LINE) {
+    bool cut = false;
+    std::string shown = visible_prefix(line, SHOWN_LINE, &cut);
+    if (cut) {
       shown += " (" + std::to_string(line.size()) + " bytes, nested " +
                std::to_string(nesting_depth(line)) + " deep)";
     }

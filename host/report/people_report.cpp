@@ -12,14 +12,8 @@ std::string people_line(const CaseResult& result) {
     return "PASS " + name + " (" + std::to_string(result.verdict.elapsed.count()) + " ms)\n";
   }
   // The detail's further lines, and the command line, indented under the case's own.
-  std::string line = "FAIL " + name + ": ";
-  for (const char character : visible_lines(result.verdict.detail)) {
-    line += character;
-    if (character == '\n') {
-      line += "     ";
-    }
-  }
-  line += "\n";
+  std::string line =
+      "FAIL " + name + ": " + continued(visible_lines(result.verdict.detail), "     ") + "\n";
   if (!result.verdict.command_line.empty()) {
     line += "     command line: " + shell_quoted(result.verdict.command_line) + "\n";
   }

@@ -114,12 +114,28 @@ std::string visible_lines(std::string_view bytes) {
   return text;
 }
 
-std::string visible_prefix(std::string_view bytes, std::size_t limit) {
+std::string visible_prefix(std::string_view bytes, std::size_t limit, bool* cut) {
   std::string text;
-  if (append_visible(&text, bytes, false, limit) < bytes.size()) {
+  const bool shortened = append_visible(&text, bytes, false, limit) < bytes.size();
+  if (shortened) {
     text += "...";
   }
+  if (cut != nullptr) {
+    *cut = shortened;
+  }
   return text;
+}
+
+std::string continued(std::string_view text, std::string_view prefix) {
+  std::string result;
+  result.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    result += text[i];
+    if (text[i] == '\n' && i + 1 < text.size()) {
+      result += prefix;
+    }
+  }
+  return result;
 }
 
 bool shows_as_is(std::string_view bytes) {

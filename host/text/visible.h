@@ -25,8 +25,13 @@ std::string visible(std::string_view bytes);
 std::string visible_lines(std::string_view bytes);
 
 // visible(bytes), cut to at most about `limit` bytes of shown text at a character's end,
-// followed by "..." when cut.
-std::string visible_prefix(std::string_view bytes, std::size_t limit);
+// followed by "..." when cut; `*cut` (when given) tells whether it was. Only what is shown
+// is read, however long `bytes` is.
+std::string visible_prefix(std::string_view bytes, std::size_t limit, bool* cut = nullptr);
+
+// `text` with `prefix` after each of its line feeds but a last one: a text of several
+// lines indented under the line it begins on.
+std::string continued(std::string_view text, std::string_view prefix);
 
 // Whether `bytes` is valid UTF-8 that visible() leaves as it is.
 bool shows_as_is(std::string_view bytes);
