@@ -70,7 +70,10 @@ sigkill_leaves_nothing() {
   echo "$how: $((2 * jobs)) processes, none left a second after SIGKILL"
 }
 sigkill_leaves_nothing 300 "as $(id -un)"
-if [ "$(id -u)" -eq 0 ] && runuser -u nobody -- true 2>/dev/null; then
+# As another user, where that user can reach the host and the extension (a clone in a
+# private folder, as mktemp makes, cannot be).
+if [ "$(id -u)" -eq 0 ] &&
+  runuser -u nobody -- test -x "$host" -a -x "$fakes/detaches-and-hangs" 2>/dev/null; then
   sigkill_leaves_nothing 50 "as nobody" runuser -u nobody --
 fi
 # Without capabilities and with user namespaces forbidden, no namespace can be made.
