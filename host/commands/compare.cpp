@@ -221,28 +221,28 @@ bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, co
 }
 
 // Keeps a conversation that differed once as a case in the folder of such cases, so that
-// it can be played again; says where, or why not.
+// it can be played again; says where, or why not. The reference's answer is the expected
+// one: `reference` when it was played whole, else it is played once more, alone.
 void keep_unsteady(const std::filesystem::path& folder, const Contestants& contestants,
-                   const CompareSettings& settings, const Unsteady& unsteady) {
+                   const CompareSettings& settings, std::uint64_t index,
+                   const Observed* reference) {
   std::error_code ignored;
   std::filesystem::create_directory(folder, ignored);
-  const GeneratedConversation conversation = generate_conversation(settings.seed, unsteady.index);
+  const GeneratedConversation conversation = generate_conversation(settings.seed, index);
   std::string problem;
-  std::optional<CaseWriter> writer = CaseWriter::prepare(
-      folder / ("conversation-" + std::to_string(unsteady.index)), false, "", &problem);
+  std::optional<CaseWriter> writer =
+      CaseWriter::prepare(folder / ("conversation-" + std::to_string(index)), false, "", &problem);
   if (!writer) {
     std::fprintf(stderr, "extension-host: not kept: %s\n", problem.c_str());
     return;
   }
-  // The reference's answer is the expected one: its first play's, unless the deadline cut
-  // that short; then it is played once more, alone.
-  const Observed reference =
-      !unsteady.reference.timed_out
-          ? unsteady.reference
+  const Observed expected =
+      reference && !reference->timed_out
+          ? *reference
           : observe(contestants.reference, conversation.arguments, conversation.input(),
                     settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
                     kept_output_for(conversation.input().size()));
-  if (save_case(&*writer, conversation, Pair{reference, Observed{}, std::nullopt},
+  if (save_case(&*writer, conversation, Pair{expected, Observed{}, std::nullopt},
                 settings.timeout)) {
     std::printf("    kept as the case %s\n", visible(writer->target().string()).c_str());
   }
@@ -316,7 +316,7 @@ int compare_command(const std::vector<std::string>& arguments) {
                         "otherwise from one run to the next)");
       flaky = flaky || !unsteady.at_the_deadline;
       if (writer) {
-        keep_unsteady(unsteady_folder, contestants, settings, unsteady);
+        keep_unsteady(unsteady_folder, contestants, settings, unsteady.index, &unsteady.reference);
       }
     }
   }
@@ -393,7 +393,19 @@ int compare_command(const std::vector<std::string>& arguments) {
                      : "",
               conversation_for_people(told).c_str());
   if (aspects.empty()) {
-    std::printf("\nthe difference did not show again when played for the report\n");
+    // Twice is not always: what it showed is still told, and it is kept to be played again.
+    std::printf(
+        "\nhow they differed when found, twice (the reference's is the expected answer):\n%s"
+        "it did not show again when played for the report%s\n",
+        visible_lines(describe(result.confirmed)).c_str(),
+        result.confirmed_at_the_deadline
+            ? ": a side was killed at the deadline when found, which a busy machine can do "
+              "(--timeout-ms gives more time)"
+            : "");
+    if (writer) {
+      keep_unsteady(unsteady_folder, contestants, settings, *result.first_different,
+                    pair ? &pair->reference : nullptr);
+    }
     return 1;
   }
   std::vector<std::string> reference_line = contestants.reference;

@@ -43,6 +43,7 @@ SearchResult search(const Contestants& contestants, const SearchSettings& settin
     if (recurred && (!result.first_different || index < *result.first_different)) {
       result.first_different = index;
       result.confirmed = std::move(second);
+      result.confirmed_at_the_deadline = killed_at_the_deadline(*again);
       stop = true;
     }
   };

@@ -31,6 +31,7 @@ struct SearchResult {
   std::uint64_t played = 0;                      // conversations played whole
   std::optional<std::uint64_t> first_different;  // the lowest-numbered one that differs twice
   std::vector<Aspect> confirmed;                 // how it differed the second time
+  bool confirmed_at_the_deadline = false;        // one side was killed at the deadline then
   std::vector<Unsteady> unsteady;                // in their order
   double seconds = 0;
 };

@@ -52,11 +52,17 @@ std::size_t decode(std::string_view bytes, std::uint32_t* code_point) {
   return length;
 }
 
+// Controls, and the characters that change or hide what is around them without showing
+// themselves: a byte-order mark in a line must be seen as one.
 bool must_escape(std::uint32_t code_point) {
   return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F) ||
-         (code_point >= 0x202A && code_point <= 0x202E) ||
-         (code_point >= 0x2066 && code_point <= 0x2069) || code_point == 0xFFFE ||
-         code_point == 0xFFFF;
+         code_point == 0x061C ||                            // Arabic letter mark
+         (code_point >= 0x200B && code_point <= 0x200F) ||  // zero widths, direction marks
+         (code_point >= 0x2028 && code_point <= 0x202E) ||  // separators, bidi embeddings
+         (code_point >= 0x2060 && code_point <= 0x2064) ||  // word joiner, invisible operators
+         (code_point >= 0x2066 && code_point <= 0x2069) ||  // bidi isolates
+         code_point == 0xFEFF ||                            // byte-order mark
+         code_point == 0xFFFE || code_point == 0xFFFF;      // noncharacters
 }
 
 void append_escape(std::string* text, std::uint32_t code_point, std::size_t length) {

@@ -4,9 +4,10 @@
 //
 // Printable UTF-8 stays as it is, so "héllo, 世界" reads as written. Everything that
 // could command a terminal or hide what is shown is written as a visible escape instead:
-// control characters (C0, DEL, C1) as \t, \r, \n or \xHH; the bidirectional overrides
-// and isolates (U+202A-U+202E, U+2066-U+2069) and the noncharacters U+FFFE and U+FFFF
-// as \u{HHHH}; and every byte that is not part of valid UTF-8 (overlong forms and
+// control characters (C0, DEL, C1) as \t, \r, \n or \xHH; the bidirectional overrides,
+// isolates and marks, the characters that show nothing (zero widths, the word joiner,
+// the byte-order mark U+FEFF), the line and paragraph separators and the noncharacters
+// U+FFFE and U+FFFF as \u{HHHH}; and every byte that is not part of valid UTF-8 (overlong forms and
 // encoded surrogates included) as \xHH. Backslashes stay single, so JSON's own escapes
 // read as JSON: an escape from here cannot be told from the same text sent as is, but
 // neither can command anything.

@@ -19,7 +19,8 @@ for fake in error-code-renamed violation-status-1 callable-case-folded; do
   "$host" compare --reference "$extension" --conversations 3000 --save "$saved" \
     -- "$fakes/$fake" >"$scratch/$fake.txt"
   [ $? -eq 1 ] || { cat "$scratch/$fake.txt"; fail "$fake: no difference found"; }
-  grep -q '^how they differ ' "$scratch/$fake.txt" || fail "$fake: the difference is not told"
+  grep -q '^how they differ ' "$scratch/$fake.txt" ||
+    { cat "$scratch/$fake.txt"; fail "$fake: the difference is not told"; }
   lines=$(grep -Eo 'the smallest conversation found that differs \(([0-9]+) lines\)' \
     "$scratch/$fake.txt" | grep -Eo '[0-9]+')
   [ -n "$lines" ] && [ "$lines" -le 4 ] || { cat "$scratch/$fake.txt"; fail "$fake: shrunk to $lines lines"; }

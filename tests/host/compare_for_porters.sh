@@ -3,7 +3,7 @@
 # wrapper around the real extension, is found within a minute, and its saved case passes
 # the reference and fails the fault in check; the report shows every aspect of a
 # difference plainly; a candidate whose answers change between runs is listed, never
-# passed over, and its conversation kept.
+# passed over, and its conversation kept, even when the change showed twice.
 # usage: compare_for_porters.sh HOST EXTENSION FAKES
 host=$(realpath "$1") extension=$(realpath "$2") fakes=$(realpath "$3")
 export SAMPLE_EXTENSION=$extension
@@ -96,6 +96,22 @@ kept=$scratch/flaky.unsteady/conversation-$first
 [ -f "$kept/input" ] || fail "the unsteady conversation was not kept as a case"
 "$host" check "$kept" -- "$extension" >/dev/null || fail "the kept case does not pass the reference"
 [ ! -e "$scratch/flaky" ] || fail "an unsteady difference was saved as a confirmed one"
+
+# A difference that shows twice, so that it counts, and is gone by the time it is shown:
+# what it was is still told, the run still fails, and the conversation is kept to replay.
+mkdir "$scratch/twice-state"
+UNSTEADY_STATE=$scratch/twice-state UNSTEADY_TIMES=2 "$host" compare --conversations 300 --jobs 1 \
+  --save "$scratch/twice" -- "$fakes/unsteady" --protocol 1 >"$scratch/twice.txt" 2>&1
+[ $? -eq 1 ] || fail "a difference seen twice passed: $(cat "$scratch/twice.txt")"
+grep -qx 'how they differed when found, twice (the reference.s is the expected answer):' \
+  "$scratch/twice.txt" && grep -q 'sample failur[eE]' "$scratch/twice.txt" &&
+  grep -qx 'it did not show again when played for the report' "$scratch/twice.txt" ||
+  fail "what differed twice is not told: $(cat "$scratch/twice.txt")"
+found=$(sed -En 's/^conversation ([0-9]+) differs .*/\1/p' "$scratch/twice.txt")
+[ -f "$scratch/twice.unsteady/conversation-$found/input" ] ||
+  fail "the conversation that differed twice was not kept: $(cat "$scratch/twice.txt")"
+"$host" check "$scratch/twice.unsteady/conversation-$found" -- "$extension" >/dev/null ||
+  fail "the kept case does not pass the reference"
 
 # --help is true: its example runs.
 example=$("$host" compare --help | sed -n 's/^example: //p')

@@ -12,7 +12,7 @@ namespace {
 TEST(Visible, LeavesPrintableUtf8AsItIs) {
   for (const std::string text :
        {"hello", "h\xc3\xa9llo", "\xe4\xb8\x96\xe7\x95\x8c", "\xf0\x9f\x98\x80",
-        R"({"a":"\u00e9\\n"})", "tab\\tis text", "\xef\xbb\xbf"}) {
+        R"({"a":"\u00e9\\n"})", "tab\\tis text", "\xe2\x82\xac 5"}) {
     EXPECT_EQ(visible(text), text);
     EXPECT_TRUE(shows_as_is(text)) << text;
   }
@@ -39,6 +39,11 @@ TEST(Visible, EscapesWhatCouldCommandATerminal) {
        "abc\\u{202E}cba"},  // right-to-left override
       {"\xe2\x80\xaa\xe2\x81\xa6\xe2\x81\xa9", "\\u{202A}\\u{2066}\\u{2069}"},
       {"\xef\xbf\xbe\xef\xbf\xbf", "\\u{FFFE}\\u{FFFF}"},  // noncharacters
+      {"\xef\xbb\xbf{}", "\\u{FEFF}{}"},                   // a byte-order mark
+      {"a\xe2\x80\x8b\xe2\x80\x8f"
+       "b",
+       "a\\u{200B}\\u{200F}b"},  // zero width, right-to-left mark
+      {"\xe2\x80\xa8\xe2\x81\xa0\xd8\x9c", "\\u{2028}\\u{2060}\\u{061C}"},
   };
   for (const Case& each : cases) {
     EXPECT_EQ(visible(each.bytes), each.shown);
