@@ -248,7 +248,7 @@ int supervisor(void* argument) {
     prctl(PR_SET_CHILD_SUBREAPER, 1);
   }
   // Out of the host's session: a terminal's Ctrl-C is the host's to handle, and the
-  // extension may not read the terminal.
+  // extension can neither read nor write the terminal, not even through /dev/tty.
   setsid();
   // The descriptors in place, above any that could be in the way first.
   const std::array<int, 5> wanted = {plan.input, plan.output, plan.error, plan.reports,

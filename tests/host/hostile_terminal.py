@@ -7,9 +7,10 @@ usage: hostile_terminal.py HOST EXTENSION FAKES
 The hostile extension puts escape sequences (clear the screen, set the title, write the
 clipboard, colours) and a right-to-left override in its identity, a callable's name, a
 line that is no JSON, the type of a reply, and its standard error, where it also forges
-the host's verdict. Case folders are named with escape sequences too. First the real
-extension's run is read through the same terminal and shows as expected, so that the
-checks below cannot pass for want of output.
+the host's verdict; and it writes to /dev/tty, past all of these. Case folders are named
+with escape sequences too. First the real extension's run is read through the same
+terminal and shows as expected, and the hostile one alone reaches it through /dev/tty, so
+that the checks below cannot pass for want of output.
 """
 import os
 import shutil
@@ -51,12 +52,20 @@ def main():
     if "h\u00e9llo".encode() not in received:
         fail("printable UTF-8 was not shown as it is")
 
+    # The hostile extension alone on the terminal, its pipes to nowhere: what it writes to
+    # /dev/tty arrives, so that its absence below means the host kept it out.
+    status, received = run_on_terminal(
+        ["/bin/sh", "-c", 'printf "{}\\n{}\\n" | "$0" type >/dev/null 2>&1', hostile])
+    if b"\x1b]0;TTY-PWNED" not in received:
+        fail(f"the hostile extension cannot reach a terminal even alone: {received!r}")
+
     for mode in ("line", "type"):
         status, received = run_on_terminal(
             [host, "run", "--call", "sample.echo", "[1]", "--", hostile, mode, "--protocol", "1"])
         if status != 1:
             fail(f"{mode}: the host ended with {status}, expected 1")
-        if b"\x1b" in received or b"\x07" in received or b"\xe2\x80\xae" in received:
+        if b"\x1b" in received or b"\x07" in received or b"\xe2\x80\xae" in received or \
+                b"TTY-PWNED" in received:
             fail(f"{mode}: a control sequence reached the terminal: {received!r}")
         lines = lines_of(received)
         for shown in ("   extension sam\\x1b[2Jple 0.1.0\\x1b]0;PWNED\\x07, protocol 1.0\\u{202E}",
