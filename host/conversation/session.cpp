@@ -1,6 +1,7 @@
 // Holding a conversation: every line checked against the protocol and shown.
 #include "conversation/session.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -47,9 +48,26 @@ std::string text_of(const json_t* object, const char* key) {
                                 : std::string("?");
 }
 
+// A decoded text made visible and, unless `raw`, shortened: an identity or a callable's
+// name may be megabytes long, as a whole line may.
+std::string shown_text(std::string_view text, bool raw) {
+  if (raw) {
+    return visible(text);
+  }
+  // Only the start of a long text is made visible.
+  bool cut = false;
+  std::string start = visible_prefix(text, SHOWN_LINE + 1, &cut);
+  if (!cut && start.size() <= SHOWN_LINE) {
+    return start;
+  }
+  start = visible_prefix(text, SHOWN_LINE - 20);
+  start.resize(start.size() - 3);  // its "..."
+  return start + " ... (" + std::to_string(text.size()) + " bytes)";
+}
+
 // A string member, made visible for the terminal.
-std::string shown_member(const json_t* object, const char* key) {
-  return visible(text_of(object, key));
+std::string shown_member(const json_t* object, const char* key, bool raw) {
+  return shown_text(text_of(object, key), raw);
 }
 
 void say(const std::string& text) {
@@ -93,18 +111,7 @@ std::string shown(const std::string& line, bool raw) {
   if (!text.empty() && text.back() == '\n') {
     text.remove_suffix(1);
   }
-  if (raw) {
-    return visible(text);
-  }
-  // Only the start of a long line is made visible: it may be megabytes.
-  bool cut = false;
-  std::string start = visible_prefix(text, SHOWN_LINE + 1, &cut);
-  if (!cut && start.size() <= SHOWN_LINE) {
-    return start;
-  }
-  start = visible_prefix(text, SHOWN_LINE - 20);
-  start.resize(start.size() - 3);  // its "..."
-  return start + " ... (" + std::to_string(text.size()) + " bytes)";
+  return shown_text(text, raw);
 }
 
 std::optional<Session> Session::start(const std::vector<std::string>& command,
@@ -190,7 +197,8 @@ Json Session::receive(const char* expected_type, std::chrono::milliseconds timeo
       (expected_type != nullptr && text_of(message.get(), "type") != expected_type)) {
     fault(std::string("protocol error: expected a \"") + (expected_type ? expected_type : "?") +
           "\" message, got type " +
-          (json_is_string(type) ? "\"" + shown_member(message.get(), "type") + "\"" : "none"));
+          (json_is_string(type) ? "\"" + shown_member(message.get(), "type", settings_.raw) + "\""
+                                : "none"));
     return nullptr;
   }
   return message;
@@ -238,9 +246,10 @@ bool Session::check_identity(const json_t* result) {
                    "\"");
     }
   }
-  say("   extension " + shown_member(result, "extension_id") + " " +
-      shown_member(result, "extension_version") + ", protocol " +
-      shown_member(result, "protocol_version"));
+  const bool raw = settings_.raw;
+  say("   extension " + shown_member(result, "extension_id", raw) + " " +
+      shown_member(result, "extension_version", raw) + ", protocol " +
+      shown_member(result, "protocol_version", raw));
   return true;
 }
 
@@ -266,13 +275,18 @@ bool Session::check_catalogue(const json_t* registration) {
                                json_integer_value(json_object_get(descriptor, "maximum_arity"))};
     const std::string arity =
         std::to_string(callable.minimum_arity) + ".." + std::to_string(callable.maximum_arity);
-    std::array<char, 512> row{};
-    std::snprintf(
-        row.data(), row.size(), "   %-14s %-7s %-7s %-7s %-7s %-5s %-6s %-8s %-6s ",
-        visible(callable.name).c_str(), arity.c_str(), shown_member(descriptor, "input").c_str(),
-        shown_member(descriptor, "output").c_str(), shown_member(descriptor, "effect").c_str(),
-        flag("lazy"), flag("cancel"), flag("sendable"), flag("action"));
-    catalogue_lines_.push_back(row.data() + shown_member(descriptor, "threading"));
+    const bool raw = settings_.raw;
+    const auto column = [](std::string text, std::size_t width) {
+      text.resize(std::max(text.size(), width), ' ');
+      return text + " ";
+    };
+    catalogue_lines_.push_back(
+        "   " + column(shown_text(callable.name, raw), 14) + column(arity, 7) +
+        column(shown_member(descriptor, "input", raw), 7) +
+        column(shown_member(descriptor, "output", raw), 7) +
+        column(shown_member(descriptor, "effect", raw), 7) + column(flag("lazy"), 5) +
+        column(flag("cancel"), 6) + column(flag("sendable"), 8) + column(flag("action"), 6) +
+        shown_member(descriptor, "threading", raw));
     catalogue_.push_back(std::move(callable));
   }
   show_catalogue();
@@ -352,7 +366,8 @@ bool Session::perform(const Call& call) {
       std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - started);
   const std::string type = text_of(reply.get(), "type");
   if (type != "call_result" && type != "error") {
-    return fault("protocol error: a call was answered by \"" + visible(type) + "\"");
+    return fault("protocol error: a call was answered by \"" + shown_text(type, settings_.raw) +
+                 "\"");
   }
   if (text_of(reply.get(), "request_id") != request_id) {
     return fault(R"(protocol error: the reply's "request_id" is not ")" + request_id + "\"");
@@ -366,7 +381,7 @@ bool Session::perform(const Call& call) {
       free(text);  // NOLINT(cppcoreguidelines-no-malloc): jansson's string
     }
   }
-  std::printf("   %s %s in %.3f ms\n", visible(call.callable).c_str(),
+  std::printf("   %s %s in %.3f ms\n", shown_text(call.callable, settings_.raw).c_str(),
               type == "error" ? "failed" : "answered",
               static_cast<double>(elapsed.count()) / 1000.0);
   std::fflush(stdout);

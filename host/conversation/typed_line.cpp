@@ -113,8 +113,13 @@ std::optional<std::string> nearest_name(const std::string& name,
     const std::size_t dot = callable.name.find('.');
     const bool same_but_case = lower(callable.name) == lower(name);
     const bool verb_alone = dot != std::string::npos && callable.name.substr(dot + 1) == name;
-    const std::size_t distance =
-        same_but_case || verb_alone ? 0 : edit_distance(name, callable.name);
+    // Lengths that differ by the best distance or more cannot come nearer: an announced
+    // name may be megabytes long, and is not compared letter by letter.
+    const std::size_t length_apart =
+        std::max(name.size(), callable.name.size()) - std::min(name.size(), callable.name.size());
+    const std::size_t distance = same_but_case || verb_alone ? 0
+                                 : length_apart >= best      ? best
+                                                             : edit_distance(name, callable.name);
     if (distance < best) {
       best = distance;
       nearest = callable.name;
