@@ -14,6 +14,13 @@ bool ends_in_protocol_arguments(const std::vector<std::string>& words) {
                     words.end() - static_cast<std::ptrdiff_t>(PROTOCOL_ARGUMENTS.size()));
 }
 
+std::vector<std::string> usual_form(const std::vector<std::string>& words) {
+  std::vector<std::string> usual(words.begin(),
+                                 std::find(words.begin() + 1, words.end(), PROTOCOL_ARGUMENTS[0]));
+  usual.insert(usual.end(), PROTOCOL_ARGUMENTS.begin(), PROTOCOL_ARGUMENTS.end());
+  return usual;
+}
+
 std::optional<std::vector<std::string>> words_before_case_arguments(
     const std::vector<std::string>& words, const std::string& command, std::string* problem) {
   std::vector<std::string> before = words;
@@ -22,12 +29,10 @@ std::optional<std::vector<std::string>> words_before_case_arguments(
   }
   const auto stray = std::find(before.begin() + 1, before.end(), PROTOCOL_ARGUMENTS[0]);
   if (stray != before.end()) {
-    std::vector<std::string> meant(before.begin(), stray);
-    meant.insert(meant.end(), PROTOCOL_ARGUMENTS.begin(), PROTOCOL_ARGUMENTS.end());
     *problem = "each case gives the extension its own arguments, so '" +
                shell_quoted(std::vector<std::string>(stray, before.end())) +
                "' cannot stand after it; type: extension-host " + command + " -- " +
-               shell_quoted(meant);
+               shell_quoted(usual_form(before));
     return std::nullopt;
   }
   return before;

@@ -23,6 +23,10 @@ extern const std::vector<std::string> PROTOCOL_ARGUMENTS;
 // Whether `words` end in the protocol's arguments.
 bool ends_in_protocol_arguments(const std::vector<std::string>& words);
 
+// The usual form of `words`: what comes before any "--protocol" of their own (after the
+// program), then "--protocol 1". REQUIRES: !words.empty().
+std::vector<std::string> usual_form(const std::vector<std::string>& words);
+
 // The words before each case's own arguments, for check and compare: `words` without a
 // final "--protocol 1". None, with the line to print in `*problem`, when what is left
 // still says something of the protocol's arguments ("--protocol 2", a lone "--protocol"),

@@ -117,12 +117,10 @@ int run_command(const std::vector<std::string>& arguments) {
   // Run as asked, but a command line without the protocol's arguments is most often a
   // slip: the usual form is named.
   if (!ends_in_protocol_arguments(settings.extension)) {
-    std::vector<std::string> usual = settings.extension;
-    usual.insert(usual.end(), PROTOCOL_ARGUMENTS.begin(), PROTOCOL_ARGUMENTS.end());
     std::printf(
         "hint: the extension was run without '--protocol 1' at the end; the usual form "
         "is: extension-host run -- %s\n",
-        shell_quoted(usual).c_str());
+        shell_quoted(usual_form(settings.extension)).c_str());
   }
   return ending && ending->clean ? 0 : 1;
 }

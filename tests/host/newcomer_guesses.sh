@@ -49,6 +49,9 @@ host_ends "run without them" 1 10 run --call sample.echo '[1]' -- "$extension"
 grep -q '^== extension ended: exit status 3$' out.txt || fail "run without arguments: $(cat out.txt)"
 tail -n 1 out.txt | grep -qF "the usual form is: extension-host run -- $extension --protocol 1" ||
   fail "no hint at the end: $(tail -n 1 out.txt)"
+host_ends "run with another protocol" 1 10 run --call sample.echo '[1]' -- "$extension" --protocol 2
+tail -n 1 out.txt | grep -qxF "hint: the extension was run without '--protocol 1' at the end; the usual form is: extension-host run -- $extension --protocol 1" ||
+  fail "the hint does not replace the other protocol: $(tail -n 1 out.txt)"
 
 # The guesses that are refused, each saying what to type.
 refused "check with other protocol arguments" \
