@@ -4,13 +4,14 @@
 std::optional<Call> parse_call(const std::string& callable, const std::string& arguments,
                                std::string* problem) {
   json_error_t error;
-  Json parsed(json_loads(arguments.c_str(), 0, &error));
+  // Any value is read, so that one given bare ("x", 10) is answered with its array.
+  Json parsed(json_loads(arguments.c_str(), JSON_DECODE_ANY, &error));
   if (!parsed) {
     *problem = "the arguments of " + callable + " are not JSON (" + error.text + "): " + arguments;
     return std::nullopt;
   }
   if (!json_is_array(parsed.get())) {
-    *problem = "the arguments of " + callable + " are not a JSON array: " + arguments;
+    *problem = "the arguments go in a JSON array: " + callable + " [" + arguments + "]";
     return std::nullopt;
   }
   return Call{callable, std::move(parsed)};

@@ -42,7 +42,11 @@ TEST(TypedLine, ReadsEachKindOfEntry) {
       {"sample.echo [1,2]", Typed::Kind::kBad, "sample.echo takes 1 argument, not 2"},
       {"sample.echo", Typed::Kind::kBad, "sample.echo takes 1 argument, not 0"},
       {"sample.fail [1]", Typed::Kind::kBad, "sample.fail takes no arguments, not 1"},
-      {"sample.echo {}", Typed::Kind::kBad, "not a JSON array"},
+      // A bare value is answered with the line it was meant as.
+      {"sample.echo {}", Typed::Kind::kBad, "the arguments go in a JSON array: sample.echo [{}]"},
+      {"sample.wait 10", Typed::Kind::kBad, "the arguments go in a JSON array: sample.wait [10]"},
+      {"sample.echo \"x\"", Typed::Kind::kBad, "in a JSON array: sample.echo [\"x\"]"},
+      {"sample.echo x", Typed::Kind::kBad, "not JSON"},
       {"sample.echo [1]]", Typed::Kind::kBad, "not JSON"},
       {"]", Typed::Kind::kBad, "a call starts with the callable's name"},
       {"[1]", Typed::Kind::kBad, "a call starts with the callable's name"},
