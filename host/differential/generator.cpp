@@ -295,7 +295,9 @@ GeneratedLine line_of_length(std::size_t length) {
   return message_line(std::move(message));
 }
 
-GeneratedLine raw_line(std::string bytes) { return {std::nullopt, std::move(bytes), "", "\n", ""}; }
+GeneratedLine raw_line(std::string bytes) {
+  return {std::nullopt, std::move(bytes), "", "\n", "", ""};
+}
 
 // Damages `line` in one of the ways a careless host does.
 void damage(Draw& draw, GeneratedLine* line) {
@@ -331,6 +333,11 @@ void damage(Draw& draw, GeneratedLine* line) {
   }
 }
 
+// JSON's white space, for the space between tokens: a CR among it is no line's end.
+constexpr std::array<std::string_view, 4> SPACINGS = {" ", "\t", "\r", " \t\r "};
+// Only short lines are spaced: the longest must keep its length.
+constexpr std::size_t SPACED_LINES_BELOW = 4096;
+
 // Command lines an extension must refuse: other versions, other words, none, one, three.
 constexpr std::array<std::array<std::string_view, 3>, 10> WRONG_COMMAND_LINES = {{
     {"--protocol", "2", ""},
@@ -349,10 +356,10 @@ constexpr std::array<std::size_t, 10> WRONG_COMMAND_LINE_WORDS = {2, 2, 2, 2, 2,
 
 }  // namespace
 
-GeneratedLine message_line(JsonText message) { return {std::move(message), "", "", "\n", ""}; }
+GeneratedLine message_line(JsonText message) { return {std::move(message), "", "", "\n", "", ""}; }
 
 std::string GeneratedLine::render() const {
-  return prefix + (message ? message->render() : raw) + trailer + end;
+  return prefix + (message ? spacing + message->render(spacing) : raw) + trailer + end;
 }
 
 std::string GeneratedConversation::input() const {
@@ -468,6 +475,12 @@ GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t in
   }
   if (draw.chance(5) && !lines.empty()) {
     lines.resize(draw.below(lines.size()));  // the input ends early, anywhere
+  }
+  // Drawn last, so that the rest of a numbered conversation stays as it was without it.
+  for (GeneratedLine& line : lines) {
+    if (draw.chance(2) && line.message && line.message->render().size() < SPACED_LINES_BELOW) {
+      line.spacing = draw.pick(SPACINGS);
+    }
   }
   return conversation;
 }

@@ -9,7 +9,8 @@
 // values of every JSON type and their edges, objects whose keys sort otherwise by UTF-16
 // code unit than by byte among them; and faults of the line itself: a byte-order mark
 // (on the first line and on a later one), NUL bytes (anywhere, and right after a complete
-// object), invalid and overlong UTF-8, CR LF, trailing white space, no final line feed,
+// object), invalid and overlong UTF-8, CR LF, white space between the tokens (a CR among
+// it) and after them, no final line feed,
 // blank lines, two objects on one line, lines of exactly the longest length and one byte
 // more. These are the classes a port gets wrong, each at a rate that a few seconds meet.
 //
@@ -32,6 +33,7 @@ struct GeneratedLine {
   std::string trailer;              // bytes after the message: white space, another object, a NUL
   std::string end = "\n";           // "\n", "\r\n", or "" for none
   std::string prefix;               // bytes before it: a byte-order mark
+  std::string spacing;              // JSON's white space before and between the message's tokens
 
   [[nodiscard]] std::string render() const;
 };

@@ -1,30 +1,37 @@
 // Writing JSON text trees.
 #include "differential/json_text.h"
 
-std::string JsonText::render() const {
+std::string JsonText::render(std::string_view spacing) const {
   switch (kind) {
     case Kind::kScalar:
       return scalar;
     case Kind::kArray: {
       std::string text = "[";
+      text += spacing;
       for (std::size_t i = 0; i < items.size(); ++i) {
         if (i != 0) {
           text += ',';
+          text += spacing;
         }
-        text += items[i].render();
+        text += items[i].render(spacing);
       }
+      text += spacing;
       return text + "]";
     }
     case Kind::kObject: {
       std::string text = "{";
+      text += spacing;
       for (std::size_t i = 0; i < members.size(); ++i) {
         if (i != 0) {
           text += ',';
+          text += spacing;
         }
         text += members[i].first;
         text += ':';
-        text += members[i].second.render();
+        text += spacing;
+        text += members[i].second.render(spacing);
       }
+      text += spacing;
       return text + "}";
     }
   }

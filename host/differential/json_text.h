@@ -5,6 +5,7 @@
 #define HOST_DIFFERENTIAL_JSON_TEXT_H_
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,8 +27,9 @@ struct JsonText {
     return {Kind::kObject, "", {}, std::move(members)};
   }
 
-  // The compact text: keys written as given ("\"k\""), members in their order.
-  [[nodiscard]] std::string render() const;
+  // The text, keys written as given ("\"k\""), members in their order: compact, or with
+  // `spacing` (JSON's white space) after each of { [ , : and before each of } ].
+  [[nodiscard]] std::string render(std::string_view spacing = {}) const;
   // Members and items under this node, itself included.
   [[nodiscard]] std::size_t size() const;
 };

@@ -77,7 +77,7 @@ class Shrinker {
   bool simplify_line(std::size_t index) {
     const GeneratedLine& line = best_.lines[index];
     std::vector<GeneratedLine> candidates;
-    const GeneratedLine blank{std::nullopt, "", "", "\n", ""};
+    const GeneratedLine blank{std::nullopt, "", "", "\n", "", ""};
     const GeneratedLine empty_object = message_line(JsonText::object());
     const std::string text = line.render();
     if (text != blank.render()) {
@@ -89,6 +89,10 @@ class Shrinker {
     if (!line.prefix.empty()) {
       candidates.push_back(line);
       candidates.back().prefix.clear();
+    }
+    if (!line.spacing.empty()) {
+      candidates.push_back(line);
+      candidates.back().spacing.clear();
     }
     if (!line.trailer.empty()) {
       candidates.push_back(line);

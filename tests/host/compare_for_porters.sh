@@ -30,7 +30,7 @@ compare() {
 }
 
 for fault in keys-in-utf16-order accepts-byte-order-mark truncates-at-nul accepts-extra-words \
-  accepts-no-words sleeps-half refuses-the-wait-limit; do
+  accepts-no-words sleeps-half refuses-the-wait-limit splits-lines-at-cr; do
   saved=$scratch/found-$fault
   compare "$fault" --save "$saved"
   grep -q '^saved as the case ' "$scratch/$fault.txt" || fail "$fault: not saved: $(tail -n 5 "$scratch/$fault.txt")"

@@ -88,6 +88,12 @@ TEST(Generator, ReachesEveryKindOfInputOften) {
        }},
       {"a byte-order mark on a later line", in_input("\n\xef\xbb\xbf")},
       {"CR LF", in_input("\r\n")},
+      {"white space between tokens", any_line([](const GeneratedLine& line) {
+         return line.message && line.render().find(", \"") != std::string::npos;
+       })},
+      {"a CR between tokens", any_line([](const GeneratedLine& line) {
+         return line.message && line.render().find(":\r\"") != std::string::npos;
+       })},
       {"a blank line", in_input("\n\n")},
       {"two objects on one line", in_input("}{}")},
       {"an integer past the 64-bit edge", in_input("9223372036854775808")},
@@ -174,7 +180,11 @@ TEST(Shrink, KeepsWhatTheDifferenceNeedsAndDropsTheRest) {
                           member("request_id", JsonText::string("long-identifier")),
                           member("callable", JsonText::string(callable)),
                           member("arguments", std::move(arguments))}),
-        "", "  ", "\r\n", ""};
+        "",
+        "  ",
+        "\r\n",
+        "",
+        ""};
   };
   start.lines.push_back(
       message_line(JsonText::object({member("type", JsonText::string("handshake"))})));
