@@ -1,8 +1,10 @@
 // Playing a golden case against an extension and judging what it did.
 #include "conversation/play.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstring>
 #include <string_view>
 
 #include "base/json.h"
@@ -44,9 +46,13 @@ Verdict failed(Failure failure, const std::string& detail, std::chrono::millisec
 
 }  // namespace
 
+const char ANNOUNCED[] = R"("type":"register"})"
+                         "\n";
+
 Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
                  const std::string& input, std::chrono::milliseconds timeout,
-                 std::size_t kept_output, const std::optional<Probe>& probe) {
+                 std::size_t kept_output, const std::optional<Probe>& probe,
+                 const std::optional<HandshakeWait>& handshake) {
   Observed observed;
   std::vector<std::string> argv = command;
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -61,25 +67,50 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
   observed.started = true;
   // The extension may end before it has read all its input (a violation ends it at once),
   // so a refused write is not a failure here; the output and the status tell.
-  std::string_view unsent = input;
-  if (probe && probe->line_start <= probe->line_end && probe->line_end <= input.size()) {
+  std::size_t written = 0;
+  // Writes the input up to `end`, from where it stands; false once the extension takes no
+  // more.
+  const auto send_until = [&](std::size_t end) {
+    const bool sent = child->send(std::string_view(input).substr(written, end - written), deadline);
+    written = end;
+    return sent;
+  };
+  bool sent = true;
+  if (handshake && handshake->input_end <= input.size()) {
+    sent = send_until(handshake->input_end);
+    const std::string_view announcement = handshake->announcement;
+    const auto announced = [&](std::string_view held) {
+      if (announcement.empty()) {
+        return std::count(held.begin(), held.end(), '\n') >= 2;
+      }
+      const std::size_t common = std::min(held.size(), announcement.size());
+      return common == announcement.size() ||
+             held.substr(0, common) != announcement.substr(0, common);
+    };
+    if (sent) {
+      child->await_held(announced, deadline);
+    }
+    observed.written_while_awaited = child->output_total();
+  }
+  if (probe && written <= probe->line_start && probe->line_start <= probe->line_end &&
+      probe->line_end <= input.size()) {
     const auto soon = [&](std::chrono::milliseconds within) {
       return std::min(deadline, Clock::now() + within);
     };
-    bool sent = child->send(unsent.substr(0, probe->line_start), deadline);
+    sent = sent && send_until(probe->line_start);
     if (sent) {
       // Announced or not in time, the line goes: the probe only times.
       child->await_output(probe->ready, soon(probe->ready_within));
-      sent = child->send(unsent.substr(probe->line_start, probe->line_end - probe->line_start),
-                         deadline);
+      sent = send_until(probe->line_end);
     }
-    unsent.remove_prefix(probe->line_end);
     if (sent && child->await_output(probe->answer, soon(probe->answer_within))) {
       observed.probed = std::chrono::duration_cast<std::chrono::microseconds>(
           Clock::now() - child->last_write_began());
     }
   }
-  child->send(unsent, deadline);
+  if (sent) {
+    send_until(input.size());
+  }
   child->close_input();
   const bool in_time = child->read_to_end(deadline);
   observed.termination = child->wait(deadline);
@@ -112,8 +143,7 @@ Probe wait_probe_at(std::size_t line_start, std::size_t line_end, const std::str
   // The lines as the extension writes them, keys in order: nothing else can hold them.
   return Probe{line_start,
                line_end,
-               R"("type":"register"})"
-               "\n",
+               ANNOUNCED,
                PROBE_SLACK,
                wait_answer(request_id, milliseconds),
                std::chrono::milliseconds(milliseconds) + PROBE_SLACK,
@@ -160,6 +190,10 @@ std::optional<Probe> wait_probe_of(const Conversation& conversation) {
 
 namespace {
 
+constexpr char HELD_BACK[] =
+    "; it wrote nothing after the handshake line while the host awaited its announcement "
+    "before writing more, as hosts do: is each line it writes flushed at once?";
+
 // The verdict on what a run of the case gave.
 Verdict judged(const Conversation& conversation, const Observed& observed,
                std::chrono::milliseconds timeout) {
@@ -174,7 +208,8 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
     return failed(Failure::kTimedOut,
                   "killed after " + std::to_string(timeout.count()) + " ms, having written " +
                       std::to_string(observed.output_total) + " bytes: \"" +
-                      visible_prefix(output, 200) + "\"",
+                      visible_prefix(output, 200) + "\"" +
+                      (observed.written_while_awaited == std::size_t{0} ? HELD_BACK : ""),
                   elapsed);
   }
   if (termination.signaled) {
@@ -220,8 +255,17 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
              std::chrono::milliseconds timeout) {
   const std::optional<Probe> probe = wait_probe_of(conversation);
-  const Observed observed = observe(command, conversation.arguments, conversation.input, timeout,
-                                    conversation.output.size() + KEPT_BEYOND_EXPECTED, probe);
+  // Where it is expected to announce itself, it must do so after the handshake line alone.
+  const std::size_t first_line_end = conversation.input.find('\n');
+  const std::size_t announced_end = conversation.output.find(ANNOUNCED);
+  std::optional<HandshakeWait> handshake;
+  if (first_line_end != std::string::npos && announced_end != std::string::npos) {
+    handshake = HandshakeWait{
+        first_line_end + 1, conversation.output.substr(0, announced_end + std::strlen(ANNOUNCED))};
+  }
+  const Observed observed =
+      observe(command, conversation.arguments, conversation.input, timeout,
+              conversation.output.size() + KEPT_BEYOND_EXPECTED, probe, handshake);
   Verdict verdict = judged(conversation, observed, timeout);
   if (verdict.passed() && probe) {
     if (const std::string too_soon = answered_too_soon(*probe, observed); !too_soon.empty()) {

@@ -50,6 +50,21 @@ struct Observed {
   // With a probe: from the moment the probed line was all written to the moment its
   // answer came; none when it did not come.
   std::optional<std::chrono::microseconds> probed;
+  // When its announcement was awaited after the handshake line: how many bytes it had
+  // written when the host went on. None when it was not awaited.
+  std::optional<std::size_t> written_while_awaited;
+};
+
+// What ends the lines an extension announces itself with ("register"), as it writes them.
+extern const char ANNOUNCED[];
+
+// Where a host stops writing until the extension has announced itself: after the input's
+// first `input_end` bytes (its handshake line), until the output holds `announcement`
+// whole or has parted from it, or, with no announcement given, holds two lines (the
+// handshake's result and "register", whatever they say).
+struct HandshakeWait {
+  std::size_t input_end = 0;
+  std::string announcement;
 };
 
 // A line of the input whose answer is timed: the input before it is written, then nothing
@@ -70,13 +85,20 @@ struct Probe {
   long long milliseconds = 0;  // what the line asks to wait: no answer may come sooner
 };
 
-// Runs `command` with `arguments` after it, writes `input` (pausing at the probe, when
-// given) and closes it, and gathers what it wrote until it ended, or until `timeout`, when
-// it is killed: the first `kept_output` bytes of its output and the count of all, and the
-// ends of its standard error. Everything it started is ended with it.
+// Runs `command` with `arguments` after it, writes `input` and closes it, and gathers what
+// it wrote until it ended, or until `timeout`, when it is killed: the first `kept_output`
+// bytes of its output and the count of all, and the ends of its standard error.
+// Everything it started is ended with it.
+//
+// With `handshake`, the input stops after the handshake line until the extension has
+// announced itself, has said something else, has ended its output, or the deadline has
+// passed, as a host waits before it calls: an extension that holds its output back until
+// its input closes never announces itself to a host, and here it is killed at the
+// deadline. With a probe, the input also pauses there.
 Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
                  const std::string& input, std::chrono::milliseconds timeout,
-                 std::size_t kept_output, const std::optional<Probe>& probe = std::nullopt);
+                 std::size_t kept_output, const std::optional<Probe>& probe = std::nullopt,
+                 const std::optional<HandshakeWait>& handshake = std::nullopt);
 
 // The part of the extension's answer to a call of "sample.wait" that only that answer
 // holds: its request_id (as JSON text) and the milliseconds, as the extension writes them.

@@ -55,13 +55,19 @@ std::optional<Pair> play_both(const Contestants& contestants,
   Pair pair;
   pair.probe = wait_probe(conversation);
   const std::optional<Probe>& probe = pair.probe;
+  // Each side announces itself, or ends, after the first line alone, as a host waits.
+  const std::size_t first_line_end = input.find('\n');
+  std::optional<HandshakeWait> handshake;
+  if (first_line_end != std::string::npos) {
+    handshake = HandshakeWait{first_line_end + 1, ""};
+  }
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
-    pair.reference =
-        observe(contestants.reference, conversation.arguments, input, allowed, kept, probe);
+    pair.reference = observe(contestants.reference, conversation.arguments, input, allowed, kept,
+                             probe, handshake);
   });
-  pair.candidate =
-      observe(contestants.candidate, conversation.arguments, input, allowed, kept, probe);
+  pair.candidate = observe(contestants.candidate, conversation.arguments, input, allowed, kept,
+                           probe, handshake);
   reference.join();
   const bool cut_short = cut < ends && (pair.reference.timed_out || pair.candidate.timed_out);
   if (cut_short) {
@@ -83,6 +89,13 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
   if (ending_of(mine) != ending_of(theirs)) {
     aspects.push_back({"ending", "the reference's " + ending_of(mine) + ", the candidate's " +
                                      ending_of(theirs)});
+  }
+  if (mine.written_while_awaited > std::size_t{0} &&
+      theirs.written_while_awaited == std::size_t{0}) {
+    aspects.push_back({"announcement",
+                       "the reference announced itself after the handshake line alone; the "
+                       "candidate wrote nothing while the host awaited that before writing "
+                       "more, as hosts do: is each line it writes flushed at once?"});
   }
   if (mine.error_bytes != theirs.error_bytes || mine.error_head != theirs.error_head) {
     const auto wrote = [](const Observed& side) {

@@ -441,6 +441,12 @@ bool ChildProcess::await_output(std::string_view marker, Clock::time_point deadl
   return output_buffer_.find(marker) != std::string::npos;
 }
 
+bool ChildProcess::await_held(const std::function<bool(std::string_view held)>& enough,
+                              Clock::time_point deadline) {
+  pump([&] { return enough(output_buffer_) || output_ < 0; }, {}, deadline, /*drop_excess=*/true);
+  return enough(output_buffer_);
+}
+
 std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {}); }
 
 void ChildProcess::reap_supervisor() {

@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -110,6 +111,11 @@ class ChildProcess {
   // Reads the child's output, keeping it for take_output, until it holds `marker`, ends,
   // or the deadline passes. Returns whether the marker came.
   bool await_output(std::string_view marker, Clock::time_point deadline);
+
+  // Reads the child's output, keeping it for take_output, until `enough` holds of all the
+  // output held, the output ends, or the deadline passes. Returns whether `enough` held.
+  bool await_held(const std::function<bool(std::string_view held)>& enough,
+                  Clock::time_point deadline);
 
   // All output held and not yet taken by read_line.
   std::string take_output();

@@ -30,7 +30,7 @@ compare() {
 }
 
 for fault in keys-in-utf16-order accepts-byte-order-mark truncates-at-nul accepts-extra-words \
-  accepts-no-words sleeps-half refuses-the-wait-limit splits-lines-at-cr; do
+  accepts-no-words sleeps-half refuses-the-wait-limit splits-lines-at-cr holds-output-back; do
   saved=$scratch/found-$fault
   compare "$fault" --save "$saved"
   grep -q '^saved as the case ' "$scratch/$fault.txt" || fail "$fault: not saved: $(tail -n 5 "$scratch/$fault.txt")"
@@ -42,6 +42,11 @@ for fault in keys-in-utf16-order accepts-byte-order-mark truncates-at-nul accept
 done
 grep -q '^  time: the candidate answered the wait of [0-9]* ms [0-9.]* ms after its call was all written' \
   "$scratch/sleeps-half.txt" || fail "the early answer is not told: $(cat "$scratch/sleeps-half.txt")"
+grep -q '^  announcement: the reference announced itself after the handshake line alone; the candidate wrote nothing' \
+  "$scratch/holds-output-back.txt" || fail "held-back output is not told: $(cat "$scratch/holds-output-back.txt")"
+"$host" check --timeout-ms 3000 "$scratch/found-holds-output-back" -- "$fakes/holds-output-back" |
+  grep -q 'it wrote nothing after the handshake line while the host awaited its announcement' ||
+  fail "check does not say why a port that holds its output back timed out"
 
 # Every aspect of a difference, not the first alone; the output's line, column and byte,
 # both sides around it, and the differing byte marked.
