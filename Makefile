@@ -47,8 +47,10 @@ demo: build-deps
 # Every test four ways: the RelWithDebInfo build (with each golden conversation also
 # under valgrind memcheck), the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, again built by clang for release, and a short run of the
-# conversation fuzzer.
+# conversation fuzzer. The Debian package is made too, so that the release preset, which
+# `make package` and `make bench` build with GCC, cannot break unseen.
 test: build
+	$(MAKE) --no-print-directory package
 	$(MAKE) --no-print-directory test-sanitized
 	$(MAKE) --no-print-directory test-clang
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)

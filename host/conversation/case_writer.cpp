@@ -28,8 +28,13 @@ std::filesystem::path fresh_folder_beside(const std::filesystem::path& target, c
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::array<char, 16> suffix{};
     std::snprintf(suffix.data(), suffix.size(), "%08x", seed());
-    std::filesystem::path folder = target.parent_path() / ("." + target.filename().string() + "." +
-                                                           what + "-" + suffix.data());
+    std::string name = ".";
+    name += target.filename().string();
+    name += '.';
+    name += what;
+    name += '-';
+    name += suffix.data();
+    std::filesystem::path folder = target.parent_path() / name;
     if (mkdir(folder.c_str(), 0777) == 0) {
       return folder;
     }

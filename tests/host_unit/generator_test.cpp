@@ -33,7 +33,10 @@ TEST(Generator, TheSameSeedGivesTheSameConversations) {
 bool holds_a_utf16_trap(const std::string& line) {
   const auto has_key = [&](std::initializer_list<const char*> keys) {
     return std::any_of(keys.begin(), keys.end(), [&](const char* key) {
-      return line.find("\"" + std::string(key) + "\":") != std::string::npos;
+      std::string quoted_key = "\"";
+      quoted_key += key;
+      quoted_key += "\":";
+      return line.find(quoted_key) != std::string::npos;
     });
   };
   return has_key({"\\ud83d\\ude00", "\\ud800\\udc00", "\\udbff\\udfff", "\xf0\x9f\x98\x80",
