@@ -9,9 +9,11 @@
 #include <filesystem>
 #include <optional>
 
+#include "base/executable.h"
 #include "base/in_order.h"
 #include "commands/extension_line.h"
 #include "commands/options.h"
+#include "commands/sandbox_options.h"
 #include "conversation/play.h"
 #include "process/child_process.h"
 #include "process/program.h"
@@ -55,6 +57,8 @@ constexpr char CHECK_HELP[] =
     "  --max-file-size SIZE  the largest case file read (default 256M; K, M, G suffixes); a\n"
     "                   case with a larger one is a bad case\n"
     "\n"
+    "%s"
+    "\n"
     "exit status: 0 when every case passed; 1 when one failed; 2 for a usage error (an\n"
     "extension that cannot be run, a DIR that is not there, a FILE that cannot be written\n"
     "among them), said before any case is played.\n"
@@ -78,6 +82,8 @@ struct CheckSettings {
   std::size_t max_file_bytes = DEFAULT_MAX_CASE_FILE;
   bool check_durations = true;
   std::vector<std::string> command;
+  SandboxPolicy sandbox_policy;
+  std::optional<Sandbox> sandbox;
 };
 
 // The conversations shipped with the host: installed beside it, or in its source tree.
@@ -127,10 +133,12 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     const std::string& option = line.options[i];
     const bool has_value = i + 1 < line.options.size();
     if (option == "--help" || option == "-h") {
-      std::fputs(CHECK_HELP, stdout);
+      std::printf(CHECK_HELP, SANDBOX_OPTIONS_HELP);
       return 0;
     }
-    if (option == "--no-durations") {
+    if (read_sandbox_option(line.options, &i, &settings->sandbox_policy, &problem)) {
+      // taken; a value that does not read is said below
+    } else if (option == "--no-durations") {
       settings->check_durations = false;
     } else if (option == "--fail-fast") {
       settings->fail_fast = true;
@@ -203,6 +211,10 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   if (settings->jobs == 0) {
     settings->jobs = static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   }
+  settings->sandbox = prepare_sandbox("check", settings->sandbox_policy, {settings->command});
+  if (!settings->sandbox) {
+    return 2;
+  }
   return std::nullopt;
 }
 
@@ -219,7 +231,8 @@ Verdict judge(const std::filesystem::path& path, const std::filesystem::path& ro
     conversation->min_duration.reset();
     conversation->max_duration.reset();
   }
-  return play(*conversation, settings.command, std::chrono::milliseconds(settings.timeout_ms));
+  return play(*conversation, settings.command, *settings.sandbox,
+              std::chrono::milliseconds(settings.timeout_ms));
 }
 
 }  // namespace
@@ -244,8 +257,11 @@ int check_command(const std::vector<std::string>& arguments) {
   for (std::size_t index = 0; index < cases.size(); ++index) {
     results[index].name = cases[index].filename().string();
   }
+  const std::string& containment = settings.sandbox->description();
   if (settings.tap) {
-    std::fputs(tap_header(cases.size()).c_str(), stdout);
+    std::fputs(tap_header(cases.size(), containment).c_str(), stdout);
+  } else {
+    std::printf("sandbox: %s\n", containment.c_str());
   }
   const Clock::time_point started = Clock::now();
   const std::size_t reported = run_in_order(
@@ -280,7 +296,7 @@ int check_command(const std::vector<std::string>& arguments) {
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
   const std::string suite = settings.suite.value_or(shell_quoted(settings.command));
-  if (settings.junit && !write_junit(*settings.junit, suite, results, elapsed)) {
+  if (settings.junit && !write_junit(*settings.junit, suite, containment, results, elapsed)) {
     std::fprintf(stderr, "extension-host: cannot write %s\n", visible(*settings.junit).c_str());
     return 2;
   }

@@ -12,8 +12,10 @@
 #include <optional>
 #include <thread>
 
+#include "base/executable.h"
 #include "commands/extension_line.h"
 #include "commands/options.h"
+#include "commands/sandbox_options.h"
 #include "conversation/case_writer.h"
 #include "conversation/play.h"
 #include "differential/generator.h"
@@ -57,6 +59,8 @@ constexpr char COMPARE_HELP[] =
     "                     reference's answer as the expected one\n"
     "  --jobs N           play N conversations at once (default: four per processor)\n"
     "\n"
+    "%s"
+    "\n"
     "exit status: 0 when no difference was found; 1 when one was; 2 for a usage error (a\n"
     "candidate or reference that cannot be run, a DIR that cannot be written among them),\n"
     "said before any conversation is played.\n"
@@ -81,6 +85,8 @@ struct CompareSettings {
   std::optional<std::filesystem::path> save;
   std::size_t jobs = 0;
   std::vector<std::string> candidate;
+  SandboxPolicy sandbox_policy;
+  std::optional<Sandbox> sandbox;  // both sides run in it
 };
 
 // The sample-extension beside this host (installed), or the one built with it.
@@ -99,8 +105,14 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   for (std::size_t i = 0; i < line.options.size(); ++i) {
     const std::string& option = line.options[i];
     if (option == "--help" || option == "-h") {
-      std::fputs(COMPARE_HELP, stdout);
+      std::printf(COMPARE_HELP, SANDBOX_OPTIONS_HELP);
       return 0;
+    }
+    if (read_sandbox_option(line.options, &i, &settings->sandbox_policy, &problem)) {
+      if (!problem.empty()) {
+        return usage_error("compare", problem);
+      }
+      continue;
     }
     if (!option.starts_with("-")) {
       return usage_error("compare",
@@ -174,6 +186,11 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   if (!settings->seconds && !settings->conversations) {
     settings->seconds = 10;
   }
+  settings->sandbox = prepare_sandbox("compare", settings->sandbox_policy,
+                                      {settings->candidate, {settings->reference}});
+  if (!settings->sandbox) {
+    return 2;
+  }
   return std::nullopt;
 }
 
@@ -239,7 +256,8 @@ void keep_unsteady(const std::filesystem::path& folder, const Contestants& conte
   const Observed expected =
       reference && !reference->timed_out
           ? *reference
-          : observe(contestants.reference, conversation.arguments, conversation.input(),
+          : observe(contestants.reference, *contestants.sandbox, conversation.arguments,
+                    conversation.input(),
                     settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
                     kept_output_for(conversation.input().size()));
   if (save_case(&*writer, conversation, Pair{expected, Observed{}, std::nullopt},
@@ -273,7 +291,7 @@ int compare_command(const std::vector<std::string>& arguments) {
                                       " exists, where conversations that differ only once would "
                                       "be kept");
   }
-  const Contestants contestants{{settings.reference}, settings.candidate};
+  const Contestants contestants{{settings.reference}, settings.candidate, &*settings.sandbox};
   if (settings.candidate.size() == 1 && file_of(settings.candidate[0]) &&
       file_of(settings.candidate[0]) == file_of(settings.reference)) {
     std::printf(
@@ -297,8 +315,10 @@ int compare_command(const std::vector<std::string>& arguments) {
               counted(result.played, "conversation", "conversations").c_str(), result.seconds,
               static_cast<double>(result.played) / std::max(result.seconds, 1e-9),
               static_cast<unsigned long long>(settings.seed));
-  std::printf("  reference: %s\n  candidate: %s\n", shell_quoted(contestants.reference).c_str(),
-              shell_quoted(contestants.candidate).c_str());
+  std::printf("  reference: %s\n  candidate: %s\n  sandbox: %s\n",
+              shell_quoted(contestants.reference).c_str(),
+              shell_quoted(contestants.candidate).c_str(),
+              settings.sandbox->description().c_str());
 
   // Differences that did not recur: none is passed over in silence.
   bool flaky = false;

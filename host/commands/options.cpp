@@ -91,7 +91,3 @@ int usage_error(const std::string& command, const std::string& problem) {
   return 2;
 }
 
-std::filesystem::path host_folder() {
-  std::error_code ignored;
-  return std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
-}

@@ -2,7 +2,6 @@
 #ifndef HOST_COMMANDS_OPTIONS_H_
 #define HOST_COMMANDS_OPTIONS_H_
 
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,10 +29,6 @@ std::optional<double> parse_seconds(const std::string& option, const std::string
 // GiB); otherwise none, and what `option` takes in `*problem`.
 std::optional<std::size_t> parse_size(const std::string& option, const std::string& text,
                                       std::string* problem);
-
-// The folder of this host's executable (bin/ when installed), found through /proc; empty
-// where it cannot be read.
-std::filesystem::path host_folder();
 
 // Prints `problem`, and where to read of `command`'s usage, on one line of standard error;
 // returns the usage exit status, 2.

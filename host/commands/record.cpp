@@ -12,6 +12,7 @@
 
 #include "commands/options.h"
 #include "commands/run.h"
+#include "commands/sandbox_options.h"
 #include "conversation/case_writer.h"
 #include "text/visible.h"
 
@@ -140,7 +141,7 @@ std::string unrecordable(const SessionEnding& ending) {
 }  // namespace
 
 int record_command(const std::vector<std::string>& arguments) {
-  const std::string help = std::string(RECORD_HELP_HEAD) + RUN_OPTIONS_HELP + RECORD_HELP_TAIL;
+  const std::string help = std::string(RECORD_HELP_HEAD) + RUN_OPTIONS_HELP + "\n" + SANDBOX_OPTIONS_HELP + RECORD_HELP_TAIL;
   // The folder comes first: after it, run's options take values that look like names.
   std::optional<std::filesystem::path> folder;
   std::size_t first_option = 0;

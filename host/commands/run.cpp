@@ -9,6 +9,7 @@
 #include "commands/extension_line.h"
 #include "commands/interactive.h"
 #include "commands/interrupts.h"
+#include "commands/sandbox_options.h"
 #include "text/visible.h"
 
 namespace {
@@ -74,9 +75,11 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
     std::fputs(legend().c_str(), stdout);
   }
   std::printf("-- running: %s\n", shell_quoted(settings.extension).c_str());
+  std::printf("-- sandbox: %s\n", settings.sandbox->description().c_str());
   std::fflush(stdout);
   std::string error;
   ChildOptions options;
+  options.sandbox = &*settings.sandbox;
   options.transcript = transcript;
   std::optional<Session> session =
       Session::start(settings.extension, session_settings, options, &error);
@@ -107,7 +110,7 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
 }
 
 int run_command(const std::vector<std::string>& arguments) {
-  const std::string help = std::string(RUN_HELP_HEAD) + RUN_OPTIONS_HELP + RUN_HELP_TAIL;
+  const std::string help = std::string(RUN_HELP_HEAD) + RUN_OPTIONS_HELP + "\n" + SANDBOX_OPTIONS_HELP + RUN_HELP_TAIL;
   RunSettings settings;
   if (const std::optional<int> status =
           read_run_settings(arguments, "run", help.c_str(), &settings)) {

@@ -7,6 +7,7 @@
 
 #include "commands/extension_line.h"
 #include "commands/options.h"
+#include "commands/sandbox_options.h"
 #include "text/visible.h"
 
 namespace {
@@ -47,7 +48,11 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
       std::fputs(help, stdout);
       return 0;
     }
-    if (option == "--call") {
+    if (read_sandbox_option(options, &i, &settings->sandbox_policy, &problem)) {
+      if (!problem.empty()) {
+        return usage_error(command, problem);
+      }
+    } else if (option == "--call") {
       if (i + 2 >= options.size()) {
         return usage_error(command,
                            "--call takes a callable's name and a JSON array: "
@@ -104,5 +109,9 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
     return usage_error(command, problem);
   }
   settings->extension = line.command;
+  settings->sandbox = prepare_sandbox(command, settings->sandbox_policy, {line.command});
+  if (!settings->sandbox) {
+    return 2;
+  }
   return std::nullopt;
 }

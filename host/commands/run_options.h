@@ -8,6 +8,8 @@
 
 #include "conversation/calls.h"
 #include "conversation/session.h"
+#include "sandbox/policy.h"
+#include "sandbox/sandbox.h"
 
 struct RunSettings {
   std::vector<Call> calls;
@@ -16,14 +18,17 @@ struct RunSettings {
   bool legend = false;  // explain the markers and the catalogue's columns first
   SessionSettings session;
   std::vector<std::string> extension;  // the program and its arguments, after "--"
+  SandboxPolicy sandbox_policy;
+  std::optional<Sandbox> sandbox;  // prepared once the options are read
 };
 
 // The options' lines of help, for the commands that take them.
 extern const char RUN_OPTIONS_HELP[];
 
 // Reads `arguments` of `command` ("run" or "record"): options, "--", then the extension
-// and its arguments. Returns the exit status to end with, after printing: 0 for --help
-// (prints `help`), 2 for a usage error; none when the conversation can be held.
+// and its arguments, and prepares the sandbox. Returns the exit status to end with, after
+// printing: 0 for --help (prints `help`), 2 for a usage error or a sandbox that cannot be
+// made; none when the conversation can be held.
 std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
                                      const std::string& command, const char* help,
                                      RunSettings* settings);

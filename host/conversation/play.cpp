@@ -49,8 +49,9 @@ Verdict failed(Failure failure, const std::string& detail, std::chrono::millisec
 const char ANNOUNCED[] = R"("type":"register"})"
                          "\n";
 
-Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
-                 const std::string& input, std::chrono::milliseconds timeout,
+Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox,
+                 const std::vector<std::string>& arguments, const std::string& input,
+                 std::chrono::milliseconds timeout,
                  std::size_t kept_output, const std::optional<Probe>& probe,
                  const std::optional<HandshakeWait>& handshake) {
   Observed observed;
@@ -59,6 +60,7 @@ Observed observe(const std::vector<std::string>& command, const std::vector<std:
   const Clock::time_point started = Clock::now();
   const Clock::time_point deadline = started + timeout;
   ChildOptions options;
+  options.sandbox = &sandbox;
   options.kept_output = kept_output;
   std::optional<ChildProcess> child = ChildProcess::start(argv, &observed.start_error, options);
   if (!child) {
@@ -259,7 +261,7 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
 }  // namespace
 
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
-             std::chrono::milliseconds timeout) {
+             const Sandbox& sandbox, std::chrono::milliseconds timeout) {
   const std::optional<Probe> probe = wait_probe_of(conversation);
   // Where it is expected to announce itself, it must do so after the handshake line alone.
   const std::size_t first_line_end = conversation.input.find('\n');
@@ -270,7 +272,7 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
         first_line_end + 1, conversation.output.substr(0, announced_end + std::strlen(ANNOUNCED))};
   }
   const Observed observed =
-      observe(command, conversation.arguments, conversation.input, timeout,
+      observe(command, sandbox, conversation.arguments, conversation.input, timeout,
               conversation.output.size() + KEPT_BEYOND_EXPECTED, probe, handshake);
   Verdict verdict = judged(conversation, observed, timeout);
   if (verdict.passed() && probe) {

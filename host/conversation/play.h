@@ -85,7 +85,8 @@ struct Probe {
   long long milliseconds = 0;  // what the line asks to wait: no answer may come sooner
 };
 
-// Runs `command` with `arguments` after it, writes `input` and closes it, and gathers what
+// Runs `command` with `arguments` after it, in `sandbox`, writes `input` and closes it, and
+// gathers what
 // it wrote until it ended, or until `timeout`, when it is killed: the first `kept_output`
 // bytes of its output and the count of all, and the ends of its standard error.
 // Everything it started is ended with it.
@@ -95,8 +96,9 @@ struct Probe {
 // passed, as a host waits before it calls: an extension that holds its output back until
 // its input closes never announces itself to a host, and here it is killed at the
 // deadline. With a probe, the input also pauses there.
-Observed observe(const std::vector<std::string>& command, const std::vector<std::string>& arguments,
-                 const std::string& input, std::chrono::milliseconds timeout,
+Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox,
+                 const std::vector<std::string>& arguments, const std::string& input,
+                 std::chrono::milliseconds timeout,
                  std::size_t kept_output, const std::optional<Probe>& probe = std::nullopt,
                  const std::optional<HandshakeWait>& handshake = std::nullopt);
 
@@ -125,11 +127,11 @@ std::optional<Probe> wait_probe_of(const Conversation& conversation);
 inline constexpr std::size_t KEPT_BEYOND_EXPECTED = 4096;
 
 // Runs `command` (the extension, or a wrapper and the extension) with the case's
-// arguments after it and its input, and compares everything. Of its output no more is
+// arguments after it and its input, in `sandbox`, and compares everything. Of its output no more is
 // kept than the case's expected output and KEPT_BEYOND_EXPECTED. Everything it started
 // is ended with it, whatever happens.
 // `timeout` bounds the whole run; the extension is killed when it is exceeded.
 Verdict play(const Conversation& conversation, const std::vector<std::string>& command,
-             std::chrono::milliseconds timeout);
+             const Sandbox& sandbox, std::chrono::milliseconds timeout);
 
 #endif  // HOST_CONVERSATION_PLAY_H_

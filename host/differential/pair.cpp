@@ -63,11 +63,11 @@ std::optional<Pair> play_both(const Contestants& contestants,
   }
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
-    pair.reference = observe(contestants.reference, conversation.arguments, input, allowed, kept,
-                             probe, handshake);
+    pair.reference = observe(contestants.reference, *contestants.sandbox, conversation.arguments,
+                             input, allowed, kept, probe, handshake);
   });
-  pair.candidate = observe(contestants.candidate, conversation.arguments, input, allowed, kept,
-                           probe, handshake);
+  pair.candidate = observe(contestants.candidate, *contestants.sandbox, conversation.arguments,
+                           input, allowed, kept, probe, handshake);
   reference.join();
   const bool cut_short = cut < ends && (pair.reference.timed_out || pair.candidate.timed_out);
   if (cut_short) {

@@ -15,6 +15,7 @@
 struct Contestants {
   std::vector<std::string> reference;
   std::vector<std::string> candidate;
+  const Sandbox* sandbox = nullptr;  // where both run; not owned. REQUIRES: set
 };
 
 struct Pair {

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,7 @@ constexpr std::size_t CHUNK = 65536;
 constexpr std::chrono::seconds START_TIMEOUT{10};
 // How long the supervisor may take to end everything once asked; it is killed after that.
 constexpr std::chrono::seconds ENDING_TIMEOUT{2};
+constexpr std::chrono::milliseconds LEFTOVER_GRACE{LEFTOVER_GRACE_MS};
 
 int milliseconds_until(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -56,36 +58,23 @@ bool drain(int fd, std::size_t limit, Sink sink) {
   return true;
 }
 
-// A folder for the child's temporary files, inside the one this process is given; and the
-// environment that names it. Empty when none can be made: the child then has the same
-// environment as this process.
-std::string temporary_folder_for_child(std::vector<std::string>* environment) {
-  const char* base = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe): read only
-  std::string pattern = (base != nullptr && base[0] == '/' ? std::string(base) : "/tmp");
-  pattern += "/extension-host-XXXXXX";
-  std::vector<char> name(pattern.begin(), pattern.end());
-  name.push_back('\0');
-  for (char** variable = environ; *variable != nullptr; ++variable) {
-    if (std::string_view(*variable).substr(0, 7) != "TMPDIR=") {
-      environment->emplace_back(*variable);
-    }
-  }
-  if (mkdtemp(name.data()) == nullptr) {
-    environment->clear();
-    for (char** variable = environ; *variable != nullptr; ++variable) {
-      environment->emplace_back(*variable);
-    }
-    return "";
-  }
-  environment->push_back(std::string("TMPDIR=") + name.data());
-  return name.data();
-}
-
+// Removes the folder the host made for the child's temporary files. What the child made
+// unreadable there is made readable first: the folder is the host's to remove, whatever
+// the child did to it. Links are removed, never followed.
 void remove_folder(const std::string& folder) {
-  if (!folder.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder, ignored);
+  if (folder.empty()) {
+    return;
   }
+  std::error_code ignored;
+  for (auto entry = std::filesystem::recursive_directory_iterator(
+           folder, std::filesystem::directory_options::skip_permission_denied, ignored);
+       entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored)) {
+    if (entry->is_directory(ignored) && !entry->is_symlink(ignored)) {
+      chmod(entry->path().c_str(), 0700);
+    }
+  }
+  chmod(folder.c_str(), 0700);
+  std::filesystem::remove_all(folder, ignored);
 }
 
 Termination from_status(int status) {
@@ -95,9 +84,9 @@ Termination from_status(int status) {
   return termination;
 }
 
-// Waits for the supervisor's first report: started, or why not. Returns 0 once started,
-// else the error number.
-int await_start(int reports) {
+// Waits for the supervisor's first report: started, or why not. Returns "" once started,
+// else why it did not.
+std::string await_start(int reports) {
   const Clock::time_point deadline = Clock::now() + START_TIMEOUT;
   SupervisorReport first;
   std::size_t got = 0;
@@ -108,7 +97,7 @@ int await_start(int reports) {
       continue;
     }
     if (polled <= 0) {
-      return ETIMEDOUT;
+      return std::strerror(ETIMEDOUT);
     }
     const ssize_t read_now =
         read(reports, reinterpret_cast<char*>(&first) + got,  // NOLINT: a record's bytes
@@ -117,14 +106,19 @@ int await_start(int reports) {
       continue;
     }
     if (read_now <= 0) {
-      return ECHILD;  // the supervisor ended without a word
+      return "its supervisor ended without a word";
     }
     got += static_cast<std::size_t>(read_now);
   }
   if (first.kind == SupervisorReport::kStarted) {
-    return 0;
+    return "";
   }
-  return first.kind == SupervisorReport::kExecFailed && first.value != 0 ? first.value : EIO;
+  if (first.kind == SupervisorReport::kSetupFailed) {
+    return Sandbox::setup_failure(first.step, first.value);
+  }
+  return std::strerror(first.kind == SupervisorReport::kExecFailed && first.value != 0
+                           ? first.value
+                           : EIO);
 }
 
 }  // namespace
@@ -175,49 +169,47 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     close(input[1]);
     return std::nullopt;
   }
-  std::vector<std::string> environment;
-  std::string temporary_folder = temporary_folder_for_child(&environment);
-  Supervised supervised;
-  int failed =
-      start_supervised(*program, argv, environment, input[0], output[1], errors[1], &supervised);
+  StartedSandbox started;
+  std::string problem;
+  const bool launched = options.sandbox->start(*program, argv, input[0], output[1], errors[1],
+                                               &started, &problem);
   close(input[0]);
   close(output[1]);
   close(errors[1]);
-  if (failed == 0) {
-    failed = await_start(supervised.reports);
-    if (failed != 0) {
-      close(supervised.control);
-      close(supervised.reports);
-      while (waitpid(supervised.supervisor, nullptr, 0) < 0 && errno == EINTR) {
-      }
+  if (launched) {
+    problem = await_start(started.supervised.reports);
+    if (!problem.empty()) {
+      close(started.supervised.control);
+      close(started.supervised.reports);
+      ::reap_supervisor(started.supervised.supervisor, ENDING_TIMEOUT);
+      remove_folder(started.temporary_folder);
     }
   }
-  if (failed != 0) {
-    remove_folder(temporary_folder);
-    *error = "cannot start " + argv[0] + ": " + std::strerror(failed);
+  if (!problem.empty()) {
+    *error = "cannot start " + argv[0] + ": " + problem;
     close(input[1]);
     close(output[0]);
     close(errors[0]);
     return std::nullopt;
   }
-  for (const int fd : {input[1], output[0], errors[0], supervised.reports}) {
+  for (const int fd : {input[1], output[0], errors[0], started.supervised.reports}) {
     set_nonblocking(fd);
   }
-  return ChildProcess(supervised, input[1], output[0], errors[0], options,
-                      std::move(temporary_folder));
+  return ChildProcess(std::move(started), input[1], output[0], errors[0], options);
 }
 
-ChildProcess::ChildProcess(const Supervised& supervised, int input, int output, int error,
-                           ChildOptions options, std::string temporary_folder)
-    : supervisor_(supervised.supervisor),
+ChildProcess::ChildProcess(StartedSandbox started, int input, int output, int error,
+                           ChildOptions options)
+    : supervisor_(started.supervised.supervisor),
       input_(input),
       output_(output),
       error_fd_(error),
-      reports_(supervised.reports),
-      control_(supervised.control),
+      reports_(started.supervised.reports),
+      control_(started.supervised.control),
       options_(options),
       error_(options.whole_error ? WHOLE_ERROR_LIMIT : SHOWN_ERROR_BYTES, SHOWN_ERROR_BYTES),
-      temporary_folder_(std::move(temporary_folder)) {}
+      groups_(std::move(started.groups)),
+      temporary_folder_(std::move(started.temporary_folder)) {}
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : supervisor_(std::exchange(other.supervisor_, -1)),
@@ -239,6 +231,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       left_behind_(other.left_behind_),
       end_requested_(other.end_requested_),
       reaped_(std::exchange(other.reaped_, true)),
+      groups_(std::move(other.groups_)),
       temporary_folder_(std::exchange(other.temporary_folder_, {})) {}
 
 ChildProcess::~ChildProcess() {
@@ -451,10 +444,10 @@ std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {
 
 void ChildProcess::reap_supervisor() {
   if (!reaped_) {
-    while (waitpid(supervisor_, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    ::reap_supervisor(supervisor_, ENDING_TIMEOUT);
     reaped_ = true;
-    // Nothing of the child runs now: its temporary files go.
+    // Nothing of the child runs now: its groups and temporary files go.
+    groups_.remove();
     remove_folder(temporary_folder_);
   }
 }

@@ -1,6 +1,6 @@
 // A child process on three pipes, driven without ever blocking past a deadline.
 //
-// The host starts the extension under a supervisor of its own (see containment.h), with
+// The host starts the extension under a supervisor of its own, in its sandbox (see sandbox/sandbox.h), with
 // its standard input, output and error on pipes, and pumps all three at once: while it
 // writes the extension's input it keeps reading the extension's output, so neither side
 // can stall the other by filling a pipe. Every wait has a deadline. Whatever the
@@ -24,7 +24,8 @@
 #include <string_view>
 #include <vector>
 
-#include "process/containment.h"
+#include "sandbox/sandbox.h"
+#include "sandbox/supervisor_report.h"
 #include "text/bounded_text.h"
 
 using Clock = std::chrono::steady_clock;
@@ -34,8 +35,8 @@ struct Termination {
   bool signaled = false;  // killed by a signal rather than exiting
   int code = 0;           // the exit status, or the signal's number
   bool killed_by_host = false;
-  // Processes it started were still running LEFTOVER_GRACE after it had exited, and were
-  // ended by the host: how many.
+  // Processes it started were still running LEFTOVER_GRACE_MS after it had exited, and
+  // were ended by the host: how many.
   int left_behind = 0;
 };
 
@@ -66,6 +67,7 @@ inline constexpr std::size_t DEFAULT_KEPT_OUTPUT = std::size_t{16} << 20U;
 inline constexpr std::size_t WHOLE_ERROR_LIMIT = std::size_t{64} << 20U;
 
 struct ChildOptions {
+  const Sandbox* sandbox = nullptr;  // where it runs; not owned. REQUIRES: set
   std::size_t kept_output = DEFAULT_KEPT_OUTPUT;
   bool whole_error = false;  // keep standard error whole, up to WHOLE_ERROR_LIMIT
   TranscriptSink* transcript = nullptr;
@@ -73,10 +75,7 @@ struct ChildOptions {
 
 class ChildProcess {
  public:
-  // Starts `argv[0]` (looked up as execvp does) with `argv` and this process's environment,
-  // but for TMPDIR: a folder of its own for temporary files, removed when it ends (so that
-  // nothing it leaves there stays, and programs that name their files by process id,
-  // which is the same for every extension in its own PID namespace, cannot collide). On
+  // Starts `argv[0]` (looked up as execvp does) with `argv` in `options.sandbox`. On
   // failure returns none and says why in `*error`. REQUIRES: the calling thread outlives
   // the child.
   static std::optional<ChildProcess> start(const std::vector<std::string>& argv, std::string* error,
@@ -137,8 +136,7 @@ class ChildProcess {
   Termination kill_now();
 
  private:
-  ChildProcess(const Supervised& supervised, int input, int output, int error, ChildOptions options,
-               std::string temporary_folder);
+  ChildProcess(StartedSandbox started, int input, int output, int error, ChildOptions options);
   // Moves bytes between the pipes and takes the supervisor's reports until `done` holds
   // or the deadline passes; writes `pending` to the input meanwhile, counting what is left
   // in unsent_. Output past kept_output is dropped with `drop_excess`, else left in the
@@ -170,7 +168,8 @@ class ChildProcess {
   int left_behind_ = 0;
   bool end_requested_ = false;  // the host ended it before it ended on its own
   bool reaped_ = false;
-  std::string temporary_folder_;  // the child's TMPDIR, removed once it has ended
+  ExtensionGroups groups_;        // removed once it has ended
+  std::string temporary_folder_;  // made by the host for it, removed once it has ended
 };
 
 #endif  // HOST_PROCESS_CHILD_PROCESS_H_

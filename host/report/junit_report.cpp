@@ -74,7 +74,7 @@ bool report_can_be_written(const std::string& path, std::string* problem) {
   return true;
 }
 
-bool write_junit(const std::string& path, const std::string& suite,
+bool write_junit(const std::string& path, const std::string& suite, const std::string& containment,
                  const std::vector<CaseResult>& results, std::chrono::milliseconds elapsed) {
   std::size_t failures = 0;
   std::size_t errors = 0;
@@ -95,6 +95,8 @@ bool write_junit(const std::string& path, const std::string& suite,
   xml += "<testsuites name=\"extension-host check\"" + counts + ">\n";
   xml += "  <testsuite name=\"" + xml_escaped(suite) + "\"" + counts + " timestamp=\"" +
          timestamp() + "\" hostname=\"" + xml_escaped(host.data()) + "\">\n";
+  xml += "    <properties>\n      <property name=\"sandbox\" value=\"" + xml_escaped(containment) +
+         "\"/>\n    </properties>\n";
   for (const CaseResult& result : results) {
     xml += "    <testcase name=\"" + xml_escaped(result.name) + "\" classname=\"" +
            xml_escaped(suite) + "\" time=\"" + seconds(result.verdict.elapsed) + "\"";

@@ -18,10 +18,11 @@ bool report_can_be_written(const std::string& path, std::string* problem);
 // timestamp with its zone, one testcase per case with its time; for a case that could
 // not be played (bad case, cannot start) an error element, for any other failure a
 // failure element, each with the first line of its detail as message and the whole
-// detail and command line as text; a skipped element for each skip. Everything from the
-// cases or the extension is made visible, so the file is well-formed XML whatever they
-// hold. Returns false when it cannot be written.
-bool write_junit(const std::string& path, const std::string& suite,
+// detail and command line as text; a skipped element for each skip. The suite's
+// property "sandbox" says how the extension was contained (`containment`). Everything
+// from the cases or the extension is made visible, so the file is well-formed XML
+// whatever they hold. Returns false when it cannot be written.
+bool write_junit(const std::string& path, const std::string& suite, const std::string& containment,
                  const std::vector<CaseResult>& results, std::chrono::milliseconds elapsed);
 
 #endif  // HOST_REPORT_JUNIT_REPORT_H_

@@ -33,8 +33,8 @@ std::string tap_description(const std::string& name) {
 
 }  // namespace
 
-std::string tap_header(std::size_t cases) {
-  return "TAP version 13\n1.." + std::to_string(cases) + "\n";
+std::string tap_header(std::size_t cases, const std::string& containment) {
+  return "TAP version 13\n1.." + std::to_string(cases) + "\n# sandbox: " + containment + "\n";
 }
 
 std::string tap_line(std::size_t number, const CaseResult& result) {

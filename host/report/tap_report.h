@@ -11,8 +11,9 @@
 
 #include "report/case_result.h"
 
-// The version line and the plan.
-std::string tap_header(std::size_t cases);
+// The version line, the plan, and a comment saying how the extension was contained
+// (`containment`: "sandbox: ..." follows the '#').
+std::string tap_header(std::size_t cases, const std::string& containment);
 
 // "ok N - name" or "not ok N - name" with a YAML block of the failure, or a skip. The
 // name is made visible and its '#' and '\' escaped, so that no case can forge a line or

@@ -1,0 +1,222 @@
+// The child between clone and exec runs in the host's memory, on a stack of its own: it
+// makes only system calls, and every signal is held off it until its handlers are the
+// defaults, so that none of the host's handlers runs in it.
+#include "sandbox/launch.h"
+
+#include <fcntl.h>
+#include <linux/capability.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+constexpr std::size_t CHILD_STACK_BYTES = std::size_t{64} << 10U;
+constexpr int FIRST_PLACED = 0;
+constexpr int REPORTS_FD = 3;
+constexpr int FILTER_FD = 5;
+constexpr int FIRST_GROUP_FD = 6;
+constexpr int MAX_GROUPS = 2;
+// Descriptors are moved above this before they are put in place, so that none is
+// overwritten before it has been moved.
+constexpr int OUT_OF_THE_WAY = 64;
+
+std::vector<char*> pointers(const std::vector<std::string>& words) {
+  std::vector<char*> list;
+  list.reserve(words.size() + 1);
+  for (const std::string& word : words) {
+    list.push_back(const_cast<char*>(word.c_str()));  // NOLINT: exec never writes through it
+  }
+  list.push_back(nullptr);
+  return list;
+}
+
+// Everything the child needs, made before the clone.
+struct ChildStart {
+  const char* program = nullptr;
+  char* const* argv = nullptr;
+  char* const* envp = nullptr;
+  bool user_namespace = false;
+  std::array<char, 48> uid_map{};
+  std::array<char, 48> gid_map{};
+  std::array<int, FIRST_GROUP_FD + MAX_GROUPS> wanted{};  // -1 where none
+  int placed = 0;          // descriptors 0 .. placed-1 are the supervisor's
+  volatile int error = 0;  // why the exec failed, read by the parent after the clone
+};
+
+bool write_file(const char* path, const char* text) {
+  std::size_t length = 0;
+  while (text[length] != '\0') {
+    ++length;
+  }
+  const int fd = open(path, O_WRONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  const bool written = write(fd, text, length) == static_cast<ssize_t>(length);
+  close(fd);
+  return written;
+}
+
+// In a new user namespace: this user and group mapped as themselves, and every
+// capability the namespace gives kept across the exec, as ambient capabilities, since a
+// program run by anyone but root would lose them.
+bool enter_user_namespace(const ChildStart& start) {
+  if (!write_file("/proc/self/setgroups", "deny") ||
+      !write_file("/proc/self/uid_map", start.uid_map.data()) ||
+      !write_file("/proc/self/gid_map", start.gid_map.data())) {
+    return false;
+  }
+  __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+  std::array<__user_cap_data_struct, _LINUX_CAPABILITY_U32S_3> data{};
+  if (syscall(SYS_capget, &header, data.data()) != 0) {
+    return false;
+  }
+  for (__user_cap_data_struct& word : data) {
+    word.inheritable = word.permitted;
+  }
+  if (syscall(SYS_capset, &header, data.data()) != 0) {
+    return false;
+  }
+  for (unsigned long capability = 0; capability < 64; ++capability) {
+    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, capability, 0, 0);
+  }
+  return true;
+}
+
+int run_supervisor(void* argument) {
+  ChildStart& start = *static_cast<ChildStart*>(argument);
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+    if (signal_number != SIGKILL && signal_number != SIGSTOP) {
+      sigaction(signal_number, &action, nullptr);
+    }
+  }
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
+  if (start.user_namespace && !enter_user_namespace(start)) {
+    start.error = errno;
+    _exit(127);
+  }
+  std::array<int, FIRST_GROUP_FD + MAX_GROUPS> moved{};
+  for (int i = 0; i < start.placed; ++i) {
+    const int fd = start.wanted[static_cast<std::size_t>(i)];
+    moved[static_cast<std::size_t>(i)] = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, OUT_OF_THE_WAY);
+  }
+  for (int i = 0; i < start.placed; ++i) {
+    const int fd = moved[static_cast<std::size_t>(i)];
+    if (fd >= 0) {
+      dup2(fd, i);  // the copy in place is inherited; the one out of the way is not
+    } else {
+      close(i);
+    }
+  }
+  close_range(static_cast<unsigned>(start.placed), ~0U, CLOSE_RANGE_CLOEXEC);
+  execve(start.program, start.argv, start.envp);
+  start.error = errno;
+  _exit(127);
+}
+
+}  // namespace
+
+int launch_supervisor(const SupervisorLaunch& launch, int input, int output, int error,
+                      Supervised* supervised) {
+  std::array<int, 2> reports{};
+  std::array<int, 2> control{};
+  if (pipe2(reports.data(), O_CLOEXEC) != 0) {
+    return errno;
+  }
+  if (pipe2(control.data(), O_CLOEXEC) != 0) {
+    const int failure = errno;
+    close(reports[0]);
+    close(reports[1]);
+    return failure;
+  }
+  const std::vector<char*> argv = pointers(launch.argv);
+  const std::vector<char*> envp = pointers(launch.environment);
+  ChildStart start;
+  start.program = launch.program.c_str();
+  start.argv = argv.data();
+  start.envp = envp.data();
+  start.user_namespace = (launch.namespaces & CLONE_NEWUSER) != 0;
+  std::snprintf(start.uid_map.data(), start.uid_map.size(), "%u %u 1\n", geteuid(), geteuid());
+  std::snprintf(start.gid_map.data(), start.gid_map.size(), "%u %u 1\n", getegid(), getegid());
+  start.wanted.fill(-1);
+  start.wanted[FIRST_PLACED] = input;
+  start.wanted[1] = output;
+  start.wanted[2] = error;
+  start.wanted[REPORTS_FD] = reports[1];
+  start.wanted[REPORTS_FD + 1] = control[0];
+  start.wanted[FILTER_FD] = launch.filter;
+  start.placed = FIRST_GROUP_FD;
+  for (const int group : launch.groups) {
+    if (start.placed < FIRST_GROUP_FD + MAX_GROUPS) {
+      start.wanted[static_cast<std::size_t>(start.placed++)] = group;
+    }
+  }
+
+  const std::unique_ptr<char[]> stack(new char[CHILD_STACK_BYTES]);
+  sigset_t all;
+  sigset_t previous;
+  sigfillset(&all);
+  pthread_sigmask(SIG_SETMASK, &all, &previous);
+  const pid_t pid = clone(run_supervisor, stack.get() + CHILD_STACK_BYTES,
+                          CLONE_VM | CLONE_VFORK | SIGCHLD | launch.namespaces, &start);
+  const int clone_error = errno;
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  close(reports[1]);
+  close(control[0]);
+  int failure = pid < 0 ? clone_error : start.error;
+  if (pid > 0 && failure != 0) {
+    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  if (failure != 0) {
+    close(reports[0]);
+    close(control[1]);
+    return failure;
+  }
+  supervised->supervisor = pid;
+  supervised->reports = reports[0];
+  supervised->control = control[1];
+  return 0;
+}
+
+bool reap_supervisor(pid_t pid, std::chrono::milliseconds patience) {
+  // A descriptor of the process wakes the wait at its end, not a polling clock.
+  const int process = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  bool ended_by_itself = true;
+  if (process >= 0) {
+    pollfd ended = {process, POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    const auto milliseconds_left = [&] {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      return static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
+    };
+    int ready = 0;
+    while ((ready = poll(&ended, 1, milliseconds_left())) < 0 && errno == EINTR) {
+    }
+    if (ready == 0) {
+      syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0);
+      ended_by_itself = false;
+    }
+    close(process);
+  }
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  return ended_by_itself;
+}

@@ -1,0 +1,262 @@
+// extension-sandbox: the supervisor of one extension, run by extension-host and by
+// nothing else.
+//
+// The host starts it in the namespaces the machine allows (a PID and a mount namespace of
+// its own; a user namespace too where the user is not root), with the extension's three
+// streams as 0, 1 and 2, the report pipe as 3 and the control pipe as 4, then a sealed
+// system call filter and the groups' cgroup.procs files when it names them. It joins the
+// groups, makes the file system the extension sees, starts the extension confined, and
+// watches it to its end. Every part of the sandbox that cannot be made is reported by
+// name (SupervisorReport::kSetupFailed), and nothing runs.
+//
+//   extension-sandbox [--pid-namespace] [--files TMP_BYTES] [--writable DIR]...
+//                     [--process-limit N] [--drop-privilege] [--filter] [--control-groups N]
+//                     [--probe] -- PROGRAM ARGV0 ARGS...
+//
+// With --probe, the extension's process is confined as for a run and ends at once: the
+// host learns whether the whole sandbox can be made here, before any work.
+#include <fcntl.h>
+#include <linux/filter.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "sandbox/supervisor/confine.h"
+#include "sandbox/supervisor/file_view.h"
+#include "sandbox/supervisor/supervise.h"
+
+namespace {
+
+constexpr int FILTER_FD = 5;
+constexpr int FIRST_GROUP_FD = 6;
+constexpr std::size_t MAX_WRITABLE = 64;
+constexpr std::size_t MAX_FILTER_BYTES = 1 << 14;
+constexpr std::size_t EXEC_STACK_BYTES = std::size_t{64} << 10U;
+
+struct Settings {
+  bool pid_namespace = false;
+  bool files = false;
+  unsigned long long temporary_bytes = 0;
+  std::array<const char*, MAX_WRITABLE> writable{};
+  std::size_t writable_count = 0;
+  long process_limit = 0;
+  bool drop_privilege = false;
+  bool filter = false;
+  int control_groups = 0;
+  bool probe = false;
+  char** command = nullptr;  // PROGRAM ARGV0 ARGS...
+};
+
+bool read_number(const char* text, unsigned long long* value) {
+  if (text == nullptr || *text < '0' || *text > '9') {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  *value = std::strtoull(text, &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+bool parse(int argc, char** argv, Settings* settings) {
+  for (int i = 1; i < argc; ++i) {
+    const char* option = argv[i];
+    const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
+    unsigned long long number = 0;
+    if (std::strcmp(option, "--") == 0) {
+      settings->command = argv + i + 1;
+      return i + 2 < argc;  // a program and its argv[0] at least
+    }
+    if (std::strcmp(option, "--pid-namespace") == 0) {
+      settings->pid_namespace = true;
+    } else if (std::strcmp(option, "--drop-privilege") == 0) {
+      settings->drop_privilege = true;
+    } else if (std::strcmp(option, "--filter") == 0) {
+      settings->filter = true;
+    } else if (std::strcmp(option, "--probe") == 0) {
+      settings->probe = true;
+    } else if (std::strcmp(option, "--files") == 0 && read_number(value, &number)) {
+      settings->files = true;
+      settings->temporary_bytes = number;
+      ++i;
+    } else if (std::strcmp(option, "--writable") == 0 && value != nullptr && value[0] == '/' &&
+               settings->writable_count < MAX_WRITABLE) {
+      settings->writable[settings->writable_count++] = value;
+      ++i;
+    } else if (std::strcmp(option, "--process-limit") == 0 && read_number(value, &number) &&
+               number > 0 && number < (1U << 22U)) {
+      settings->process_limit = static_cast<long>(number);
+      ++i;
+    } else if (std::strcmp(option, "--control-groups") == 0 && read_number(value, &number) &&
+               number <= 2) {
+      settings->control_groups = static_cast<int>(number);
+      ++i;
+    } else {
+      return false;
+    }
+  }
+  return false;
+}
+
+[[noreturn]] void fail(SupervisorReport::Step step, int error) {
+  report(SupervisorReport::kSetupFailed, error, step);
+  _exit(0);
+}
+
+// Moves this process into each group the host made for it, so that all it starts is
+// counted there from the first.
+void join_groups(int count) {
+  for (int fd = FIRST_GROUP_FD; fd < FIRST_GROUP_FD + count; ++fd) {
+    if (write(fd, "0\n", 2) != 2) {
+      fail(SupervisorReport::kControlGroup, errno);
+    }
+    close(fd);
+  }
+}
+
+// The filter as the host compiled it, read whole before anything is confined.
+bool read_filter(std::array<sock_filter, MAX_FILTER_BYTES / sizeof(sock_filter)>* program,
+                 sock_fprog* filter) {
+  std::size_t got = 0;
+  for (;;) {
+    const ssize_t read_now =
+        pread(FILTER_FD, reinterpret_cast<char*>(program->data()) + got,  // NOLINT: bytes
+              sizeof *program - got, static_cast<off_t>(got));
+    if (read_now < 0 && errno == EINTR) {
+      continue;
+    }
+    if (read_now < 0) {
+      return false;
+    }
+    if (read_now == 0) {
+      break;
+    }
+    got += static_cast<std::size_t>(read_now);
+    if (got == sizeof *program) {
+      errno = E2BIG;
+      return false;
+    }
+  }
+  close(FILTER_FD);
+  if (got == 0 || got % sizeof(sock_filter) != 0) {
+    errno = EINVAL;
+    return false;
+  }
+  filter->len = static_cast<unsigned short>(got / sizeof(sock_filter));
+  filter->filter = program->data();
+  return true;
+}
+
+// What the extension's process needs from the supervisor: it shares its memory until exec.
+struct ExecStart {
+  Confinement confinement;
+  int failure_fd = -1;  // written with the failed step and error; closed by a good exec
+};
+
+int start_extension(void* argument) {
+  const ExecStart& start = *static_cast<const ExecStart*>(argument);
+  std::array<int, 2> failure = {};
+  failure[0] = confine_and_run(start.confinement, &failure[1]);
+  while (write(start.failure_fd, failure.data(), sizeof failure) < 0 && errno == EINTR) {
+  }
+  _exit(127);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Settings settings;
+  if (!parse(argc, argv, &settings)) {
+    fail(SupervisorReport::kArguments, EINVAL);
+  }
+  join_groups(settings.control_groups);
+  if (settings.pid_namespace) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+  } else {
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+  }
+  // The host may have ended before the death signal was set: its end of the control
+  // pipe is closed then.
+  pollfd host = {CONTROL_FD, POLLIN, 0};
+  if (poll(&host, 1, 0) != 0) {
+    fail(SupervisorReport::kSupervision, ECANCELED);
+  }
+  // Nothing in the sandbox may read this process's memory or descriptors, nor trace it:
+  // the report pipe is the host's word on how the extension ended.
+  prctl(PR_SET_DUMPABLE, 0);
+  // Out of the host's session: a terminal's Ctrl-C is the host's to handle.
+  setsid();
+  if (settings.files) {
+    const FileView view{settings.temporary_bytes, settings.writable.data(),
+                        settings.writable_count};
+    int error = 0;
+    const SupervisorReport::Step failed = make_file_view(view, &error);
+    if (failed != SupervisorReport::kNoStep) {
+      fail(failed, error);
+    }
+  }
+  // Not cleared: only the bytes read are used.
+  std::array<sock_filter, MAX_FILTER_BYTES / sizeof(sock_filter)> program;  // NOLINT
+  sock_fprog filter = {};
+  if (settings.filter && !read_filter(&program, &filter)) {
+    fail(SupervisorReport::kSystemCalls, errno);
+  }
+
+  sigset_t child_signal;
+  sigemptyset(&child_signal);
+  sigaddset(&child_signal, SIGCHLD);
+  sigprocmask(SIG_SETMASK, &child_signal, nullptr);
+  const int child_events = signalfd(-1, &child_signal, SFD_NONBLOCK | SFD_CLOEXEC);
+  std::array<int, 2> failure{};
+  if (child_events < 0 || pipe2(failure.data(), O_CLOEXEC) != 0) {
+    fail(SupervisorReport::kSupervision, errno);
+  }
+  ExecStart start;
+  start.confinement.pid_namespace = settings.pid_namespace;
+  start.confinement.process_limit = settings.process_limit;
+  start.confinement.drop_privilege = settings.drop_privilege;
+  start.confinement.filter = settings.filter ? &filter : nullptr;
+  start.confinement.program = settings.command[0];
+  start.confinement.argv = settings.command + 1;
+  start.confinement.envp = environ;
+  start.confinement.probe = settings.probe;
+  start.failure_fd = failure[1];
+  static std::array<char, EXEC_STACK_BYTES> stack{};
+  // CLONE_VFORK: the supervisor waits here until the program has been exec'd or failed.
+  const pid_t extension =
+      clone(start_extension, stack.data() + stack.size(), CLONE_VM | CLONE_VFORK | SIGCHLD, &start);
+  const int clone_error = errno;
+  close(failure[1]);
+  std::array<int, 2> failed = {};
+  ssize_t got = 0;
+  while ((got = read(failure[0], failed.data(), sizeof failed)) < 0 && errno == EINTR) {
+  }
+  close(failure[0]);
+  // The extension's streams are its own now: the host sees their end when it ends.
+  close(STDIN_FILENO);
+  close(STDOUT_FILENO);
+  close(STDERR_FILENO);
+  if (extension < 0 || got == static_cast<ssize_t>(sizeof failed)) {
+    if (extension < 0) {
+      report(SupervisorReport::kSetupFailed, clone_error, SupervisorReport::kSupervision);
+    } else if (failed[0] == SupervisorReport::kNoStep) {
+      report(SupervisorReport::kExecFailed, failed[1]);
+    } else {
+      report(SupervisorReport::kSetupFailed, failed[1],
+             static_cast<SupervisorReport::Step>(failed[0]));
+    }
+    bool running = extension > 0;
+    int status = 0;
+    end_everything(settings.pid_namespace, extension, &running, &status);
+    _exit(0);
+  }
+  report(SupervisorReport::kStarted, 0);
+  supervise(settings.pid_namespace, extension, child_events);
+}

@@ -1,0 +1,151 @@
+// The supervisor's watch: reaping, ending, and telling the host.
+#include "sandbox/supervisor/supervise.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+long long now_ms() {
+  timespec now = {};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// The supervisor's children, read from /proc where it is not a namespace's first process.
+// Returns how many were found and sent SIGKILL.
+int kill_listed_children() {
+  std::array<char, 64> path{};
+  std::snprintf(path.data(), path.size(), "/proc/self/task/%d/children",
+                static_cast<int>(getpid()));
+  const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return 0;
+  }
+  std::array<char, 4096> text{};
+  int killed = 0;
+  long pid = 0;
+  for (ssize_t got = 0; (got = read(fd, text.data(), text.size())) > 0;) {
+    for (ssize_t i = 0; i < got; ++i) {
+      const char character = text[static_cast<std::size_t>(i)];
+      if (character >= '0' && character <= '9') {
+        pid = pid * 10 + (character - '0');
+      } else if (pid > 0) {
+        kill(static_cast<pid_t>(pid), SIGKILL);
+        ++killed;
+        pid = 0;
+      }
+    }
+  }
+  if (pid > 0) {
+    kill(static_cast<pid_t>(pid), SIGKILL);
+    ++killed;
+  }
+  close(fd);
+  return killed;
+}
+
+void kill_everything(bool pid_namespace) {
+  if (pid_namespace) {
+    kill(-1, SIGKILL);  // the first process of a namespace: all others in it, not itself
+  } else {
+    kill_listed_children();
+  }
+}
+
+}  // namespace
+
+void report(SupervisorReport::Kind kind, int value, SupervisorReport::Step step) {
+  const SupervisorReport record{kind, value, step};
+  while (write(REPORTS_FD, &record, sizeof record) < 0 && errno == EINTR) {
+  }
+}
+
+int end_everything(bool pid_namespace, pid_t extension, bool* extension_running,
+                   int* extension_status) {
+  int others = 0;
+  kill_everything(pid_namespace);
+  for (;;) {
+    int status = 0;
+    const pid_t ended = waitpid(-1, &status, 0);
+    if (ended < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return others;  // ECHILD: none left
+    }
+    if (ended == extension) {
+      *extension_running = false;
+      *extension_status = status;
+    } else {
+      ++others;
+    }
+    // A process caught forking, or an orphan just handed to a subreaper, is ended too.
+    kill_everything(pid_namespace);
+  }
+}
+
+void supervise(bool pid_namespace, pid_t extension, int child_events) {
+  bool running = true;
+  int status = 0;
+  long long grace_ends = 0;
+  for (;;) {
+    for (;;) {
+      int ended_status = 0;
+      const pid_t ended = waitpid(-1, &ended_status, WNOHANG);
+      if (ended > 0) {
+        if (ended == extension) {
+          running = false;
+          status = ended_status;
+          report(SupervisorReport::kExited, status);
+          grace_ends = now_ms() + LEFTOVER_GRACE_MS;
+        }
+        continue;
+      }
+      if (ended < 0 && errno == ECHILD && !running) {
+        report(SupervisorReport::kAlone, 0);
+        _exit(0);
+      }
+      break;
+    }
+    int timeout = -1;
+    if (!running) {
+      const long long left = grace_ends - now_ms();
+      if (left <= 0) {
+        const int others = end_everything(pid_namespace, extension, &running, &status);
+        report(SupervisorReport::kLeftBehind, others);
+        _exit(0);
+      }
+      timeout = static_cast<int>(left);
+    }
+    std::array<pollfd, 2> watched = {pollfd{CONTROL_FD, POLLIN, 0},
+                                     pollfd{child_events, POLLIN, 0}};
+    if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) {
+      watched[0].revents = POLLHUP;  // cannot wait: end everything, as below
+    }
+    if (watched[0].revents != 0) {
+      // The host asks for the end, or is gone: either way nothing may run on.
+      const bool was_running = running;
+      const int others = end_everything(pid_namespace, extension, &running, &status);
+      if (was_running) {
+        report(SupervisorReport::kExited, status);
+      }
+      report(others > 0 ? SupervisorReport::kLeftBehind : SupervisorReport::kAlone, others);
+      _exit(0);
+    }
+    if (watched[1].revents != 0) {
+      signalfd_siginfo info = {};
+      while (read(child_events, &info, sizeof info) > 0) {
+      }
+    }
+  }
+}

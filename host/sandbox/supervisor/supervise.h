@@ -1,0 +1,34 @@
+// Waiting on the extension, and ending all it started.
+//
+// The supervisor is either the first process of a PID namespace of its own (then every
+// process the extension starts stays in that namespace however it detaches, and the
+// kernel ends them all when the supervisor ends) or, where no namespace can be made, a
+// child subreaper (orphans come to it, and it ends them one by one).
+#ifndef HOST_SANDBOX_SUPERVISOR_SUPERVISE_H_
+#define HOST_SANDBOX_SUPERVISOR_SUPERVISE_H_
+
+#include <sys/types.h>
+
+#include "sandbox/supervisor_report.h"
+
+// The supervisor's descriptors, as the host puts them in place.
+inline constexpr int REPORTS_FD = 3;
+inline constexpr int CONTROL_FD = 4;
+
+// Writes one record to the host.
+void report(SupervisorReport::Kind kind, int value,
+            SupervisorReport::Step step = SupervisorReport::kNoStep);
+
+// Ends every process left and reaps them all. Returns how many were reaped besides the
+// extension; when the extension ends here, sets `*extension_running` to false and
+// `*extension_status` to its wait status.
+int end_everything(bool pid_namespace, pid_t extension, bool* extension_running,
+                   int* extension_status);
+
+// Waits for the extension to end, tells the host, and then whether anything it started
+// was still running LEFTOVER_GRACE_MS later, which it then ends; or ends everything at
+// once when the host closes the control pipe (asks for the end, or is gone). Reaps
+// children as they end. `child_events` is a signalfd for SIGCHLD. Never returns.
+[[noreturn]] void supervise(bool pid_namespace, pid_t extension, int child_events);
+
+#endif  // HOST_SANDBOX_SUPERVISOR_SUPERVISE_H_
