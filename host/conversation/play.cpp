@@ -58,7 +58,11 @@ Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox
   std::vector<std::string> argv = command;
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   const Clock::time_point started = Clock::now();
-  const Clock::time_point deadline = started + timeout;
+  Clock::time_point deadline = started + timeout;
+  const bool start_apart = handshake && handshake->within;
+  if (start_apart) {
+    deadline += *handshake->within;
+  }
   ChildOptions options;
   options.sandbox = &sandbox;
   options.kept_output = kept_output;
@@ -80,6 +84,9 @@ Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox
   bool sent = true;
   if (handshake && handshake->input_end <= input.size()) {
     sent = send_until(handshake->input_end);
+    if (written == input.size()) {
+      child->close_input();  // nothing more will come: an extension may end without waiting
+    }
     const std::string_view announcement = handshake->announcement;
     // Line feeds are counted in new bytes only: a flood without them is read in many pieces.
     std::size_t counted = 0;
@@ -95,10 +102,18 @@ Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox
       return common == announcement.size() ||
              held.substr(0, common) != announcement.substr(0, common);
     };
-    if (sent) {
+    if (sent && start_apart) {
+      observed.announcement_wait =
+          child->await_held_while_at_work(announced, started + *handshake->within);
+      observed.took_first_line = child->unread_input() == 0;
+    } else if (sent) {
       child->await_held(announced, deadline);
     }
     observed.written_while_awaited = child->output_total();
+    if (start_apart) {
+      // The conversation's own time starts once the host goes on.
+      deadline = std::min(deadline, Clock::now() + timeout);
+    }
   }
   if (probe && written <= probe->line_start && probe->line_start <= probe->line_end &&
       probe->line_end <= input.size()) {
@@ -268,8 +283,9 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
   const std::size_t announced_end = conversation.output.find(ANNOUNCED);
   std::optional<HandshakeWait> handshake;
   if (first_line_end != std::string::npos && announced_end != std::string::npos) {
-    handshake = HandshakeWait{
-        first_line_end + 1, conversation.output.substr(0, announced_end + std::strlen(ANNOUNCED))};
+    handshake = HandshakeWait{first_line_end + 1,
+                              conversation.output.substr(0, announced_end + std::strlen(ANNOUNCED)),
+                              std::nullopt};
   }
   const Observed observed =
       observe(command, sandbox, conversation.arguments, conversation.input, timeout,

@@ -53,6 +53,10 @@ struct Observed {
   // When its announcement was awaited after the handshake line: how many bytes it had
   // written when the host went on. None when it was not awaited.
   std::optional<std::size_t> written_while_awaited;
+  // With a start allowance: what ended that wait, and whether it had read the handshake
+  // line by then.
+  std::optional<Awaited> announcement_wait;
+  bool took_first_line = false;
 };
 
 // What ends the lines an extension announces itself with ("register"), as it writes them.
@@ -61,10 +65,15 @@ extern const char ANNOUNCED[];
 // Where a host stops writing until the extension has announced itself: after the input's
 // first `input_end` bytes (its handshake line), until the output holds `announcement`
 // whole or has parted from it, or, with no announcement given, holds two lines (the
-// handshake's result and "register", whatever they say).
+// handshake's result and "register", whatever they say). With `within`, the wait lasts
+// at most that long, and the rest of the conversation then has its whole timeout: the
+// time an extension takes to start (an interpreter, a virtual machine, a busy machine) is
+// never counted against it. Without, the wait is part of the timeout. When the first line
+// is the whole input, the input is closed before the wait.
 struct HandshakeWait {
   std::size_t input_end = 0;
   std::string announcement;
+  std::optional<std::chrono::milliseconds> within;
 };
 
 // A line of the input whose answer is timed: the input before it is written, then nothing

@@ -19,6 +19,22 @@ std::string ending_of(const Observed& observed) {
   return observed.timed_out ? "killed at the deadline" : describe(observed.termination);
 }
 
+// How a side that wrote nothing after the handshake line spent the host's wait, in words.
+std::string unannounced(const Observed& side) {
+  const std::string as_hosts_do = " while the host awaited its announcement, as hosts do";
+  if (side.announcement_wait == Awaited::kAsleep) {
+    return side.took_first_line
+               ? "read the handshake line, then wrote nothing and slept" + as_hosts_do +
+                     ": is each line it writes flushed at once?"
+               : "wrote nothing, nor read its input: all its processes slept" + as_hosts_do;
+  }
+  if (side.announcement_wait == Awaited::kTimedOut) {
+    return "wrote nothing in " + std::to_string(ANNOUNCEMENT_ALLOWANCE.count()) +
+           " ms of work" + as_hosts_do;
+  }
+  return "wrote nothing" + as_hosts_do + ": is each line it writes flushed at once?";
+}
+
 }  // namespace
 
 std::optional<Probe> wait_probe(const GeneratedConversation& conversation) {
@@ -42,25 +58,27 @@ std::size_t kept_output_for(std::size_t input_bytes) { return 6 * input_bytes + 
 std::optional<Pair> play_both(const Contestants& contestants,
                               const GeneratedConversation& conversation,
                               std::chrono::milliseconds timeout, Clock::time_point deadline) {
+  using std::chrono::milliseconds;
   const Clock::time_point started = Clock::now();
-  const Clock::time_point ends =
-      started + timeout + std::chrono::milliseconds(asked_wait_ms(conversation));
+  const milliseconds play = timeout + milliseconds(asked_wait_ms(conversation));
+  const Clock::time_point ends = started + ANNOUNCEMENT_ALLOWANCE + play;
   const Clock::time_point cut = std::min(deadline, ends);
   if (cut <= started) {
     return std::nullopt;
   }
-  const auto allowed = std::chrono::duration_cast<std::chrono::milliseconds>(cut - started);
+  const auto room = std::chrono::duration_cast<milliseconds>(cut - started);
+  const milliseconds allowed = std::min(play, room);
+  const milliseconds start_allowance = std::min(ANNOUNCEMENT_ALLOWANCE, room);
   const std::string input = conversation.input();
   const std::size_t kept = kept_output_for(input.size());
   Pair pair;
   pair.probe = wait_probe(conversation);
   const std::optional<Probe>& probe = pair.probe;
-  // Each side announces itself, or ends, after the first line alone, as a host waits.
+  // Each side announces itself, or ends, after the first line alone, as a host waits; and
+  // its start, however slow, is not counted against it.
   const std::size_t first_line_end = input.find('\n');
-  std::optional<HandshakeWait> handshake;
-  if (first_line_end != std::string::npos) {
-    handshake = HandshakeWait{first_line_end + 1, ""};
-  }
+  const HandshakeWait handshake{first_line_end == std::string::npos ? input.size() : first_line_end + 1,
+                                "", start_allowance};
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
     pair.reference = observe(contestants.reference, *contestants.sandbox, conversation.arguments,
@@ -69,7 +87,12 @@ std::optional<Pair> play_both(const Contestants& contestants,
   pair.candidate = observe(contestants.candidate, *contestants.sandbox, conversation.arguments,
                            input, allowed, kept, probe, handshake);
   reference.join();
-  const bool cut_short = cut < ends && (pair.reference.timed_out || pair.candidate.timed_out);
+  // A side cut short by the end of the search, killed or still starting, tells nothing.
+  const auto cut_off = [](const Observed& side) {
+    return side.timed_out || side.announcement_wait == Awaited::kTimedOut;
+  };
+  const bool cut_short =
+      cut < ends && Clock::now() >= cut && (cut_off(pair.reference) || cut_off(pair.candidate));
   if (cut_short) {
     return std::nullopt;
   }
@@ -92,10 +115,9 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
   }
   if (mine.written_while_awaited > std::size_t{0} &&
       theirs.written_while_awaited == std::size_t{0}) {
-    aspects.push_back({"announcement",
-                       "the reference announced itself after the handshake line alone; the "
-                       "candidate wrote nothing while the host awaited that before writing "
-                       "more, as hosts do: is each line it writes flushed at once?"});
+    aspects.push_back({"announcement", "the reference announced itself after the handshake line "
+                                       "alone; the candidate " +
+                                           unannounced(theirs)});
   }
   if (mine.error_bytes != theirs.error_bytes || mine.error_head != theirs.error_head) {
     const auto wrote = [](const Observed& side) {

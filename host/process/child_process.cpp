@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,7 @@
 #include <string_view>
 #include <utility>
 
+#include "process/activity.h"
 #include "process/program.h"
 
 namespace {
@@ -27,6 +29,8 @@ constexpr std::chrono::seconds START_TIMEOUT{10};
 // How long the supervisor may take to end everything once asked; it is killed after that.
 constexpr std::chrono::seconds ENDING_TIMEOUT{2};
 constexpr std::chrono::milliseconds LEFTOVER_GRACE{LEFTOVER_GRACE_MS};
+// How often a child's activity is looked at while an answer is awaited.
+constexpr std::chrono::milliseconds IDLE_LOOK{20};
 
 int milliseconds_until(Clock::time_point deadline) {
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
@@ -438,6 +442,40 @@ bool ChildProcess::await_held(const std::function<bool(std::string_view held)>& 
                               Clock::time_point deadline) {
   pump([&] { return enough(output_buffer_) || output_ < 0; }, {}, deadline, /*drop_excess=*/true);
   return enough(output_buffer_);
+}
+
+Awaited ChildProcess::await_held_while_at_work(
+    const std::function<bool(std::string_view held)>& enough, Clock::time_point deadline) {
+  bool asleep_before = false;
+  std::size_t moved_before = 0;
+  for (;;) {
+    const Clock::time_point look = std::min(deadline, Clock::now() + IDLE_LOOK);
+    pump([&] { return enough(output_buffer_) || output_ < 0; }, {}, look, /*drop_excess=*/true);
+    if (enough(output_buffer_)) {
+      return Awaited::kEnough;
+    }
+    if (output_ < 0) {
+      return Awaited::kEnded;
+    }
+    if (Clock::now() >= deadline) {
+      return Awaited::kTimedOut;
+    }
+    const bool asleep = !any_process_at_work(supervisor_);
+    const std::size_t moved = output_total_ + error_.total() + unread_input();
+    if (asleep && asleep_before && moved == moved_before) {
+      return Awaited::kAsleep;
+    }
+    asleep_before = asleep;
+    moved_before = moved;
+  }
+}
+
+std::size_t ChildProcess::unread_input() const {
+  int unread = 0;
+  if (input_ < 0 || ioctl(input_, FIONREAD, &unread) != 0) {
+    return 0;
+  }
+  return static_cast<std::size_t>(unread);
 }
 
 std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {}); }

@@ -46,6 +46,14 @@ std::string describe(const Termination& termination);
 
 enum class LineRead { kLine, kEndOfOutput, kTimedOut, kTooLong };
 
+// What ended a wait on the child that heeds whether it is at work.
+enum class Awaited {
+  kEnough,    // what was awaited came
+  kEnded,     // its output ended
+  kAsleep,    // every process of it was asleep, twice in a row, and nothing moved between
+  kTimedOut,  // the deadline passed while it was at work
+};
+
 // Receives the bytes of a conversation as they pass. Not owned by the child.
 class TranscriptSink {
  public:
@@ -115,6 +123,17 @@ class ChildProcess {
   // output held, the output ends, or the deadline passes. Returns whether `enough` held.
   bool await_held(const std::function<bool(std::string_view held)>& enough,
                   Clock::time_point deadline);
+
+  // As await_held, but also ends once the child is asleep: every process of it asleep
+  // (none running, ready to run, or waiting on the disk) at two looks IDLE_LOOK apart,
+  // with no byte moved on its pipes between. A child that starts slowly is at work, and
+  // is waited for until the deadline; one that waits for what the host has not sent, or
+  // for nothing, is not.
+  Awaited await_held_while_at_work(const std::function<bool(std::string_view held)>& enough,
+                                   Clock::time_point deadline);
+
+  // Bytes written to the child's input that it has not read yet.
+  [[nodiscard]] std::size_t unread_input() const;
 
   // All output held and not yet taken by read_line.
   std::string take_output();

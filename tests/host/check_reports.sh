@@ -25,7 +25,7 @@ some=(--filter 'fail-*' --filter 'echo-*')
 some_cases=$(ls -d "$conversations"/fail-* "$conversations"/echo-* | wc -l)
 failing_cases=$(grep -l '"sample failure"' "$conversations"/fail-*/output \
   "$conversations"/echo-*/output | wc -l)
-"$host" check "${some[@]}" --junit "$scratch/fail.xml" -- "$fakes/one-byte-off" >/dev/null
+"$host" check --env SAMPLE_EXTENSION "${some[@]}" --junit "$scratch/fail.xml" -- "$fakes/one-byte-off" >/dev/null
 [ $? -eq 1 ] || fail "check of a broken extension did not end with 1"
 xmllint --noout "$scratch/fail.xml" || fail "the failing JUnit report is not well-formed XML"
 [ "$(xmllint --xpath 'count(//testcase)' "$scratch/fail.xml")" = "$some_cases" ] ||
@@ -36,7 +36,9 @@ xmllint --xpath 'string(//testcase[@name="fail-any-arguments"]/failure)' "$scrat
   grep -q 'sample failurE' || fail "the failure's text does not show the bytes that differ"
 
 # TAP, read by prove.
-tap_script() { printf '#!/bin/sh\nexec "%s" check --tap %s -- "%s"\n' "$host" "$1" "$2"; }
+tap_script() {
+  printf '#!/bin/sh\nexec "%s" check --env SAMPLE_EXTENSION --tap %s -- "%s"\n' "$host" "$1" "$2"
+}
 tap_script "--filter 'fail-*' --filter 'echo-*'" "$extension" >"$scratch/pass.t"
 tap_script "--filter 'fail-*' --filter 'echo-*'" "$fakes/one-byte-off" >"$scratch/fail.t"
 chmod +x "$scratch"/*.t
@@ -47,7 +49,7 @@ prove --exec sh "$scratch/fail.t" >"$scratch/prove-fail.txt" 2>&1 &&
   fail "prove passed a broken extension"
 grep -q "Failed $failing_cases/$some_cases subtests" "$scratch/prove-fail.txt" ||
   { cat "$scratch/prove-fail.txt"; fail "prove did not count $failing_cases failures"; }
-"$host" check --tap --filter 'fail-any*' -- "$fakes/one-byte-off" >"$scratch/tap.txt"
+"$host" check --env SAMPLE_EXTENSION --tap --filter 'fail-any*' -- "$fakes/one-byte-off" >"$scratch/tap.txt"
 head -n 1 "$scratch/tap.txt" | grep -qx 'TAP version 13' || fail "no TAP version 13 line"
 grep -q '^  category: "output differs"$' "$scratch/tap.txt" || fail "no YAML category"
 
@@ -58,16 +60,16 @@ grep -q '^  category: "output differs"$' "$scratch/tap.txt" || fail "no YAML cat
   fail "--filter 'echo-*' did not give exactly the echo cases"
 
 # --jobs: the same report, in the same order, as one case at a time.
-verdicts() { sed -E 's/ \([0-9]+ ms\)$//'; }
-"$host" check --jobs 1 -- "$fakes/one-byte-off" | verdicts >"$scratch/one"
-"$host" check --jobs 4 -- "$fakes/one-byte-off" | verdicts >"$scratch/four"
+verdicts() { sed -E '/^sandbox: /d; s/ \([0-9]+ ms\)$//'; }
+"$host" check --env SAMPLE_EXTENSION --jobs 1 -- "$fakes/one-byte-off" | verdicts >"$scratch/one"
+"$host" check --env SAMPLE_EXTENSION --jobs 4 -- "$fakes/one-byte-off" | verdicts >"$scratch/four"
 diff "$scratch/one" "$scratch/four" || fail "--jobs 4 changed the verdicts"
 
 # --fail-fast: the report ends at the first failure; the rest are skipped.
-"$host" check --fail-fast -- "$fakes/one-byte-off" >"$scratch/fast"
+"$host" check --env SAMPLE_EXTENSION --fail-fast -- "$fakes/one-byte-off" >"$scratch/fast"
 [ $? -eq 1 ] || fail "--fail-fast did not end with 1"
 first_failure=$(grep -n '^FAIL' "$scratch/one" | head -n 1 | cut -d: -f1)
-head -n "$first_failure" "$scratch/one" | diff - <(head -n "$first_failure" "$scratch/fast" | verdicts) ||
+head -n "$first_failure" "$scratch/one" | diff - <(verdicts <"$scratch/fast" | head -n "$first_failure") ||
   fail "--fail-fast reported otherwise up to the first failure"
 skipped=$((cases - first_failure))
 tail -n 1 "$scratch/fast" | grep -qx "$((first_failure - 1)) passed, 1 failed, $skipped skipped" ||

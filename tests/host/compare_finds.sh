@@ -16,7 +16,7 @@ grep -qx 'no difference' "$scratch/same.txt" || fail "no verdict"
 
 for fake in error-code-renamed violation-status-1 callable-case-folded; do
   saved=$scratch/$fake
-  "$host" compare --reference "$extension" --conversations 3000 --save "$saved" \
+  "$host" compare --env SAMPLE_EXTENSION --reference "$extension" --conversations 3000 --save "$saved" \
     -- "$fakes/$fake" >"$scratch/$fake.txt"
   [ $? -eq 1 ] || { cat "$scratch/$fake.txt"; fail "$fake: no difference found"; }
   grep -q '^how they differ ' "$scratch/$fake.txt" ||
@@ -27,14 +27,14 @@ for fake in error-code-renamed violation-status-1 callable-case-folded; do
   [ "$(wc -l <"$saved/input")" -le 4 ] || fail "$fake: the saved input is longer than 4 lines"
   "$host" check "$saved" -- "$extension" >/dev/null ||
     fail "$fake: the saved case does not pass the reference"
-  "$host" check "$saved" -- "$fakes/$fake" >/dev/null &&
+  "$host" check --env SAMPLE_EXTENSION "$saved" -- "$fakes/$fake" >/dev/null &&
     fail "$fake: the saved case passes the changed extension"
 done
 
 # The same seed, the same conversations: a second run finds the same one first.
-"$host" compare --reference "$extension" --conversations 3000 --seed 7 -- \
+"$host" compare --env SAMPLE_EXTENSION --reference "$extension" --conversations 3000 --seed 7 -- \
   "$fakes/error-code-renamed" | grep '^conversation ' >"$scratch/first"
-"$host" compare --reference "$extension" --conversations 3000 --seed 7 --jobs 1 -- \
+"$host" compare --env SAMPLE_EXTENSION --reference "$extension" --conversations 3000 --seed 7 --jobs 1 -- \
   "$fakes/error-code-renamed" | grep '^conversation ' >"$scratch/second"
 [ -s "$scratch/first" ] && diff "$scratch/first" "$scratch/second" ||
   fail "seed 7 found different conversations first: $(cat "$scratch/first") / $(cat "$scratch/second")"

@@ -33,7 +33,7 @@ make_fake slow 'sleep 2.5; exec "$SAMPLE_EXTENSION" "$@"'
 check_kind() {
   local category=$1 details=$2
   shift 2
-  "$host" check --timeout-ms 1000 --junit "$scratch/report.xml" "$case_dir" -- "$@" \
+  "$host" check --env SAMPLE_EXTENSION --timeout-ms 1000 --junit "$scratch/report.xml" "$case_dir" -- "$@" \
     >"$scratch/report.txt"
   [ $? -eq 1 ] || fail "$category: check did not end with 1"
   grep -Eq "^FAIL echo-then-shutdown: $category:? $details" "$scratch/report.txt" ||
@@ -50,7 +50,7 @@ check_kind "timed out" 'killed after 1000 ms, having written 0 bytes' "$scratch/
 check_kind "ended by a signal" 'killed by signal 11 \(SIGSEGV\)' "$scratch/crashes"
 check_kind "left a process behind" 'exit status 0; but it left 2 processes running after it had exited' \
   "$fakes/leaves-a-process" failure-kinds-marker
-"$host" check "$case_dir" -- "$scratch/slow" >"$scratch/report.txt"
+"$host" check --env SAMPLE_EXTENSION "$case_dir" -- "$scratch/slow" >"$scratch/report.txt"
 grep -Eq '^FAIL echo-then-shutdown: duration out of bounds: ended after 2[0-9]{3} ms, expected at most 2000' \
   "$scratch/report.txt" || fail "duration: the report says: $(cat "$scratch/report.txt")"
 pgrep -f failure-kinds-marker >/dev/null && fail "the background process outlived the check"

@@ -1,17 +1,19 @@
 #!/bin/bash
 # The host's folders are layers, and a file includes only from its own layer and those
-# below it: base/ and text/, then process/, conversation/, differential/ and report/,
-# commands/, and main.cpp above them all.
+# below it: base/ and text/, then sandbox/ (the supervisor's own program among it),
+# process/, conversation/, differential/ and report/, commands/, and main.cpp above them
+# all.
 # usage: layers.sh HOST_SOURCE_FOLDER
 host=$1
 rank() {
   case $1 in
     base | text) echo 0 ;;
-    process) echo 1 ;;
-    conversation) echo 2 ;;
-    differential | report) echo 3 ;;
-    commands) echo 4 ;;
-    *) echo 5 ;;
+    sandbox) echo 1 ;;
+    process) echo 2 ;;
+    conversation) echo 3 ;;
+    differential | report) echo 4 ;;
+    commands) echo 5 ;;
+    *) echo 6 ;;
   esac
 }
 checked=0

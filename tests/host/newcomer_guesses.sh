@@ -104,7 +104,7 @@ prove -e cat echo.tap >prove.txt 2>&1 || fail "prove did not take the TAP file: 
 grep -q '^Result: PASS' prove.txt || fail "prove: $(cat prove.txt)"
 mkdir -p mixed && cp -r "$conversations/handshake-then-shutdown" mixed/good
 mkdir mixed/no-status && cp mixed/good/input mixed/good/output mixed/no-status/
-"$host" check --junit mixed.xml mixed -- "$fakes/one-byte-off" >/dev/null
+"$host" check --env SAMPLE_EXTENSION --junit mixed.xml mixed -- "$fakes/one-byte-off" >/dev/null
 xmllint --noout mixed.xml || fail "the JUnit report is not well-formed"
 [ "$(xmllint --xpath 'string(//testsuite/@name)' mixed.xml)" = "$fakes/one-byte-off" ] ||
   fail "the suite is not named after the extension"
@@ -113,6 +113,6 @@ xmllint --xpath 'string(//testcase[@name="no-status"]/error/@message)' mixed.xml
   grep -qx "bad case: it has no 'status' file" || fail "the error's message is not its detail"
 xmllint --xpath 'string(//testsuite/@timestamp)' mixed.xml |
   grep -Eqx '[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z' || fail "no zone in the timestamp"
-"$host" check --suite port-a --junit named.xml mixed -- "$fakes/one-byte-off" >/dev/null
+"$host" check --env SAMPLE_EXTENSION --suite port-a --junit named.xml mixed -- "$fakes/one-byte-off" >/dev/null
 [ "$(xmllint --xpath 'string(//testsuite/@name)' named.xml)" = port-a ] || fail "--suite is not heeded"
 echo "newcomer: every guess works or is refused in one line; errors before work; reports read"

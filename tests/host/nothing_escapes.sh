@@ -19,14 +19,14 @@ running() { pgrep -f "$marker" | wc -l; }
   fail "the real extension's run failed"
 grep -q 'left' "$scratch/clean.txt" && fail "a clean run names a process left"
 
-"$host" run --call sample.echo '[1]' -- "$fakes/detaches" "$marker" --protocol 1 \
+"$host" run --env SAMPLE_EXTENSION --call sample.echo '[1]' -- "$fakes/detaches" "$marker" --protocol 1 \
   >"$scratch/run.txt" </dev/null
 [ $? -eq 1 ] || fail "run of a detaching extension did not end with 1"
 grep -qx '== extension ended: exit status 0; but it left 2 processes running after it had exited, which the host ended' \
   "$scratch/run.txt" || fail "run: $(tail -n 2 "$scratch/run.txt")"
 [ "$(running)" -eq 0 ] || fail "run left the detached process running"
 
-"$host" record "$scratch/case" --call sample.echo '[1]' -- "$fakes/detaches" "$marker" \
+"$host" record "$scratch/case" --env SAMPLE_EXTENSION --call sample.echo '[1]' -- "$fakes/detaches" "$marker" \
   --protocol 1 >"$scratch/record.txt" </dev/null
 [ $? -eq 1 ] || fail "record of a detaching extension did not end with 1"
 grep -q '^== nothing recorded: the extension left a process running' "$scratch/record.txt" ||
@@ -34,15 +34,17 @@ grep -q '^== nothing recorded: the extension left a process running' "$scratch/r
 [ ! -e "$scratch/case" ] || fail "record wrote a case for a detaching extension"
 [ "$(running)" -eq 0 ] || fail "record left the detached process running"
 
-"$host" check --filter handshake-then-shutdown -- "$fakes/detaches" "$marker" >"$scratch/check.txt"
+"$host" check --env SAMPLE_EXTENSION --filter handshake-then-shutdown -- "$fakes/detaches" "$marker" >"$scratch/check.txt"
 [ $? -eq 1 ] || fail "check of a detaching extension did not end with 1"
 grep -q '^FAIL handshake-then-shutdown: left a process behind: exit status 0; but it left 2' \
   "$scratch/check.txt" || fail "check: $(cat "$scratch/check.txt")"
 [ "$(running)" -eq 0 ] || fail "check left the detached process running"
 
 # JOBS cases of an extension that detaches one process, keeps another and hangs; the host
-# is killed with SIGKILL once all are running. RUN_AS runs the host (empty: as it is).
+# is killed with SIGKILL once all are running. RUN_AS runs the host (empty: as it is);
+# SANDBOX holds the host's sandbox options.
 cases=$scratch/hanging
+sandbox=()
 sigkill_leaves_nothing() {
   local jobs=$1 how=$2
   shift 2
@@ -51,7 +53,7 @@ sigkill_leaves_nothing() {
     mkdir "$cases/c$i" && echo 0 >"$cases/c$i/status" && : >"$cases/c$i/output"
   done
   chmod -R a+rX "$cases"
-  "$@" "$host" check --jobs "$jobs" --timeout-ms 100000 "$cases" -- \
+  "$@" "$host" check --env SAMPLE_EXTENSION "${sandbox[@]}" --jobs "$jobs" --timeout-ms 100000 "$cases" -- \
     "$fakes/detaches-and-hangs" "$marker" >/dev/null 2>&1 &
   disown $!  # its death by SIGKILL is the point, not news
   local waited=0
@@ -62,7 +64,7 @@ sigkill_leaves_nothing() {
   done
   # The host is the oldest process of its command line: its supervisors are copies of it.
   local target
-  target=$(pgrep -f -o "^$host check --jobs $jobs ")
+  target=$(pgrep -f -o "^$host check --env SAMPLE_EXTENSION ${sandbox[*]}${sandbox[*]:+ }--jobs $jobs ")
   [ -n "$target" ] || fail "$how: no host to kill"
   kill -KILL "$target"
   sleep 1
@@ -83,6 +85,12 @@ no_namespaces() {
     sh "$@"
 }
 if no_namespaces sh -c '! unshare -p -f true && ! unshare -U true' 2>/dev/null; then
+  # A sandbox without namespaces lacks parts: the host says which, and runs nothing ...
+  no_namespaces "$host" check -- "$extension" >"$scratch/weaker.txt" 2>&1
+  [ $? -eq 2 ] && grep -q 'the sandbox cannot be made whole on this machine: it would lack its own namespaces, so it could reach the terminal' "$scratch/weaker.txt" ||
+    fail "without namespaces, the missing parts are not said: $(cat "$scratch/weaker.txt")"
+  # ... unless the weaker sandbox is accepted, which still leaves nothing running.
+  sandbox=(--weaker-sandbox)
   sigkill_leaves_nothing 50 "without namespaces" no_namespaces
 fi
 echo "nothing escapes: detached processes found and named; SIGKILL leaves nothing running"

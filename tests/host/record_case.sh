@@ -28,7 +28,7 @@ grep -q '"sample failure"' "$case_dir/output" || fail "no error in the output"
 
 "$host" check "$case_dir" -- "$extension" | grep -q '^PASS accents-and-a-failure' ||
   fail "the recording does not pass the extension it was recorded from"
-"$host" check "$case_dir" -- "$fakes/one-byte-off" >"$scratch/broken.txt"
+"$host" check --env SAMPLE_EXTENSION "$case_dir" -- "$fakes/one-byte-off" >"$scratch/broken.txt"
 [ $? -eq 1 ] || fail "check passed an extension one byte off"
 grep -q '^FAIL accents-and-a-failure: output differs at line' "$scratch/broken.txt" ||
   fail "the broken extension's failure is not an output difference"
@@ -58,7 +58,7 @@ printf 'sample.echo [2]\n# a comment\nsample.wait [0]\n' |
 [ "$(wc -l <"$scratch/from-stdin/input")" -eq 4 ] || fail "the script's calls were not all sent"
 
 # An extension that writes to standard error gives no case.
-"$host" record "$scratch/noisy" -- "$fakes/stderr-noise" --protocol 1 >"$scratch/noisy.txt" </dev/null
+"$host" record "$scratch/noisy" --env SAMPLE_EXTENSION -- "$fakes/stderr-noise" --protocol 1 >"$scratch/noisy.txt" </dev/null
 [ $? -eq 1 ] || fail "a noisy extension's recording did not end with 1"
 [ ! -e "$scratch/noisy" ] || fail "a case was written for a noisy extension"
 echo "record: recorded, passes its extension, fails a broken one, kept from overwriting"

@@ -9,7 +9,7 @@ export SAMPLE_EXTENSION=$extension
 . "$(dirname "$0")/lib.sh"
 mkdir "$scratch/area" && cd "$scratch/area" || fail "no scratch folder"
 
-record() { "$host" record "$@" --call sample.echo '[1]' -- "$extension" --protocol 1 </dev/null; }
+record() { "$host" record "$@" --env SAMPLE_EXTENSION --call sample.echo '[1]' -- "$extension" --protocol 1 </dev/null; }
 # A listing of a folder, with every file's bytes, to tell whether anything changed.
 snapshot() { find "$1" -printf '%p %y %s\n' | sort && find "$1" -type f -exec sha1sum {} + | sort; }
 
@@ -47,7 +47,7 @@ diff <(echo "$before") <(snapshot .) || fail "a refused record changed something
 
 # A recording that fails (the extension writes to standard error) leaves the old case.
 before=$(snapshot keep)
-"$host" record keep --force --call sample.echo '[2]' -- "$fakes/stderr-noise" --protocol 1 \
+"$host" record keep --env SAMPLE_EXTENSION --force --call sample.echo '[2]' -- "$fakes/stderr-noise" --protocol 1 \
   >"$scratch/out.txt" </dev/null
 [ $? -eq 1 ] || fail "a failed recording did not end with 1"
 grep -q '^== nothing recorded: the extension wrote to standard error' "$scratch/out.txt" ||

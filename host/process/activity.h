@@ -1,0 +1,15 @@
+// Whether an extension is at work or asleep, read from the kernel: what tells an
+// extension that starts slowly (an interpreter, a virtual machine, a busy machine: its
+// processes run, or wait to run) from one that waits for what never comes (all its
+// processes asleep). Load cannot make a waiting process look asleep, nor the reverse.
+#ifndef HOST_PROCESS_ACTIVITY_H_
+#define HOST_PROCESS_ACTIVITY_H_
+
+#include <sys/types.h>
+
+// Whether any process under `supervisor` (its descendants, not itself) is running, ready
+// to run, or in an uninterruptible wait (most often the disk). False when none is, or
+// when none is left.
+bool any_process_at_work(pid_t supervisor);
+
+#endif  // HOST_PROCESS_ACTIVITY_H_
