@@ -229,7 +229,8 @@ bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, co
     found.max_duration = timeout + std::chrono::milliseconds(asked_wait_ms(conversation));
   }
   std::string problem;
-  if (!write_case_files(writer->scratch(), found, /*skip_streams=*/false, &problem) ||
+  const std::filesystem::path folder = writer->scratch(&problem);
+  if (folder.empty() || !write_case_files(folder, found, /*skip_streams=*/false, &problem) ||
       !writer->commit(&problem)) {
     std::fprintf(stderr, "extension-host: not saved: %s\n", problem.c_str());
     return false;
@@ -435,8 +436,8 @@ int compare_command(const std::vector<std::string>& arguments) {
   std::printf(
       "\nhow they differ (the reference's is the expected answer):\n%s"
       "the reference ran as: %s\nthe candidate ran as: %s\n",
-      visible_lines(describe(aspects)).c_str(), shell_quoted(reference_line).c_str(),
-      shell_quoted(candidate_line).c_str());
+      visible_lines(describe(aspects)).c_str(), shell_quoted_short(reference_line).c_str(),
+      shell_quoted_short(candidate_line).c_str());
   if (writer && save_case(&*writer, told, *pair, settings.timeout)) {
     std::printf("saved as the case %s\n", visible(writer->target().string()).c_str());
   }

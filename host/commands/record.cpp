@@ -51,14 +51,29 @@ constexpr char RECORD_HELP_TAIL[] =
 constexpr long long DURATION_SLACK_MS = 3000;
 
 // The input and output of a conversation, written to the case's files as they pass, up
-// to a bound each.
+// to a bound each: to files with no name until the case is complete, where the file
+// system makes them, so that a host killed meanwhile leaves nothing.
 class CaseFileSink final : public TranscriptSink {
  public:
-  CaseFileSink(const std::filesystem::path& folder, std::size_t limit) : limit_(limit) {
-    input_.fd = open((folder / "input").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    output_.fd = open((folder / "output").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (input_.fd < 0 || output_.fd < 0) {
-      problem_ = std::string("cannot write the case: ") + std::strerror(errno);
+  CaseFileSink(CaseWriter* writer, std::size_t limit) : writer_(writer), limit_(limit) {
+    input_.fd = writer->unnamed_file();
+    output_.fd = input_.fd < 0 ? -1 : writer->unnamed_file();
+    if (input_.fd >= 0 && output_.fd >= 0) {
+      unnamed_ = true;
+      return;
+    }
+    const std::filesystem::path folder = writer->scratch(&problem_);
+    if (folder.empty()) {
+      return;
+    }
+    for (const auto& [stream, name] : {std::pair{&input_, "input"}, std::pair{&output_, "output"}}) {
+      if (stream->fd >= 0) {
+        close(stream->fd);
+      }
+      stream->fd = open((folder / name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (stream->fd < 0) {
+        problem_ = std::string("cannot write the case: ") + std::strerror(errno);
+      }
     }
   }
   CaseFileSink(const CaseFileSink&) = delete;
@@ -76,11 +91,18 @@ class CaseFileSink final : public TranscriptSink {
   void took(std::string_view bytes) override { keep(&input_, bytes, "sent"); }
   void wrote(std::string_view bytes) override { keep(&output_, bytes, "the extension wrote"); }
 
-  // Syncs both files. Returns why the case cannot be kept, or "".
+  // Syncs both files, and names them in the case's folder. Returns why the case cannot
+  // be kept, or "".
   std::string finish() {
     for (const Stream* stream : {&input_, &output_}) {
       if (problem_.empty() && stream->fd >= 0 && fsync(stream->fd) != 0) {
         problem_ = std::string("cannot write the case: ") + std::strerror(errno);
+      }
+    }
+    if (problem_.empty() && unnamed_) {
+      const std::filesystem::path folder = writer_->scratch(&problem_);
+      if (!folder.empty() && link_into(input_.fd, folder / "input", &problem_)) {
+        link_into(output_.fd, folder / "output", &problem_);
       }
     }
     return problem_;
@@ -118,6 +140,8 @@ class CaseFileSink final : public TranscriptSink {
     }
   }
 
+  CaseWriter* writer_;  // not owned
+  bool unnamed_ = false;
   std::size_t limit_;
   Stream input_;
   Stream output_;
@@ -184,7 +208,7 @@ int record_command(const std::vector<std::string>& arguments) {
   if (!writer) {
     return usage_error("record", problem);
   }
-  CaseFileSink sink(writer->scratch(), max_file_bytes);
+  CaseFileSink sink(&*writer, max_file_bytes);
   if (!sink.problem().empty()) {
     return usage_error("record", sink.problem());
   }
@@ -207,7 +231,8 @@ int record_command(const std::vector<std::string>& arguments) {
     recorded.min_duration = std::chrono::milliseconds(ending->waited_ms);
     recorded.max_duration = std::chrono::milliseconds(ending->waited_ms + DURATION_SLACK_MS);
   }
-  if (!write_case_files(writer->scratch(), recorded, /*skip_streams=*/true, &problem) ||
+  const std::filesystem::path scratch = writer->scratch(&problem);
+  if (scratch.empty() || !write_case_files(scratch, recorded, /*skip_streams=*/true, &problem) ||
       !writer->commit(&problem)) {
     std::printf("== nothing recorded: %s\n", problem.c_str());
     return 1;

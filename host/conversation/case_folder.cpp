@@ -1,8 +1,11 @@
 // Reading case folders as untrusted input, and writing their files.
 #include "conversation/case_folder.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,19 +18,30 @@
 
 namespace {
 
-// Whether `path`, its links followed, lies inside `root`, its links followed.
-bool stays_inside(const std::filesystem::path& path, const std::filesystem::path& root) {
-  std::error_code failure;
-  const std::filesystem::path resolved = std::filesystem::canonical(path, failure);
-  if (failure) {
-    return true;  // missing or unreadable: its reading says so
-  }
-  const std::filesystem::path base = std::filesystem::canonical(root, failure);
-  if (failure) {
-    return false;
-  }
-  const auto [left, _] = std::mismatch(base.begin(), base.end(), resolved.begin(), resolved.end());
-  return left == base.end();
+// What exec takes: a word of at most 128 KiB with its NUL, and 2 MiB of words and their
+// pointers in all (a quarter of the usual 8 MiB stack).
+constexpr std::size_t ARG_WORD_LIMIT = std::size_t{128} << 10U;
+constexpr std::size_t ARGS_LIMIT = std::size_t{2} << 20U;
+
+// Opens `relative` beneath the folder `root`: a link is followed only where it stays
+// beneath it, and what is checked afterwards is the descriptor, not the path again, so a
+// file swapped for a link meanwhile cannot lead out. -1 with errno on failure; EXDEV
+// when the path leads out.
+int open_beneath(int root, const std::filesystem::path& relative, std::uint64_t flags) {
+  open_how how = {};
+  how.flags = flags | O_CLOEXEC | O_NOCTTY;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(syscall(SYS_openat2, root, relative.c_str(), &how, sizeof how));
+}
+
+// `path` relative to `root`, as given: "." for the root itself.
+std::filesystem::path beneath(const std::filesystem::path& path, const std::filesystem::path& root) {
+  const auto normal = [](const std::filesystem::path& given) {
+    std::filesystem::path plain = given.lexically_normal();
+    return plain.has_filename() || !plain.has_relative_path() ? plain : plain.parent_path();
+  };
+  const std::filesystem::path relative = normal(path).lexically_relative(normal(root));
+  return relative.empty() ? std::filesystem::path(".") : relative;
 }
 
 bool is_case_file_name(std::string_view name) {
@@ -77,18 +91,21 @@ std::optional<std::string> read_bounded(int fd, std::size_t limit, const std::st
   }
 }
 
-// The bytes of the regular file `path`, at most `limit` of them. None when it is missing
-// (`*missing` set) or cannot be read as a case file, with why in `*error`. Never blocks:
-// a FIFO is opened without waiting for a writer, and refused.
-std::optional<std::string> read_case_file(const std::filesystem::path& path, std::size_t limit,
-                                          const std::filesystem::path& within, bool* missing,
+// The bytes of the regular file `name` of the case folder `folder` (relative to the
+// open folder `root`), at most `limit` of them. None when it is missing (`*missing` set)
+// or cannot be read as a case file, with why in `*error`. Never blocks: a FIFO is opened
+// without waiting for a writer, and refused.
+std::optional<std::string> read_case_file(int root, const std::filesystem::path& folder,
+                                          const char* file, std::size_t limit, bool* missing,
                                           std::string* error) {
-  const std::string name = visible(path.filename().string());
+  const std::string name = visible_name(file);
   *missing = false;
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  const int fd = open_beneath(root, folder / file, O_RDONLY | O_NONBLOCK);
   if (fd < 0) {
     *missing = errno == ENOENT;
-    *error = "'" + name + "' cannot be read: " + std::strerror(errno);
+    *error = errno == EXDEV || errno == ELOOP
+                 ? "'" + name + "' is a link that leads out of the folder being checked"
+                 : "'" + name + "' cannot be read: " + std::strerror(errno);
     return std::nullopt;
   }
   struct stat status = {};
@@ -97,8 +114,6 @@ std::optional<std::string> read_case_file(const std::filesystem::path& path, std
     *error = "'" + name + "' cannot be read: " + std::strerror(errno);
   } else if (!S_ISREG(status.st_mode)) {
     *error = "'" + name + "' is " + kind_of(status.st_mode) + "; a case holds only regular files";
-  } else if (!stays_inside(path, within)) {
-    *error = "'" + name + "' is a link that leads out of the folder being checked";
   } else if (static_cast<std::uintmax_t>(status.st_size) > limit) {
     *error = "'" + name + "' is " + std::to_string(status.st_size) + " bytes, more than the " +
              std::to_string(limit) + " a case file may hold (--max-file-size)";
@@ -107,6 +122,28 @@ std::optional<std::string> read_case_file(const std::filesystem::path& path, std
   }
   close(fd);
   return bytes;
+}
+
+// Why the words of an args file cannot be an extension's command line, or "": exec takes
+// no NUL inside a word, a word of at most ARG_WORD_LIMIT bytes, ARGS_LIMIT in all.
+std::string unrunnable_arguments(const std::string& text, const std::vector<std::string>& words) {
+  if (text.find('\0') != std::string::npos) {
+    return "'args' holds a NUL byte, which no argument can hold";
+  }
+  std::size_t total = 0;
+  for (const std::string& word : words) {
+    if (word.size() + 1 > ARG_WORD_LIMIT) {
+      return "'args' holds an argument of " + std::to_string(word.size()) +
+             " bytes; a program takes at most " + std::to_string(ARG_WORD_LIMIT - 1);
+    }
+    total += word.size() + 1 + sizeof(char*);
+  }
+  if (total > ARGS_LIMIT) {
+    return "'args' holds " + std::to_string(words.size()) + " arguments, " +
+           std::to_string(total) + " bytes as exec counts them; a program takes at most " +
+           std::to_string(ARGS_LIMIT);
+  }
+  return "";
 }
 
 std::vector<std::string> split_lines(const std::string& text) {
@@ -179,27 +216,46 @@ std::optional<Conversation> load_conversation(const std::filesystem::path& folde
                                               std::string* error) {
   Conversation conversation;
   conversation.name = folder.filename().string();
-  if (!stays_inside(folder, within)) {
-    *error = "the case folder is a link that leads out of the folder being checked";
+  const int root = open(within.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (root < 0) {
+    *error = std::string("the folder of cases cannot be read: ") + std::strerror(errno);
     return std::nullopt;
   }
-  std::error_code failure;
-  std::filesystem::directory_iterator entries(folder, failure);
-  if (failure) {
-    *error = "the folder cannot be read: " + failure.message();
+  const std::filesystem::path relative = beneath(folder, within);
+  const int listing_fd = open_beneath(root, relative, O_RDONLY | O_DIRECTORY);
+  if (listing_fd < 0) {
+    *error = errno == EXDEV || errno == ELOOP
+                 ? "the case folder is a link that leads out of the folder being checked"
+                 : std::string("the folder cannot be read: ") + std::strerror(errno);
+    close(root);
     return std::nullopt;
   }
-  for (const std::filesystem::directory_entry& entry : entries) {
-    const std::string name = entry.path().filename().string();
-    if (!is_case_file_name(name)) {
-      *error = "it holds '" + visible(name) +
-               "', which is no file of a case (input, output, status, args, duration)";
-      return std::nullopt;
+  DIR* listing = fdopendir(listing_fd);
+  std::string stranger;
+  while (const dirent* entry = listing == nullptr ? nullptr : readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && !is_case_file_name(name) && stranger.empty()) {
+      stranger = name;
     }
   }
+  if (listing != nullptr) {
+    closedir(listing);
+  } else {
+    close(listing_fd);
+  }
+  if (!stranger.empty()) {
+    close(root);
+    *error = "it holds '" + visible_name(stranger) +
+             "', which is no file of a case (input, output, status, args, duration)";
+    return std::nullopt;
+  }
+  struct RootCloser {
+    int fd;
+    ~RootCloser() { close(fd); }
+  } closer{root};
   bool missing = false;
   const auto read = [&](const char* name) {
-    return read_case_file(folder / name, max_file_bytes, within, &missing, error);
+    return read_case_file(root, relative, name, max_file_bytes, &missing, error);
   };
 
   const std::optional<std::string> status = read("status");
@@ -235,6 +291,11 @@ std::optional<Conversation> load_conversation(const std::filesystem::path& folde
 
   if (const std::optional<std::string> arguments = read("args")) {
     conversation.arguments = split_lines(*arguments);
+    if (const std::string why = unrunnable_arguments(*arguments, conversation.arguments);
+        !why.empty()) {
+      *error = why;
+      return std::nullopt;
+    }
   } else if (!missing) {
     return std::nullopt;
   } else {

@@ -102,12 +102,36 @@ std::optional<CaseWriter> CaseWriter::prepare(const std::filesystem::path& targe
              (exists_here(name->parent_path()) ? ": it is not a folder" : ": it is not there");
     return std::nullopt;
   }
-  std::filesystem::path scratch = fresh_folder_beside(*name, "recording");
-  if (scratch.empty()) {
+  if (access(name->parent_path().c_str(), W_OK | X_OK) != 0) {
     *error = "cannot write in " + shown_path(name->parent_path()) + ": " + std::strerror(errno);
     return std::nullopt;
   }
-  return CaseWriter(*name, std::move(scratch), replace);
+  return CaseWriter(*name, replace);
+}
+
+std::filesystem::path CaseWriter::scratch(std::string* error) {
+  if (scratch_.empty()) {
+    scratch_ = fresh_folder_beside(target_, "recording");
+    if (scratch_.empty()) {
+      *error = "cannot write in " + shown_path(target_.parent_path()) + ": " +
+               std::strerror(errno);
+    }
+  }
+  return scratch_;
+}
+
+int CaseWriter::unnamed_file() const {
+  return open(target_.parent_path().c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+}
+
+bool link_into(int fd, const std::filesystem::path& path, std::string* error) {
+  // A name given through /proc needs no privilege, as AT_EMPTY_PATH would.
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    *error = "cannot write the case: " + std::string(std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 CaseWriter::CaseWriter(CaseWriter&& other) noexcept
@@ -123,6 +147,10 @@ CaseWriter::~CaseWriter() {
 }
 
 bool CaseWriter::commit(std::string* error) {
+  if (scratch_.empty()) {
+    *error = "nothing was written";
+    return false;
+  }
   const std::string kept = "; the new case is kept in " + shown_path(scratch_);
   if (!exists_here(target_)) {
     done_ = true;

@@ -2,7 +2,10 @@
 //
 // Nothing is lost on any path: the target is only ever replaced when it is itself a case
 // folder and replacing was asked for, and then in one step; until that step the old case
-// stands untouched, and a failed or abandoned recording leaves it as it was.
+// stands untouched, and a failed or abandoned recording leaves it as it was. And nothing
+// is left behind: the folder beside the target is made only when the case is complete,
+// moments before it is put in place, so a host killed before (SIGKILL included) leaves
+// nothing; a long recording writes its streams to files with no name until then.
 #ifndef HOST_CONVERSATION_CASE_WRITER_H_
 #define HOST_CONVERSATION_CASE_WRITER_H_
 
@@ -14,8 +17,8 @@
 
 class CaseWriter {
  public:
-  // Checks that `target` may be written, and makes the folder that the case is written
-  // into, beside it. `target` is normalised first ("cases/x/" is "cases/x"). Returns none,
+  // Checks that `target` may be written, and that files can be made beside it.
+  // `target` is normalised first ("cases/x/" is "cases/x"). Returns none,
   // saying why in `*error`, when the target exists and `replace` is false (naming
   // `replace_option` as the way to replace it, when not empty); when it exists and is not
   // a case folder (".", a folder holding other files, a file, a link), whatever `replace`
@@ -33,8 +36,15 @@ class CaseWriter {
 
   // The target, normalised.
   [[nodiscard]] const std::filesystem::path& target() const { return target_; }
-  // The folder being written, beside the target; empty at first.
-  [[nodiscard]] const std::filesystem::path& scratch() const { return scratch_; }
+  // The folder the case is written into, beside the target, made on the first call.
+  // Empty, with why in `*error`, when it cannot be made.
+  std::filesystem::path scratch(std::string* error);
+
+  // A file with no name beside the target, for a stream written as it passes, which
+  // link_into() names once the case is complete: a host killed meanwhile leaves nothing.
+  // -1 where the file system makes no such file (the stream then goes to the scratch
+  // folder at once). The caller owns the descriptor.
+  [[nodiscard]] int unnamed_file() const;
 
   // Puts the written folder in place of the target, in one rename: the target must still
   // be missing, or, when replacing, still a case folder; an old case swapped out is then
@@ -43,8 +53,8 @@ class CaseWriter {
   bool commit(std::string* error);
 
  private:
-  CaseWriter(std::filesystem::path target, std::filesystem::path scratch, bool replace)
-      : target_(std::move(target)), scratch_(std::move(scratch)), replace_(replace) {}
+  CaseWriter(std::filesystem::path target, bool replace)
+      : target_(std::move(target)), replace_(replace) {}
 
   std::filesystem::path target_;
   std::filesystem::path scratch_;
@@ -55,5 +65,9 @@ class CaseWriter {
 // `path` as a name for a folder to write: made absolute and normal, without a trailing
 // slash. None for a path that names no folder of its own ("/", or one ending in "..").
 std::optional<std::filesystem::path> folder_name(const std::filesystem::path& path);
+
+// Gives the unnamed file `fd` the name `path`. On failure returns false and says why in
+// `*error`.
+bool link_into(int fd, const std::filesystem::path& path, std::string* error);
 
 #endif  // HOST_CONVERSATION_CASE_WRITER_H_

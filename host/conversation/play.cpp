@@ -136,8 +136,10 @@ Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox
   }
   child->close_input();
   const bool in_time = child->read_to_end(deadline);
+  const bool output_ended = child->output_ended();
   observed.termination = child->wait(deadline);
   observed.timed_out = !in_time || observed.termination.killed_by_host;
+  observed.ran_on_closed = observed.timed_out && output_ended;
   observed.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
   observed.output = child->take_output();
   observed.output_total = child->output_total();
@@ -213,6 +215,8 @@ std::optional<Probe> wait_probe_of(const Conversation& conversation) {
 
 namespace {
 
+constexpr char RAN_ON_CLOSED[] =
+    "; it had closed its standard output, and ran on as if it had more to do";
 constexpr char HELD_BACK[] =
     "; it wrote nothing after the handshake line while the host awaited its announcement "
     "before writing more, as hosts do: is each line it writes flushed at once?";
@@ -232,7 +236,9 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
                   "killed after " + std::to_string(timeout.count()) + " ms, having written " +
                       std::to_string(observed.output_total) + " bytes: \"" +
                       visible_prefix(output, 200) + "\"" +
-                      (observed.written_while_awaited == std::size_t{0} ? HELD_BACK : ""),
+                      (observed.ran_on_closed ? RAN_ON_CLOSED
+                       : observed.written_while_awaited == std::size_t{0} ? HELD_BACK
+                                                                           : ""),
                   elapsed);
   }
   if (termination.signaled) {

@@ -41,6 +41,7 @@ struct Observed {
   bool started = false;
   std::string start_error;  // when not started
   bool timed_out = false;   // killed at the deadline
+  bool ran_on_closed = false;  // killed at the deadline after it had closed its output
   Termination termination;
   std::string output;            // its first bytes, as many as were kept
   std::size_t output_total = 0;  // every byte it wrote, kept or not

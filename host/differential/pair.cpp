@@ -16,12 +16,18 @@ std::string ending_of(const Observed& observed) {
   if (!observed.started) {
     return "not started (" + observed.start_error + ")";
   }
+  if (observed.ran_on_closed) {
+    return "killed at the deadline, having closed its output and run on";
+  }
   return observed.timed_out ? "killed at the deadline" : describe(observed.termination);
 }
 
 // How a side that wrote nothing after the handshake line spent the host's wait, in words.
 std::string unannounced(const Observed& side) {
   const std::string as_hosts_do = " while the host awaited its announcement, as hosts do";
+  if (side.ran_on_closed) {
+    return "closed its output without a word, and ran on";
+  }
   if (side.announcement_wait == Awaited::kAsleep) {
     return side.took_first_line
                ? "read the handshake line, then wrote nothing and slept" + as_hosts_do +

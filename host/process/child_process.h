@@ -139,6 +139,8 @@ class ChildProcess {
   std::string take_output();
   // How many bytes are held, not yet taken by read_line.
   [[nodiscard]] std::size_t unread_output() const { return output_buffer_.size(); }
+  // Whether the child's output has ended (it closed it, or ended).
+  [[nodiscard]] bool output_ended() const { return output_ < 0; }
   // Every byte the child wrote to its output, held or dropped.
   [[nodiscard]] std::size_t output_total() const { return output_total_; }
   // Everything written to standard error, or its ends.

@@ -98,7 +98,7 @@ bool write_junit(const std::string& path, const std::string& suite, const std::s
   xml += "    <properties>\n      <property name=\"sandbox\" value=\"" + xml_escaped(containment) +
          "\"/>\n    </properties>\n";
   for (const CaseResult& result : results) {
-    xml += "    <testcase name=\"" + xml_escaped(result.name) + "\" classname=\"" +
+    xml += "    <testcase name=\"" + xml_escaped(visible_name(result.name)) + "\" classname=\"" +
            xml_escaped(suite) + "\" time=\"" + seconds(result.verdict.elapsed) + "\"";
     if (!result.run) {
       xml += ">\n      <skipped message=\"" + std::string(SKIPPED) + "\"/>\n    </testcase>\n";
@@ -107,7 +107,7 @@ bool write_junit(const std::string& path, const std::string& suite, const std::s
       const std::string category = failure_name(result.verdict.failure);
       std::string text = result.verdict.detail;
       if (!result.verdict.command_line.empty()) {
-        text += "\ncommand line: " + shell_quoted(result.verdict.command_line);
+        text += "\ncommand line: " + shell_quoted_short(result.verdict.command_line);
       }
       xml += ">\n      <" + std::string(element) + " message=\"" +
              xml_escaped(first_line(result.verdict.detail)) + "\" type=\"" + xml_escaped(category) +

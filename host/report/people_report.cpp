@@ -4,7 +4,7 @@
 #include "text/visible.h"
 
 std::string people_line(const CaseResult& result) {
-  const std::string name = visible(result.name);
+  const std::string name = visible_name(result.name);
   if (!result.run) {
     return "SKIP " + name + ": " + SKIPPED + "\n";
   }
@@ -15,7 +15,7 @@ std::string people_line(const CaseResult& result) {
   std::string line =
       "FAIL " + name + ": " + continued(visible_lines(result.verdict.detail), "     ") + "\n";
   if (!result.verdict.command_line.empty()) {
-    line += "     command line: " + shell_quoted(result.verdict.command_line) + "\n";
+    line += "     command line: " + shell_quoted_short(result.verdict.command_line) + "\n";
   }
   return line;
 }

@@ -22,7 +22,7 @@ std::string yaml_quoted(const std::string& text) {
 // escape itself.
 std::string tap_description(const std::string& name) {
   std::string description;
-  for (const char character : visible(name)) {
+  for (const char character : visible_name(name)) {
     if (character == '#' || character == '\\') {
       description += '\\';
     }
@@ -49,7 +49,7 @@ std::string tap_line(std::size_t number, const CaseResult& result) {
                       "\n  ---\n  category: " + yaml_quoted(failure_name(result.verdict.failure)) +
                       "\n  message: " + yaml_quoted(result.verdict.detail);
   if (!result.verdict.command_line.empty()) {
-    block += "\n  command_line: " + yaml_quoted(shell_quoted(result.verdict.command_line));
+    block += "\n  command_line: " + yaml_quoted(shell_quoted_short(result.verdict.command_line));
   }
   return block + "\n  duration_ms: " + std::to_string(result.verdict.elapsed.count()) + "\n  ...\n";
 }

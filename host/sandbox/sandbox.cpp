@@ -291,7 +291,8 @@ std::string Sandbox::describe() const {
   return text;
 }
 
-std::vector<std::string> Sandbox::supervisor_options(bool probe, std::size_t groups) const {
+std::vector<std::string> Sandbox::supervisor_options(bool probe, std::size_t groups,
+                                                     const std::string& temporary_folder) const {
   std::vector<std::string> options = {SUPERVISOR_NAME};
   if ((namespaces_ & CLONE_NEWPID) != 0) {
     options.emplace_back("--pid-namespace");
@@ -303,6 +304,10 @@ std::vector<std::string> Sandbox::supervisor_options(bool probe, std::size_t gro
       options.emplace_back("--writable");
       options.push_back(folder);
     }
+  }
+  if (!temporary_folder.empty()) {
+    options.emplace_back("--temporary-folder");
+    options.push_back(temporary_folder);
   }
   if (limit_in_namespace_) {
     options.emplace_back("--process-limit");
@@ -342,7 +347,7 @@ bool Sandbox::launch(const std::string& program, const std::vector<std::string>&
   } else if (policy_.enabled) {
     const char* base = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe): read only
     std::string pattern = (base != nullptr && base[0] == '/' ? std::string(base) : "/tmp");
-    pattern += "/extension-host-XXXXXX";
+    pattern += "/extension-host-XXXXXX";  // removed by its supervisor, however the host ends
     if (mkdtemp(pattern.data()) == nullptr) {
       *problem = "cannot make a folder for its temporary files in " +
                  pattern.substr(0, pattern.rfind('/')) + ": " + std::strerror(errno);
@@ -353,7 +358,8 @@ bool Sandbox::launch(const std::string& program, const std::vector<std::string>&
   }
   SupervisorLaunch launch;
   launch.program = supervisor_program_;
-  launch.argv = supervisor_options(probe, started->groups.joining().size());
+  launch.argv =
+      supervisor_options(probe, started->groups.joining().size(), started->temporary_folder);
   launch.argv.push_back(program);
   launch.argv.insert(launch.argv.end(), argv.begin(), argv.end());
   launch.environment = extension_environment(host_environment_, policy_, temporary_folder);

@@ -30,7 +30,7 @@ struct StartedSandbox {
   Supervised supervised;
   ExtensionGroups groups;
   // A folder the host made for its temporary files, where no private /tmp could be made;
-  // removed once the extension has ended. Empty otherwise.
+  // removed by the supervisor once nothing runs, and by the host after it. Empty otherwise.
   std::string temporary_folder;
 };
 
@@ -75,8 +75,10 @@ class Sandbox {
   // else what could not.
   [[nodiscard]] std::string probe() const;
   [[nodiscard]] std::string describe() const;
-  // The supervisor's command line, up to its "--", for a start with `groups` groups.
-  [[nodiscard]] std::vector<std::string> supervisor_options(bool probe, std::size_t groups) const;
+  // The supervisor's command line, up to its "--", for a start with `groups` groups and a
+  // temporary folder made by the host, if any.
+  [[nodiscard]] std::vector<std::string> supervisor_options(
+      bool probe, std::size_t groups, const std::string& temporary_folder) const;
 
   SandboxPolicy policy_;
   std::string supervisor_program_;

@@ -157,6 +157,20 @@ bool shows_as_is(std::string_view bytes) {
   return true;
 }
 
+std::string visible_name(std::string_view bytes) {
+  // A backslash is never part of a longer UTF-8 character: the name splits at each.
+  std::string shown;
+  for (std::size_t start = 0;;) {
+    const std::size_t backslash = bytes.find('\\', start);
+    shown += visible(bytes.substr(start, backslash - start));
+    if (backslash == std::string_view::npos) {
+      return shown;
+    }
+    shown += "\\\\";
+    start = backslash + 1;
+  }
+}
+
 std::string shell_quoted(const std::vector<std::string>& words) {
   std::string line;
   for (const std::string& word : words) {
@@ -179,6 +193,28 @@ std::string shell_quoted(const std::vector<std::string>& words) {
       }
     }
     line += '\'';
+  }
+  return line;
+}
+
+std::string shell_quoted_short(const std::vector<std::string>& words, std::size_t word_limit,
+                               std::size_t limit) {
+  std::string line;
+  std::size_t total = 0;
+  for (const std::string& word : words) {
+    total += word.size() + 1;
+  }
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (line.size() > limit) {
+      const std::size_t left = words.size() - i;
+      return line + " ... and " + std::to_string(left) + (left == 1 ? " more word, " : " more words, ") +
+             std::to_string(total) + " bytes in all";
+    }
+    bool cut = false;
+    const std::string shown = visible_prefix(words[i], word_limit, &cut);
+    line += (line.empty() ? "" : " ") +
+            (cut ? shell_quoted({shown}) + "(" + std::to_string(words[i].size()) + " bytes)"
+                 : shell_quoted({words[i]}));
   }
   return line;
 }

@@ -22,6 +22,11 @@
 // `bytes` as one line of visible text: line feeds are escaped too.
 std::string visible(std::string_view bytes);
 
+// A name (a case's, a file's, a path) as visible(), but with each of its own backslashes
+// doubled, so that two different names never look the same: the byte ESC reads \x1b,
+// and the four characters \x1b read \\x1b.
+std::string visible_name(std::string_view bytes);
+
 // `bytes` as visible text that keeps its line feeds: for text of several lines.
 std::string visible_lines(std::string_view bytes);
 
@@ -40,5 +45,11 @@ bool shows_as_is(std::string_view bytes);
 // `words` as a person would type them in a shell, each made visible and quoted where it
 // must be: a command line shown as the extension got it.
 std::string shell_quoted(const std::vector<std::string>& words);
+
+// shell_quoted(words), bounded for a report however long the words: each word shown by
+// at most its first `word_limit` bytes, and the words after `limit` bytes of the line
+// counted rather than shown ("... and 3 more words, 40000000 bytes in all").
+std::string shell_quoted_short(const std::vector<std::string>& words, std::size_t word_limit = 200,
+                               std::size_t limit = 2000);
 
 #endif  // HOST_TEXT_VISIBLE_H_

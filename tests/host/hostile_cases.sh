@@ -31,9 +31,9 @@ bad_case() {
     fail "$name: the report says: $(cat "$scratch/report.txt")"
   grep -qx '0 passed, 1 failed' "$scratch/report.txt" || fail "$name: the count is wrong"
 }
-bad_case zero-input "'input' is a device; a case holds only regular files" \
+bad_case zero-input "'input' is a link that leads out of the folder being checked" \
   'rm input && ln -s /dev/zero input'
-bad_case random-output "'output' is a device; a case holds only regular files" \
+bad_case random-output "'output' is a link that leads out of the folder being checked" \
   'rm output && ln -s /dev/urandom output'
 bad_case fifo-output "'output' is a FIFO; a case holds only regular files" 'rm output && mkfifo output'
 bad_case folder-status "'status' is a folder; a case holds only regular files" \
@@ -50,6 +50,38 @@ bad_case no-output "it has no 'output' file" 'rm output'
 bad_case misspelt "it holds 'ouput', which is no file of a case" 'mv output ouput'
 bad_case stray-file "it holds 'duraton', which is no file of a case" 'echo "0 10" >duraton'
 bad_case bad-status "'status' does not hold an exit status" 'echo zero >status'
+# Arguments as exec takes them, no more: a word of 128 KiB with its NUL, 2 MiB in all.
+bad_case long-argument "'args' holds an argument of 131072 bytes; a program takes at most 131071" \
+  '{ echo --protocol; head -c 131072 /dev/zero | tr "\\0" x; echo; } >args'
+bad_case many-arguments "'args' holds 300001 arguments, 2700019 bytes as exec counts them" \
+  '{ echo --protocol; head -c 300000 /dev/zero | tr "\\0" "\\n"; } >args'
+grep -q 'more words, [0-9]* bytes in all' "$scratch/report.txt" && fail "a bad case showed its arguments"
+bad_case nul-argument "'args' holds a NUL byte, which no argument can hold" \
+  'printf -- "--protocol\\n1\\0\\n" >args'
+# Just within the bounds, the case is played, and its long command line is shown short.
+rm -rf "$scratch/long-words" && cp -r "$good" "$scratch/long-words"
+{ echo --protocol; head -c 131071 /dev/zero | tr '\0' x; echo; } >"$scratch/long-words/args"
+"$host" check "$scratch/long-words" -- "$extension" >"$scratch/long-words.txt"
+grep -q 'FAIL long-words: output differs' "$scratch/long-words.txt" ||
+  fail "a case with a long argument was not played: $(head -c 400 "$scratch/long-words.txt")"
+[ "$(wc -c <"$scratch/long-words.txt")" -lt 4000 ] || fail "a long command line was shown whole"
+grep -q "(131071 bytes)" "$scratch/long-words.txt" || fail "the long argument's size is not said"
+
+# A file swapped for a link to one outside while check reads the case: what is read is
+# what was opened beneath the folder, never the file outside.
+rm -rf "$scratch/swapped" && mkdir "$scratch/swapped" && cp -r "$good" "$scratch/swapped/case"
+echo "a secret of the user" >"$scratch/outside-secret"
+( cd "$scratch/swapped/case" && cp output real-output &&
+  while :; do
+    ln -sf "$scratch/outside-secret" output.new && mv -T output.new output
+    cp real-output output.new && mv -T output.new output
+  done ) 2>/dev/null &
+swapper=$!
+for i in $(seq 100); do
+  "$host" check "$scratch/swapped" -- "$extension" 2>&1 | grep -q 'secret of the user' &&
+    { kill "$swapper"; fail "a file from outside was shown, at play $i"; }
+done
+kill "$swapper"
 
 # A link that stays inside the folder being checked is followed.
 rm -rf "$scratch/linked" && mkdir "$scratch/linked" && cp -r "$good" "$scratch/linked/first"
@@ -80,4 +112,16 @@ xmllint --noout "$scratch/named.xml" || fail "the JUnit report of hostile names 
 [ "$(xmllint --xpath 'count(//testcase)' "$scratch/named.xml")" = 5 ] || fail "expected 5 testcases"
 [ "$(xmllint --xpath 'count(//failure)' "$scratch/named.xml")" = 1 ] || fail "expected 1 failure"
 LC_ALL=C grep -q $'\e' "$scratch/named.xml" "$scratch/named.tap" && fail "ESC reached a report"
+
+# Two names that differ only as a byte and its escape read differently in every report.
+rm -rf "$scratch/twins" && mkdir "$scratch/twins"
+cp -r "$good" "$scratch/twins/"$'x\e' && cp -r "$good" "$scratch/twins/x\\x1b"
+"$host" check --junit "$scratch/twins.xml" "$scratch/twins" -- "$extension" >"$scratch/twins.txt"
+"$host" check --tap "$scratch/twins" -- "$extension" >"$scratch/twins.tap"
+[ "$(grep -c '^PASS x' "$scratch/twins.txt")" -eq 2 ] || fail "twins: $(cat "$scratch/twins.txt")"
+[ "$(grep '^PASS x' "$scratch/twins.txt" | sed 's/ (.*//' | sort -u | wc -l)" -eq 2 ] ||
+  fail "two names read the same: $(cat "$scratch/twins.txt")"
+[ "$(xmllint --xpath '//testcase/@name' "$scratch/twins.xml" | sort -u | wc -l)" -eq 2 ] ||
+  fail "two names read the same in JUnit"
+[ "$(grep '^ok' "$scratch/twins.tap" | sort -u | wc -l)" -eq 2 ] || fail "two names read the same in TAP"
 echo "hostile cases: every spoilt folder a bad case, named; reports read by prove and xmllint"

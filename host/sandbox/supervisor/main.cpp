@@ -10,8 +10,11 @@
 // name (SupervisorReport::kSetupFailed), and nothing runs.
 //
 //   extension-sandbox [--pid-namespace] [--files TMP_BYTES] [--writable DIR]...
-//                     [--process-limit N] [--drop-privilege] [--filter] [--control-groups N]
-//                     [--probe] -- PROGRAM ARGV0 ARGS...
+//                     [--temporary-folder DIR] [--process-limit N] [--drop-privilege]
+//                     [--filter] [--control-groups N] [--probe] -- PROGRAM ARGV0 ARGS...
+//
+// --temporary-folder names the folder the host made for the extension's temporary files
+// where no private /tmp could be made: the supervisor removes it once nothing runs.
 //
 // With --probe, the extension's process is confined as for a run and ends at once: the
 // host learns whether the whole sandbox can be made here, before any work.
@@ -47,6 +50,7 @@ struct Settings {
   unsigned long long temporary_bytes = 0;
   std::array<const char*, MAX_WRITABLE> writable{};
   std::size_t writable_count = 0;
+  const char* temporary_folder = nullptr;
   long process_limit = 0;
   bool drop_privilege = false;
   bool filter = false;
@@ -89,6 +93,10 @@ bool parse(int argc, char** argv, Settings* settings) {
     } else if (std::strcmp(option, "--writable") == 0 && value != nullptr && value[0] == '/' &&
                settings->writable_count < MAX_WRITABLE) {
       settings->writable[settings->writable_count++] = value;
+      ++i;
+    } else if (std::strcmp(option, "--temporary-folder") == 0 && value != nullptr &&
+               value[0] == '/') {
+      settings->temporary_folder = value;
       ++i;
     } else if (std::strcmp(option, "--process-limit") == 0 && read_number(value, &number) &&
                number > 0 && number < (1U << 22U)) {
@@ -255,8 +263,9 @@ int main(int argc, char** argv) {
     bool running = extension > 0;
     int status = 0;
     end_everything(settings.pid_namespace, extension, &running, &status);
+    remove_temporary_folder(settings.temporary_folder);
     _exit(0);
   }
   report(SupervisorReport::kStarted, 0);
-  supervise(settings.pid_namespace, extension, child_events);
+  supervise(settings.pid_namespace, extension, child_events, settings.temporary_folder);
 }

@@ -2,9 +2,11 @@
 #include "sandbox/supervisor/supervise.h"
 
 #include <fcntl.h>
+#include <ftw.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,6 +56,24 @@ int kill_listed_children() {
   return killed;
 }
 
+constexpr int OPEN_FOLDERS = 64;
+
+int open_folder(const char* path, const struct stat* status, int type, FTW* /*at*/) {
+  if (type == FTW_D || type == FTW_DNR) {
+    chmod(path, (status->st_mode & 07777U) | S_IRWXU);
+  }
+  return 0;
+}
+
+int remove_entry(const char* path, const struct stat* /*status*/, int type, FTW* /*at*/) {
+  if (type == FTW_DP || type == FTW_D || type == FTW_DNR) {
+    rmdir(path);
+  } else {
+    unlink(path);
+  }
+  return 0;
+}
+
 void kill_everything(bool pid_namespace) {
   if (pid_namespace) {
     kill(-1, SIGKILL);  // the first process of a namespace: all others in it, not itself
@@ -94,7 +114,16 @@ int end_everything(bool pid_namespace, pid_t extension, bool* extension_running,
   }
 }
 
-void supervise(bool pid_namespace, pid_t extension, int child_events) {
+void remove_temporary_folder(const char* folder) {
+  if (folder == nullptr) {
+    return;
+  }
+  nftw(folder, open_folder, OPEN_FOLDERS, FTW_PHYS | FTW_MOUNT);
+  nftw(folder, remove_entry, OPEN_FOLDERS, FTW_PHYS | FTW_MOUNT | FTW_DEPTH);
+}
+
+void supervise(bool pid_namespace, pid_t extension, int child_events,
+               const char* temporary_folder) {
   bool running = true;
   int status = 0;
   long long grace_ends = 0;
@@ -112,6 +141,7 @@ void supervise(bool pid_namespace, pid_t extension, int child_events) {
         continue;
       }
       if (ended < 0 && errno == ECHILD && !running) {
+        remove_temporary_folder(temporary_folder);
         report(SupervisorReport::kAlone, 0);
         _exit(0);
       }
@@ -122,6 +152,7 @@ void supervise(bool pid_namespace, pid_t extension, int child_events) {
       const long long left = grace_ends - now_ms();
       if (left <= 0) {
         const int others = end_everything(pid_namespace, extension, &running, &status);
+        remove_temporary_folder(temporary_folder);
         report(SupervisorReport::kLeftBehind, others);
         _exit(0);
       }
@@ -136,6 +167,7 @@ void supervise(bool pid_namespace, pid_t extension, int child_events) {
       // The host asks for the end, or is gone: either way nothing may run on.
       const bool was_running = running;
       const int others = end_everything(pid_namespace, extension, &running, &status);
+      remove_temporary_folder(temporary_folder);
       if (was_running) {
         report(SupervisorReport::kExited, status);
       }

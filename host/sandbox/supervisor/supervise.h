@@ -25,10 +25,18 @@ void report(SupervisorReport::Kind kind, int value,
 int end_everything(bool pid_namespace, pid_t extension, bool* extension_running,
                    int* extension_status);
 
+// Removes `folder` and all in it, if it is not null: the extension's temporary folder,
+// where no private /tmp could be made. Links are removed, never followed, and no other
+// file system is entered; folders the extension made unreadable are opened first.
+void remove_temporary_folder(const char* folder);
+
 // Waits for the extension to end, tells the host, and then whether anything it started
 // was still running LEFTOVER_GRACE_MS later, which it then ends; or ends everything at
 // once when the host closes the control pipe (asks for the end, or is gone). Reaps
-// children as they end. `child_events` is a signalfd for SIGCHLD. Never returns.
-[[noreturn]] void supervise(bool pid_namespace, pid_t extension, int child_events);
+// children as they end; once none is left, removes `temporary_folder` (if not null), so
+// that nothing stays whatever ended the host. `child_events` is a signalfd for SIGCHLD.
+// Never returns.
+[[noreturn]] void supervise(bool pid_namespace, pid_t extension, int child_events,
+                            const char* temporary_folder);
 
 #endif  // HOST_SANDBOX_SUPERVISOR_SUPERVISE_H_

@@ -1,0 +1,195 @@
+"""The sandbox holds: an extension that tries every way out (the terminal, the host's
+processes and descriptors, its supervisor, a secret in the environment, a port on the
+loopback, a folder outside, hundreds of processes, the kernel's settings) reaches none of
+them by default, and reaches each one only when it is granted; every report says how it
+was contained. The host runs under a real pseudo-terminal, as a person's shell runs it.
+
+First the positive case: with --no-sandbox the same probe reaches what any program of
+the user's reaches, so no refusal below can pass for the wrong reason. Run as the user
+running the tests and, as root, as nobody too, where nobody can reach the build.
+
+usage: sandbox_holds.py HOST EXTENSION FAKES"""
+import os
+import pty
+import pwd
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+
+HOST, EXTENSION, FAKES = sys.argv[1:4]
+PROBE = os.path.join(FAKES, "probes-its-sandbox")
+SECRET = "PROBE_SECRET"
+
+# What the probe reaches without a sandbox, for root and for any other user: a process
+# that is not root may neither type into a terminal that is not its own, nor open its
+# supervisor's descriptors (the supervisor lets no one of its user trace it), nor write
+# the kernel's settings, sandbox or not. /dev/tty it never reaches: it has no controlling
+# terminal.
+UNSANDBOXED = {
+    "the terminal device": True,
+    "/dev/tty": False,
+    "an ancestor's terminal": True,
+    "typing into the terminal": "root",
+    "the host's process": True,
+    "signalling the host": True,
+    "the host's descriptors": True,
+    "its supervisor's report pipe": "root",
+    "the secret variable": True,
+    "the listening port": True,
+    "the folder outside": True,
+    "its own TMPDIR": True,
+    "300 processes": True,
+    "the kernel's settings": "root",
+}
+GRANTS = {"the secret variable": ["--env", SECRET],
+          "the listening port": ["--network"],
+          "the folder outside": ["--writable", "OUTSIDE"]}
+
+
+def fail(message):
+    print("FAILED: " + message)
+    sys.exit(1)
+
+
+def listen():
+    server = socket.socket()
+    server.bind(("127.0.0.1", 0))
+    server.listen(64)
+
+    def serve():
+        while True:
+            connection, _ = server.accept()
+            connection.close()
+    threading.Thread(target=serve, daemon=True).start()
+    return server.getsockname()[1]
+
+
+def run_host_with(options, user, port, outside, user_temporary):
+    """Runs the host on a pseudo-terminal, the probe under it; returns what it printed."""
+    master, slave = pty.openpty()
+    terminal = os.ttyname(slave)
+    demote = None
+    if user is not None:
+        record = pwd.getpwnam(user)
+        os.chown(terminal, record.pw_uid, record.pw_gid)
+
+        def demote():
+            os.setgid(record.pw_gid)
+            os.setgroups([])
+            os.setuid(record.pw_uid)
+    options = [outside if word == "OUTSIDE" else word for word in options]
+    # The shell's process id is the host's once it execs: the probe is told it.
+    script = ('exec "$0" run "$@" --timeout-ms 120000 --call sample.echo "[1]" -- "$PROBE" '
+              '--tty "$TERMINAL" '
+              '--host-pid $$ --port "$PORT" --outside "$OUTSIDE" --secret "$SECRET" '
+              '--protocol 1')
+    environment = dict(os.environ, PROBE=PROBE, TERMINAL=terminal, PORT=str(port),
+                       OUTSIDE=outside, SECRET=SECRET, PROBE_SECRET="s3cret")
+    if user is not None:
+        # A user's own TMPDIR is the user's to write, as a login's is.
+        environment["TMPDIR"] = user_temporary
+    process = subprocess.Popen(["sh", "-c", script, HOST] + options, stdin=slave, stdout=slave,
+                               stderr=slave, env=environment, preexec_fn=demote,
+                               start_new_session=True)
+    os.close(slave)
+    output = b""
+    while True:
+        try:
+            chunk = os.read(master, 65536)
+        except OSError:
+            break
+        if not chunk:
+            break
+        output += chunk
+    process.wait(timeout=120)
+    os.close(master)
+    return output.decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def reached(output):
+    verdicts = {}
+    for line in output.splitlines():
+        line = line.removeprefix("   | ")
+        for word, verdict in (("reached: ", True), ("refused: ", False)):
+            if line.startswith(word):
+                verdicts[line[len(word):].split(" (")[0]] = verdict
+    return verdicts
+
+
+def check(how, output, expected):
+    verdicts = reached(output)
+    if set(verdicts) != set(expected):
+        fail(f"{how}: the probe told {sorted(verdicts)}:\n{output}")
+    wrong = [what for what in expected if verdicts[what] != expected[what]]
+    if wrong:
+        fail(f"{how}: " + "; ".join(
+            f"{what} {'reached' if verdicts[what] else 'refused'}" for what in wrong) +
+            f"\n{output}")
+
+
+def header(output):
+    for line in output.splitlines():
+        if line.startswith("-- sandbox: "):
+            return line
+    fail("no sandbox line in the report:\n" + output)
+
+
+def holds_as(user, port):
+    root = (user or pwd.getpwuid(os.geteuid()).pw_name) == "root"
+    who = user or "the test's user"
+    with tempfile.TemporaryDirectory() as outside, tempfile.TemporaryDirectory() as own:
+        os.chmod(outside, 0o777)
+        os.chmod(own, 0o1777)
+
+        def run_host(options, user, port, outside):
+            return run_host_with(options, user, port, outside, own)
+        unsandboxed = {what: (root if value == "root" else value)
+                       for what, value in UNSANDBOXED.items()}
+        output = run_host(["--no-sandbox"], user, port, outside)
+        check(f"as {who}, without a sandbox", output, unsandboxed)
+        if "no sandbox (--no-sandbox)" not in header(output):
+            fail(f"as {who}: --no-sandbox is not said: {header(output)}")
+        for written in os.listdir(outside):
+            os.remove(os.path.join(outside, written))
+
+        output = run_host([], user, port, outside)
+        sandboxed = {what: what == "its own TMPDIR" for what in UNSANDBOXED}
+        check(f"as {who}, in the sandbox", output, sandboxed)
+        line = header(output)
+        for said in ("no terminal", "only its own processes", "no network",
+                     "files read-only but its private /tmp", "at most 64 processes"):
+            if said not in line:
+                fail(f"as {who}: the report does not say '{said}': {line}")
+        if os.listdir(outside):
+            fail(f"as {who}: the sandboxed probe left {os.listdir(outside)} outside")
+
+        grants = [word for words in GRANTS.values() for word in words]
+        output = run_host(grants, user, port, outside)
+        granted = dict(sandboxed, **{what: True for what in GRANTS})
+        check(f"as {who}, with {' '.join(grants)}", output, granted)
+        line = header(output)
+        for said in ("network allowed", f"and {os.path.realpath(outside)}", SECRET):
+            if said not in line:
+                fail(f"as {who}: the report does not say the grant '{said}': {line}")
+    print(f"as {who}: the probe reaches {sum(map(bool, unsandboxed.values()))} ways out "
+          f"without a sandbox, none in it but its TMPDIR, and each grant alone")
+
+
+def nobody_can_run_the_build():
+    return os.geteuid() == 0 and subprocess.run(
+        ["runuser", "-u", "nobody", "--", "test", "-x", HOST, "-a", "-x", PROBE],
+        stderr=subprocess.DEVNULL).returncode == 0
+
+
+def main():
+    port = listen()
+    holds_as(None, port)
+    if nobody_can_run_the_build():
+        holds_as("nobody", port)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
