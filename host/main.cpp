@@ -7,6 +7,7 @@
 #include "commands/compare.h"
 #include "commands/record.h"
 #include "commands/run.h"
+#include "commands/terminations.h"
 #include "text/visible.h"
 
 namespace {
@@ -71,6 +72,7 @@ int unknown_command(const std::string& name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  say_why_when_terminated();
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.empty()) {
     std::fputs(HELP, stderr);

@@ -93,4 +93,55 @@ if no_namespaces sh -c '! unshare -p -f true && ! unshare -U true' 2>/dev/null; 
   sandbox=(--weaker-sandbox)
   sigkill_leaves_nothing 50 "without namespaces" no_namespaces
 fi
+# Whatever signal ends the host, nothing of its extensions stays: no process, no temporary
+# file (each TMPDIR is a file system of its own that vanishes with its sandbox), no control
+# group once another host has started, no recording half made. SIGTERM and SIGHUP say so.
+printf '#!/bin/sh\necho x >"$TMPDIR/left-by-%s-$$" && exec sh -c '"'"'sleep 120; : "$0"'"'"' left-by-%s\n' \
+  "$marker" "$marker" >"$scratch/writes-and-hangs"
+chmod 755 "$scratch/writes-and-hangs"
+groups_of() {
+  find /sys/fs/cgroup -maxdepth 6 -type d -name "extension-host.$1.*" 2>/dev/null | wc -l
+}
+for signal in KILL TERM HUP; do
+  rm -rf "$cases" && mkdir -p "$cases"
+  for i in $(seq 20); do
+    mkdir "$cases/c$i" && echo 0 >"$cases/c$i/status" && : >"$cases/c$i/output"
+  done
+  "$host" check --jobs 20 --timeout-ms 100000 "$cases" -- "$scratch/writes-and-hangs" >/dev/null \
+    2>"$scratch/$signal.err" &
+  target=$!
+  waited=0
+  until [ "$(pgrep -f "left-by-$marker" | wc -l)" -ge 20 ]; do
+    [ "$waited" -lt 300 ] || fail "SIG$signal: only $(pgrep -f "left-by-$marker" | wc -l) of 20 started"
+    sleep 0.2
+    waited=$((waited + 1))
+  done
+  if [ "$(id -u)" -eq 0 ] && [ -w /sys/fs/cgroup ]; then
+    [ "$(groups_of "$target")" -gt 0 ] || fail "SIG$signal: no control group made while running"
+  fi
+  kill "-$signal" "$target"
+  wait "$target" 2>/dev/null
+  sleep 1
+  [ "$(pgrep -f "left-by-$marker" | wc -l)" -eq 0 ] || fail "SIG$signal: processes still running"
+  find "$scratch" /tmp -name "left-by-$marker-*" 2>/dev/null | grep -q . &&
+    fail "SIG$signal: an extension's temporary file stayed on disk"
+  if [ "$signal" != KILL ]; then
+    grep -qx "extension-host: ended by SIG$signal; every extension it ran ends with it" \
+      "$scratch/$signal.err" || fail "SIG$signal: the host did not say why it ended"
+  fi
+  "$host" check --filter handshake-then-shutdown -- "$extension" >/dev/null ||
+    fail "a host after SIG$signal did not pass"
+  [ "$(groups_of "$target")" -eq 0 ] || fail "SIG$signal: control groups stayed after another host started"
+done
+echo "a host ended by SIGKILL, SIGTERM or SIGHUP leaves no process, file or control group"
+
+# A recording cut short by SIGKILL leaves nothing beside the case.
+mkdir "$scratch/recorded"
+"$host" record "$scratch/recorded/case" --call sample.wait '[5000]' -- "$extension" --protocol 1 \
+  >/dev/null 2>&1 </dev/null &
+recorder=$!
+sleep 1
+kill -KILL "$recorder"
+wait "$recorder" 2>/dev/null
+[ -z "$(ls -A "$scratch/recorded")" ] || fail "a killed recording left $(ls -A "$scratch/recorded")"
 echo "nothing escapes: detached processes found and named; SIGKILL leaves nothing running"
