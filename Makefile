@@ -94,7 +94,8 @@ mutants: deps
 	scripts/mutants
 
 # The extension against the floors and its peers, built for speed (the release preset):
-# bench/results/latest.md and bench/results/latency.png.
+# bench/results/latest.md and bench/results/latency.png; then what the host's sandbox
+# costs compare against the floor of plain spawns: bench/results/host.md.
 bench: deps
 	@scripts/install-packages $(BENCH_PACKAGES)
 	cmake --preset release
@@ -102,6 +103,8 @@ bench: deps
 	build-release/bench/bench-driver --build build-release --source . --results bench/results \
 	  --rounds $(BENCH_ROUNDS)
 	gnuplot bench/results/raw/latency.gp
+	build-release/bench/bench-host --host build-release/host/extension-host \
+	  --extension build-release/sample-extension --results bench/results/host.md
 
 lint: deps
 	@scripts/install-packages $(LINT_PACKAGES)
