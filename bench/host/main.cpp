@@ -68,8 +68,7 @@ bool play_plainly(const std::string& extension) {
   bool answered = false;
   if (failed == 0) {
     const std::string input = SHORT_CONVERSATION;
-    answered = write(to_child[1], input.data(), input.size()) ==
-               static_cast<ssize_t>(input.size());
+    answered = write(to_child[1], input.data(), input.size()) == static_cast<ssize_t>(input.size());
   }
   close(to_child[1]);
   std::size_t lines = 0;
@@ -90,8 +89,8 @@ double floor_rate(const Options& options, bool* ok) {
   std::atomic<long> played = 0;
   std::atomic<bool> failed = false;
   const Clock::time_point started = Clock::now();
-  const Clock::time_point until =
-      started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.seconds));
+  const Clock::time_point until = started + std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::duration<double>(options.seconds));
   std::vector<std::thread> lanes;
   for (int lane = 0; lane < options.jobs; ++lane) {
     lanes.emplace_back([&] {

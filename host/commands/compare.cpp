@@ -318,8 +318,7 @@ int compare_command(const std::vector<std::string>& arguments) {
               static_cast<unsigned long long>(settings.seed));
   std::printf("  reference: %s\n  candidate: %s\n  sandbox: %s\n",
               shell_quoted(contestants.reference).c_str(),
-              shell_quoted(contestants.candidate).c_str(),
-              settings.sandbox->description().c_str());
+              shell_quoted(contestants.candidate).c_str(), settings.sandbox->description().c_str());
 
   // Differences that did not recur: none is passed over in silence.
   bool flaky = false;

@@ -90,4 +90,3 @@ int usage_error(const std::string& command, const std::string& problem) {
                visible(problem).c_str(), command.c_str());
   return 2;
 }
-

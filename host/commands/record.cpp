@@ -66,7 +66,8 @@ class CaseFileSink final : public TranscriptSink {
     if (folder.empty()) {
       return;
     }
-    for (const auto& [stream, name] : {std::pair{&input_, "input"}, std::pair{&output_, "output"}}) {
+    for (const auto& [stream, name] :
+         {std::pair{&input_, "input"}, std::pair{&output_, "output"}}) {
       if (stream->fd >= 0) {
         close(stream->fd);
       }
@@ -165,7 +166,8 @@ std::string unrecordable(const SessionEnding& ending) {
 }  // namespace
 
 int record_command(const std::vector<std::string>& arguments) {
-  const std::string help = std::string(RECORD_HELP_HEAD) + RUN_OPTIONS_HELP + "\n" + SANDBOX_OPTIONS_HELP + RECORD_HELP_TAIL;
+  const std::string help = std::string(RECORD_HELP_HEAD) + RUN_OPTIONS_HELP + "\n" +
+                           SANDBOX_OPTIONS_HELP + RECORD_HELP_TAIL;
   // The folder comes first: after it, run's options take values that look like names.
   std::optional<std::filesystem::path> folder;
   std::size_t first_option = 0;

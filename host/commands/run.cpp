@@ -110,7 +110,8 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
 }
 
 int run_command(const std::vector<std::string>& arguments) {
-  const std::string help = std::string(RUN_HELP_HEAD) + RUN_OPTIONS_HELP + "\n" + SANDBOX_OPTIONS_HELP + RUN_HELP_TAIL;
+  const std::string help =
+      std::string(RUN_HELP_HEAD) + RUN_OPTIONS_HELP + "\n" + SANDBOX_OPTIONS_HELP + RUN_HELP_TAIL;
   RunSettings settings;
   if (const std::optional<int> status =
           read_run_settings(arguments, "run", help.c_str(), &settings)) {

@@ -35,7 +35,8 @@ int open_beneath(int root, const std::filesystem::path& relative, std::uint64_t 
 }
 
 // `path` relative to `root`, as given: "." for the root itself.
-std::filesystem::path beneath(const std::filesystem::path& path, const std::filesystem::path& root) {
+std::filesystem::path beneath(const std::filesystem::path& path,
+                              const std::filesystem::path& root) {
   const auto normal = [](const std::filesystem::path& given) {
     std::filesystem::path plain = given.lexically_normal();
     return plain.has_filename() || !plain.has_relative_path() ? plain : plain.parent_path();
@@ -139,9 +140,8 @@ std::string unrunnable_arguments(const std::string& text, const std::vector<std:
     total += word.size() + 1 + sizeof(char*);
   }
   if (total > ARGS_LIMIT) {
-    return "'args' holds " + std::to_string(words.size()) + " arguments, " +
-           std::to_string(total) + " bytes as exec counts them; a program takes at most " +
-           std::to_string(ARGS_LIMIT);
+    return "'args' holds " + std::to_string(words.size()) + " arguments, " + std::to_string(total) +
+           " bytes as exec counts them; a program takes at most " + std::to_string(ARGS_LIMIT);
   }
   return "";
 }

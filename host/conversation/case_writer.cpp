@@ -113,8 +113,7 @@ std::filesystem::path CaseWriter::scratch(std::string* error) {
   if (scratch_.empty()) {
     scratch_ = fresh_folder_beside(target_, "recording");
     if (scratch_.empty()) {
-      *error = "cannot write in " + shown_path(target_.parent_path()) + ": " +
-               std::strerror(errno);
+      *error = "cannot write in " + shown_path(target_.parent_path()) + ": " + std::strerror(errno);
     }
   }
   return scratch_;

@@ -51,9 +51,8 @@ const char ANNOUNCED[] = R"("type":"register"})"
 
 Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox,
                  const std::vector<std::string>& arguments, const std::string& input,
-                 std::chrono::milliseconds timeout,
-                 std::size_t kept_output, const std::optional<Probe>& probe,
-                 const std::optional<HandshakeWait>& handshake) {
+                 std::chrono::milliseconds timeout, std::size_t kept_output,
+                 const std::optional<Probe>& probe, const std::optional<HandshakeWait>& handshake) {
   Observed observed;
   std::vector<std::string> argv = command;
   argv.insert(argv.end(), arguments.begin(), arguments.end());
@@ -236,9 +235,9 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
                   "killed after " + std::to_string(timeout.count()) + " ms, having written " +
                       std::to_string(observed.output_total) + " bytes: \"" +
                       visible_prefix(output, 200) + "\"" +
-                      (observed.ran_on_closed ? RAN_ON_CLOSED
+                      (observed.ran_on_closed                             ? RAN_ON_CLOSED
                        : observed.written_while_awaited == std::size_t{0} ? HELD_BACK
-                                                                           : ""),
+                                                                          : ""),
                   elapsed);
   }
   if (termination.signaled) {

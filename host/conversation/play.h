@@ -39,8 +39,8 @@ struct Verdict {
 // What one run of an extension on a given input gave.
 struct Observed {
   bool started = false;
-  std::string start_error;  // when not started
-  bool timed_out = false;   // killed at the deadline
+  std::string start_error;     // when not started
+  bool timed_out = false;      // killed at the deadline
   bool ran_on_closed = false;  // killed at the deadline after it had closed its output
   Termination termination;
   std::string output;            // its first bytes, as many as were kept
@@ -108,8 +108,8 @@ struct Probe {
 // deadline. With a probe, the input also pauses there.
 Observed observe(const std::vector<std::string>& command, const Sandbox& sandbox,
                  const std::vector<std::string>& arguments, const std::string& input,
-                 std::chrono::milliseconds timeout,
-                 std::size_t kept_output, const std::optional<Probe>& probe = std::nullopt,
+                 std::chrono::milliseconds timeout, std::size_t kept_output,
+                 const std::optional<Probe>& probe = std::nullopt,
                  const std::optional<HandshakeWait>& handshake = std::nullopt);
 
 // The part of the extension's answer to a call of "sample.wait" that only that answer

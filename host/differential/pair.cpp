@@ -35,8 +35,8 @@ std::string unannounced(const Observed& side) {
                : "wrote nothing, nor read its input: all its processes slept" + as_hosts_do;
   }
   if (side.announcement_wait == Awaited::kTimedOut) {
-    return "wrote nothing in " + std::to_string(ANNOUNCEMENT_ALLOWANCE.count()) +
-           " ms of work" + as_hosts_do;
+    return "wrote nothing in " + std::to_string(ANNOUNCEMENT_ALLOWANCE.count()) + " ms of work" +
+           as_hosts_do;
   }
   return "wrote nothing" + as_hosts_do + ": is each line it writes flushed at once?";
 }
@@ -83,8 +83,8 @@ std::optional<Pair> play_both(const Contestants& contestants,
   // Each side announces itself, or ends, after the first line alone, as a host waits; and
   // its start, however slow, is not counted against it.
   const std::size_t first_line_end = input.find('\n');
-  const HandshakeWait handshake{first_line_end == std::string::npos ? input.size() : first_line_end + 1,
-                                "", start_allowance};
+  const HandshakeWait handshake{
+      first_line_end == std::string::npos ? input.size() : first_line_end + 1, "", start_allowance};
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
     pair.reference = observe(contestants.reference, *contestants.sandbox, conversation.arguments,
@@ -121,9 +121,10 @@ std::vector<Aspect> differences(const Pair& pair, const GeneratedConversation& c
   }
   if (mine.written_while_awaited > std::size_t{0} &&
       theirs.written_while_awaited == std::size_t{0}) {
-    aspects.push_back({"announcement", "the reference announced itself after the handshake line "
-                                       "alone; the candidate " +
-                                           unannounced(theirs)});
+    aspects.push_back({"announcement",
+                       "the reference announced itself after the handshake line "
+                       "alone; the candidate " +
+                           unannounced(theirs)});
   }
   if (mine.error_bytes != theirs.error_bytes || mine.error_head != theirs.error_head) {
     const auto wrote = [](const Observed& side) {

@@ -120,9 +120,8 @@ std::string await_start(int reports) {
   if (first.kind == SupervisorReport::kSetupFailed) {
     return Sandbox::setup_failure(first.step, first.value);
   }
-  return std::strerror(first.kind == SupervisorReport::kExecFailed && first.value != 0
-                           ? first.value
-                           : EIO);
+  return std::strerror(first.kind == SupervisorReport::kExecFailed && first.value != 0 ? first.value
+                                                                                       : EIO);
 }
 
 }  // namespace
@@ -175,8 +174,8 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
   }
   StartedSandbox started;
   std::string problem;
-  const bool launched = options.sandbox->start(*program, argv, input[0], output[1], errors[1],
-                                               &started, &problem);
+  const bool launched =
+      options.sandbox->start(*program, argv, input[0], output[1], errors[1], &started, &problem);
   close(input[0]);
   close(output[1]);
   close(errors[1]);

@@ -1,10 +1,10 @@
 // A child process on three pipes, driven without ever blocking past a deadline.
 //
-// The host starts the extension under a supervisor of its own, in its sandbox (see sandbox/sandbox.h), with
-// its standard input, output and error on pipes, and pumps all three at once: while it
-// writes the extension's input it keeps reading the extension's output, so neither side
-// can stall the other by filling a pipe. Every wait has a deadline. Whatever the
-// extension starts ends with it, and nothing of it outlives the host.
+// The host starts the extension under a supervisor of its own, in its sandbox (see
+// sandbox/sandbox.h), with its standard input, output and error on pipes, and pumps all three at
+// once: while it writes the extension's input it keeps reading the extension's output, so neither
+// side can stall the other by filling a pipe. Every wait has a deadline. Whatever the extension
+// starts ends with it, and nothing of it outlives the host.
 //
 // Memory is bounded by the caller, not by the child: output is held up to
 // ChildOptions::kept_output (beyond it, a reader of lines stops reading and lets the

@@ -226,8 +226,8 @@ ControlGroups ControlGroups::find() {
 std::optional<ExtensionGroups> ControlGroups::make(long max_processes, std::size_t max_memory,
                                                    std::string* problem) const {
   ExtensionGroups made;
-  const std::string name = GROUP_PREFIX + std::to_string(getpid()) + "." +
-                           std::to_string(groups_made.fetch_add(1));
+  const std::string name =
+      GROUP_PREFIX + std::to_string(getpid()) + "." + std::to_string(groups_made.fetch_add(1));
   const auto make_group = [&](const std::string& parent) -> std::string {
     const std::string folder = parent + "/" + name;
     if (std::find(made.folders_.begin(), made.folders_.end(), folder) != made.folders_.end()) {

@@ -13,12 +13,11 @@ std::string_view name_of(std::string_view assignment) {
 }
 
 bool passed_without_asking(std::string_view name) {
-  return std::any_of(std::begin(PASSED_VARIABLES), std::end(PASSED_VARIABLES),
-                     [&](std::string_view passed) {
-                       return passed.ends_with('*')
-                                  ? name.starts_with(passed.substr(0, passed.size() - 1))
-                                  : name == passed;
-                     });
+  return std::any_of(
+      std::begin(PASSED_VARIABLES), std::end(PASSED_VARIABLES), [&](std::string_view passed) {
+        return passed.ends_with('*') ? name.starts_with(passed.substr(0, passed.size() - 1))
+                                     : name == passed;
+      });
 }
 
 // Sets `assignment` in `environment`, replacing the variable of the same name.
@@ -73,7 +72,8 @@ std::vector<std::string> current_environment() {
 bool valid_variable_name(const std::string& name) {
   return !name.empty() && (name[0] < '0' || name[0] > '9') &&
          std::all_of(name.begin(), name.end(), [](char character) {
-           return (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z') ||
+           return (character >= 'a' && character <= 'z') ||
+                  (character >= 'A' && character <= 'Z') ||
                   (character >= '0' && character <= '9') || character == '_';
          });
 }

@@ -5,10 +5,10 @@
 
 #include <fcntl.h>
 #include <linux/capability.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <poll.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -203,8 +203,8 @@ bool reap_supervisor(pid_t pid, std::chrono::milliseconds patience) {
     pollfd ended = {process, POLLIN, 0};
     const auto deadline = std::chrono::steady_clock::now() + patience;
     const auto milliseconds_left = [&] {
-      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       return static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
     };
     int ready = 0;

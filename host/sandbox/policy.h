@@ -15,9 +15,9 @@ inline constexpr std::size_t DEFAULT_MAX_MEMORY = std::size_t{1} << 30U;
 inline constexpr std::size_t DEFAULT_TEMPORARY_SIZE = std::size_t{64} << 20U;
 
 struct SandboxPolicy {
-  bool enabled = true;          // --no-sandbox: run it as the host runs, reaching everything
-  bool accept_weaker = false;   // --weaker-sandbox: run with the parts this machine can make
-  bool network = false;         // --network
+  bool enabled = true;                // --no-sandbox: run it as the host runs, reaching everything
+  bool accept_weaker = false;         // --weaker-sandbox: run with the parts this machine can make
+  bool network = false;               // --network
   std::vector<std::string> writable;  // --writable DIR: absolute, as given after realpath
   // --env NAME (the host's value) and --env NAME=VALUE, in the order given.
   std::vector<std::string> environment;
@@ -28,7 +28,7 @@ struct SandboxPolicy {
 
 // The host's variables an extension gets without asking: where programs are, the user's
 // home, the language, the time zone. LC_* stands for every locale category.
-inline constexpr const char* PASSED_VARIABLES[] = {"PATH", "HOME", "LANG", "LANGUAGE", "LC_*",
-                                                   "TZ"};
+inline constexpr const char* PASSED_VARIABLES[] = {"PATH",     "HOME", "LANG",
+                                                   "LANGUAGE", "LC_*", "TZ"};
 
 #endif  // HOST_SANDBOX_POLICY_H_

@@ -62,9 +62,9 @@ std::string hidden_path(const std::vector<std::string>& command,
       continue;
     }
     for (const char* folder : PRIVATE_FOLDERS) {
-      const bool granted = std::any_of(writable.begin(), writable.end(), [&](const std::string& dir) {
-        return lies_under(real, dir);
-      });
+      const bool granted =
+          std::any_of(writable.begin(), writable.end(),
+                      [&](const std::string& dir) { return lies_under(real, dir); });
       if (lies_under(real, folder) && !granted) {
         return word;
       }
@@ -79,8 +79,8 @@ std::vector<SupervisorReport> read_all_reports(int reports,
   std::vector<SupervisorReport> records;
   std::string bytes;
   for (;;) {
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd ready = {reports, POLLIN, 0};
     const int polled = poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
     if (polled < 0 && errno == EINTR) {
@@ -221,9 +221,10 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
       *problem = "the sandbox cannot be made on this machine: " + failure;
       return std::nullopt;
     }
-    missing.push_back("its own namespaces, so it could reach the terminal, see the host's "
-                      "processes and write the user's files (" +
-                      namespace_problem + ")");
+    missing.push_back(
+        "its own namespaces, so it could reach the terminal, see the host's "
+        "processes and write the user's files (" +
+        namespace_problem + ")");
   }
   if (!sandbox.limit_in_namespace_ && !groups_bound_processes) {
     missing.push_back("a bound on its processes (no control group the host may make)");
@@ -241,9 +242,9 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
     for (const std::vector<std::string>& command : commands) {
       const std::string hidden = hidden_path(command, policy.writable);
       if (!hidden.empty()) {
-        *problem = "the sandbox gives the extension a private /tmp and /dev/shm, where " +
-                   hidden + " cannot be seen: put it elsewhere, or grant its folder with " +
-                   "--writable " + std::filesystem::path(hidden).parent_path().string();
+        *problem = "the sandbox gives the extension a private /tmp and /dev/shm, where " + hidden +
+                   " cannot be seen: put it elsewhere, or grant its folder with " + "--writable " +
+                   std::filesystem::path(hidden).parent_path().string();
         return std::nullopt;
       }
     }
@@ -258,11 +259,12 @@ std::string Sandbox::describe() const {
   parts.emplace_back(files_ ? "no terminal" : "the terminal reachable");
   parts.emplace_back(pid_namespace && files_ ? "only its own processes"
                                              : "the host's processes in sight");
-  parts.emplace_back(policy_.network ? "network allowed" : filter_ >= 0 ? "no network"
-                                                                       : "network reachable");
+  parts.emplace_back(policy_.network ? "network allowed"
+                     : filter_ >= 0  ? "no network"
+                                     : "network reachable");
   if (files_) {
-    std::string files = "files read-only but its private /tmp (" +
-                        mebibytes(policy_.temporary_size) + ")";
+    std::string files =
+        "files read-only but its private /tmp (" + mebibytes(policy_.temporary_size) + ")";
     for (const std::string& folder : policy_.writable) {
       files += " and " + folder;
     }
@@ -387,8 +389,8 @@ std::string Sandbox::probe() const {
   }
   StartedSandbox started;
   std::string problem;
-  const bool launched = launch("/", {"probe"}, nothing, nothing, nothing, /*probe=*/true,
-                               &started, &problem);
+  const bool launched =
+      launch("/", {"probe"}, nothing, nothing, nothing, /*probe=*/true, &started, &problem);
   close(nothing);
   if (!launched) {
     return problem;
@@ -403,8 +405,7 @@ std::string Sandbox::probe() const {
       return setup_failure(record.step, record.value);
     }
   }
-  const bool ended_well =
-      records.size() >= 2 && records[0].kind == SupervisorReport::kStarted &&
-      records[1].kind == SupervisorReport::kExited && records[1].value == 0;
+  const bool ended_well = records.size() >= 2 && records[0].kind == SupervisorReport::kStarted &&
+                          records[1].kind == SupervisorReport::kExited && records[1].value == 0;
   return ended_well ? "" : "its supervisor did not answer as it should";
 }

@@ -85,8 +85,8 @@ class Sandbox {
   std::vector<std::string> host_environment_;
   int filter_ = -1;  // the sealed filter, shared by every supervisor
   int namespaces_ = 0;
-  bool files_ = false;             // a private mount namespace with the read-only view
-  bool limit_in_namespace_ = false;  // processes bounded by the user namespace's limit
+  bool files_ = false;                     // a private mount namespace with the read-only view
+  bool limit_in_namespace_ = false;        // processes bounded by the user namespace's limit
   std::unique_ptr<ControlGroups> groups_;  // where the groups are made; none when unused
   std::string description_;
 };

@@ -21,18 +21,18 @@ struct SupervisorReport {
   // The parts of the sandbox, in the order they are made; each can fail on its own.
   enum Step : std::int32_t {
     kNoStep = 0,
-    kArguments = 1,       // the supervisor's own command line is not one it knows
-    kControlGroup = 2,    // joining the groups that bound processes and memory
-    kPrivateMounts = 3,   // a mount namespace of its own, unseen by the machine's
-    kReadOnly = 4,        // every file system read-only
-    kProcesses = 5,       // /proc showing its own processes only
-    kDevices = 6,         // /dev without terminals: null, zero, full, random, urandom
-    kTemporary = 7,       // a private, bounded /tmp (and /dev/shm)
-    kWritable = 8,        // a folder granted writable
-    kProcessLimit = 9,    // the limit on processes in its user namespace
-    kCapabilities = 10,   // no privilege: capabilities dropped, none to gain
-    kSystemCalls = 11,    // the system call filter
-    kSupervision = 12,    // the supervisor's own means: signals, pipes, a process
+    kArguments = 1,      // the supervisor's own command line is not one it knows
+    kControlGroup = 2,   // joining the groups that bound processes and memory
+    kPrivateMounts = 3,  // a mount namespace of its own, unseen by the machine's
+    kReadOnly = 4,       // every file system read-only
+    kProcesses = 5,      // /proc showing its own processes only
+    kDevices = 6,        // /dev without terminals: null, zero, full, random, urandom
+    kTemporary = 7,      // a private, bounded /tmp (and /dev/shm)
+    kWritable = 8,       // a folder granted writable
+    kProcessLimit = 9,   // the limit on processes in its user namespace
+    kCapabilities = 10,  // no privilege: capabilities dropped, none to gain
+    kSystemCalls = 11,   // the system call filter
+    kSupervision = 12,   // the supervisor's own means: signals, pipes, a process
   };
   std::int32_t kind = 0;
   std::int32_t value = 0;

@@ -19,8 +19,8 @@ struct ContextRelease {
 };
 using Context = std::unique_ptr<void, ContextRelease>;
 
-constexpr unsigned long NAMESPACE_FLAGS[] = {CLONE_NEWUSER, CLONE_NEWNS,  CLONE_NEWPID,
-                                             CLONE_NEWNET,  CLONE_NEWUTS, CLONE_NEWIPC,
+constexpr unsigned long NAMESPACE_FLAGS[] = {CLONE_NEWUSER,  CLONE_NEWNS,  CLONE_NEWPID,
+                                             CLONE_NEWNET,   CLONE_NEWUTS, CLONE_NEWIPC,
                                              CLONE_NEWCGROUP};
 
 bool add_rules(scmp_filter_ctx context, bool network) {

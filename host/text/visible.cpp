@@ -207,8 +207,9 @@ std::string shell_quoted_short(const std::vector<std::string>& words, std::size_
   for (std::size_t i = 0; i < words.size(); ++i) {
     if (line.size() > limit) {
       const std::size_t left = words.size() - i;
-      return line + " ... and " + std::to_string(left) + (left == 1 ? " more word, " : " more words, ") +
-             std::to_string(total) + " bytes in all";
+      return line + " ... and " + std::to_string(left) +
+             (left == 1 ? " more word, " : " more words, ") + std::to_string(total) +
+             " bytes in all";
     }
     bool cut = false;
     const std::string shown = visible_prefix(words[i], word_limit, &cut);

@@ -4,8 +4,8 @@
 #include "sandbox/supervisor/confine.h"
 
 #include <linux/capability.h>
-#include <linux/securebits.h>
 #include <linux/seccomp.h>
+#include <linux/securebits.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>

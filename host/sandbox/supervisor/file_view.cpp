@@ -88,7 +88,8 @@ bool place_devices(const std::array<int, DEVICES.size()>& copies) {
     }
     close(copies[i]);
   }
-  return symlink("/proc/self/fd", "/dev/fd") == 0 && symlink("/proc/self/fd/0", "/dev/stdin") == 0 &&
+  return symlink("/proc/self/fd", "/dev/fd") == 0 &&
+         symlink("/proc/self/fd/0", "/dev/stdin") == 0 &&
          symlink("/proc/self/fd/1", "/dev/stdout") == 0 &&
          symlink("/proc/self/fd/2", "/dev/stderr") == 0 && mkdir("/dev/shm", 01777) == 0;
 }
@@ -115,8 +116,8 @@ SupervisorReport::Step make_file_view(const FileView& view, int* error) {
   }
   std::array<int, MAX_WRITABLE> granted{};
   for (std::size_t i = 0; i < view.writable_count; ++i) {
-    granted[i] = open_tree(AT_FDCWD, view.writable[i],
-                           OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE);
+    granted[i] =
+        open_tree(AT_FDCWD, view.writable[i], OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE);
     if (granted[i] < 0) {
       return failed.at(SupervisorReport::kWritable);
     }
