@@ -28,7 +28,9 @@ constexpr std::size_t CHUNK = 65536;
 constexpr std::chrono::seconds START_TIMEOUT{10};
 // How long the supervisor may take to end everything once asked; it is killed after that.
 constexpr std::chrono::seconds ENDING_TIMEOUT{2};
-constexpr std::chrono::milliseconds LEFTOVER_GRACE{LEFTOVER_GRACE_MS};
+// Once everything it started has ended, a stream still open is held by something beyond
+// reach: it is listened to this much longer, then no more.
+constexpr std::chrono::milliseconds STREAMS_AFTER_THE_END{200};
 // How often a child's activity is looked at while an answer is awaited.
 constexpr std::chrono::milliseconds IDLE_LOOK{20};
 
@@ -276,6 +278,9 @@ void ChildProcess::take_reports() {
     partial_report_.erase(0, sizeof record);
     if (record.kind == SupervisorReport::kExited) {
       wait_status_ = record.value;
+      // Nothing will read its input now but what it left, which is told its input ended,
+      // as it would be by any host: a wrapper's filter then finishes.
+      close_input();
     } else if (record.kind == SupervisorReport::kAlone ||
                record.kind == SupervisorReport::kLeftBehind) {
       left_behind_ = record.kind == SupervisorReport::kLeftBehind ? record.value : 0;
@@ -324,8 +329,8 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
     if (settled_at_ && (output_ >= 0 || error_fd_ >= 0)) {
       // Everything it started has ended, yet a stream is still open: something beyond
       // reach holds it. Listen a moment longer, then no more.
-      wake = std::min(wake, *settled_at_ + LEFTOVER_GRACE);
-      if (Clock::now() >= *settled_at_ + LEFTOVER_GRACE) {
+      wake = std::min(wake, *settled_at_ + STREAMS_AFTER_THE_END);
+      if (Clock::now() >= *settled_at_ + STREAMS_AFTER_THE_END) {
         close_streams();
         continue;
       }
@@ -356,7 +361,7 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
           unsent_ = pending.size();
         } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
           input_broken_ = true;  // EPIPE: the child has closed its input
-          close_fd(&input_);
+          close_input();
         }
       } else if (fd == output_) {
         if (!drain(output_, CHUNK, keep_output)) {
@@ -381,7 +386,17 @@ bool ChildProcess::send(std::string_view bytes, Clock::time_point deadline) {
   return in_time && unsent_ == 0 && !input_broken_;
 }
 
-void ChildProcess::close_input() { close_fd(&input_); }
+void ChildProcess::close_input() {
+  if (input_ >= 0) {
+    close_fd(&input_);
+    // Its supervisor judges what the extension left only once its input has ended.
+    if (control_ >= 0) {
+      const char closed = 'i';
+      while (write(control_, &closed, 1) < 0 && errno == EINTR) {
+      }
+    }
+  }
+}
 
 LineRead ChildProcess::read_line(std::string* line, std::size_t max_line,
                                  Clock::time_point deadline) {

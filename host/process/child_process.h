@@ -35,8 +35,8 @@ struct Termination {
   bool signaled = false;  // killed by a signal rather than exiting
   int code = 0;           // the exit status, or the signal's number
   bool killed_by_host = false;
-  // Processes it started were still running LEFTOVER_GRACE_MS after it had exited, and
-  // were ended by the host: how many.
+  // Processes it started were left behind after it had exited (asleep, waiting for
+  // nothing), and were ended by its supervisor: how many.
   int left_behind = 0;
 };
 

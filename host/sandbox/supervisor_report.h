@@ -39,8 +39,4 @@ struct SupervisorReport {
   std::int32_t step = kNoStep;
 };
 
-// How long the processes an extension started may outlive it, to finish what they were
-// doing, before they are ended and it is reported as having left a process behind.
-inline constexpr int LEFTOVER_GRACE_MS = 200;
-
 #endif  // HOST_SANDBOX_SUPERVISOR_REPORT_H_

@@ -15,7 +15,15 @@
 #include <cstdio>
 #include <ctime>
 
+#include "sandbox/supervisor/leftovers.h"
+
 namespace {
+
+// How often what the extension left running is looked at, once it has exited.
+constexpr int LOOK_MS = 20;
+// How long what it left may stay at work, finishing what it was given, before it is
+// ended all the same: far beyond any filter's last lines.
+constexpr long long AT_WORK_LIMIT_MS = 10000;
 
 long long now_ms() {
   timespec now = {};
@@ -126,7 +134,9 @@ void supervise(bool pid_namespace, pid_t extension, int child_events,
                const char* temporary_folder) {
   bool running = true;
   int status = 0;
-  long long grace_ends = 0;
+  long long exited_at = 0;
+  bool input_closed = false;  // the host has closed the extension's input
+  LeftoverWatch leftovers(pid_namespace);
   for (;;) {
     for (;;) {
       int ended_status = 0;
@@ -136,7 +146,7 @@ void supervise(bool pid_namespace, pid_t extension, int child_events,
           running = false;
           status = ended_status;
           report(SupervisorReport::kExited, status);
-          grace_ends = now_ms() + LEFTOVER_GRACE_MS;
+          exited_at = now_ms();
         }
         continue;
       }
@@ -147,24 +157,31 @@ void supervise(bool pid_namespace, pid_t extension, int child_events,
       }
       break;
     }
-    int timeout = -1;
-    if (!running) {
-      const long long left = grace_ends - now_ms();
-      if (left <= 0) {
-        const int others = end_everything(pid_namespace, extension, &running, &status);
-        remove_temporary_folder(temporary_folder);
-        report(SupervisorReport::kLeftBehind, others);
-        _exit(0);
-      }
-      timeout = static_cast<int>(left);
+    // Once it has exited, and its input is closed (a filter of its input may wait for that
+    // to end), what it left is looked at: asleep at two looks, or at work past the limit,
+    // it is left behind.
+    const bool judged = !running && input_closed;
+    if (judged && (leftovers.asleep_since_last_look() || now_ms() - exited_at > AT_WORK_LIMIT_MS)) {
+      const int others = end_everything(pid_namespace, extension, &running, &status);
+      remove_temporary_folder(temporary_folder);
+      report(others > 0 ? SupervisorReport::kLeftBehind : SupervisorReport::kAlone, others);
+      _exit(0);
     }
     std::array<pollfd, 2> watched = {pollfd{CONTROL_FD, POLLIN, 0},
                                      pollfd{child_events, POLLIN, 0}};
-    if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) {
+    if (poll(watched.data(), watched.size(), judged ? LOOK_MS : -1) < 0 && errno != EINTR) {
       watched[0].revents = POLLHUP;  // cannot wait: end everything, as below
     }
     if (watched[0].revents != 0) {
-      // The host asks for the end, or is gone: either way nothing may run on.
+      // A byte: the host has closed the extension's input. The end of the pipe: the host
+      // asks for the end, or is gone.
+      std::array<char, 16> said{};
+      const ssize_t got = read(CONTROL_FD, said.data(), said.size());
+      if (got > 0 || (got < 0 && errno == EINTR)) {
+        input_closed = input_closed || got > 0;
+        continue;
+      }
+      // Either way nothing may run on.
       const bool was_running = running;
       const int others = end_everything(pid_namespace, extension, &running, &status);
       remove_temporary_folder(temporary_folder);

@@ -31,7 +31,9 @@ int end_everything(bool pid_namespace, pid_t extension, bool* extension_running,
 void remove_temporary_folder(const char* folder);
 
 // Waits for the extension to end, tells the host, and then whether anything it started
-// was still running LEFTOVER_GRACE_MS later, which it then ends; or ends everything at
+// was left behind once the host has closed its input (a byte on the control pipe says
+// so): asleep, or at work beyond a limit (see LeftoverWatch); those it then ends. Or it
+// ends everything at
 // once when the host closes the control pipe (asks for the end, or is gone). Reaps
 // children as they end; once none is left, removes `temporary_folder` (if not null), so
 // that nothing stays whatever ended the host. `child_events` is a signalfd for SIGCHLD.
