@@ -78,7 +78,7 @@ struct CheckSettings {
   bool tap = false;
   std::optional<std::string> junit;
   std::optional<std::string> suite;
-  long timeout_ms = 15000;
+  long timeout_ms = static_cast<long>(DEFAULT_CASE_TIMEOUT.count());
   std::size_t max_file_bytes = DEFAULT_MAX_CASE_FILE;
   bool check_durations = true;
   std::vector<std::string> command;

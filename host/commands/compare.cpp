@@ -205,11 +205,9 @@ std::optional<std::pair<dev_t, ino_t>> file_of(const std::string& program) {
   return std::pair{status.st_dev, status.st_ino};
 }
 
-// Writes the case with the reference's answer as the expected one, and, when the candidate
-// was killed at the deadline, that deadline as the case's longest duration, so that check
-// fails it too. Returns false, having said why, when it cannot be kept.
-bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, const Pair& pair,
-               std::chrono::milliseconds timeout) {
+// Writes the case with the reference's answer as the expected one. Returns false, having
+// said why, when it cannot be kept.
+bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, const Pair& pair) {
   const Observed& reference = pair.reference;
   if (!reference.started || reference.timed_out || reference.termination.signaled ||
       reference.error_bytes != 0 || reference.output_total != reference.output.size()) {
@@ -224,10 +222,9 @@ bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, co
   found.input = conversation.input();
   found.output = reference.output;
   found.status = reference.termination.code;
-  if (pair.candidate.timed_out) {
-    found.min_duration = std::chrono::milliseconds(0);
-    found.max_duration = timeout + std::chrono::milliseconds(asked_wait_ms(conversation));
-  }
+  // A candidate killed at the deadline needs no bound of time to fail the case: check's
+  // own deadline kills it again. An upper bound of the time it took would fail any slow
+  // machine.
   std::string problem;
   const std::filesystem::path folder = writer->scratch(&problem);
   if (folder.empty() || !write_case_files(folder, found, /*skip_streams=*/false, &problem) ||
@@ -261,8 +258,7 @@ void keep_unsteady(const std::filesystem::path& folder, const Contestants& conte
                     conversation.input(),
                     settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
                     kept_output_for(conversation.input().size()));
-  if (save_case(&*writer, conversation, Pair{expected, Observed{}, std::nullopt},
-                settings.timeout)) {
+  if (save_case(&*writer, conversation, Pair{expected, Observed{}, std::nullopt})) {
     std::printf("    kept as the case %s\n", visible(writer->target().string()).c_str());
   }
 }
@@ -437,7 +433,7 @@ int compare_command(const std::vector<std::string>& arguments) {
       "the reference ran as: %s\nthe candidate ran as: %s\n",
       visible_lines(describe(aspects)).c_str(), shell_quoted_short(reference_line).c_str(),
       shell_quoted_short(candidate_line).c_str());
-  if (writer && save_case(&*writer, told, *pair, settings.timeout)) {
+  if (writer && save_case(&*writer, told, *pair)) {
     std::printf("saved as the case %s\n", visible(writer->target().string()).c_str());
   }
   return 1;

@@ -14,6 +14,7 @@
 #include "commands/run.h"
 #include "commands/sandbox_options.h"
 #include "conversation/case_writer.h"
+#include "conversation/play.h"
 #include "text/visible.h"
 
 namespace {
@@ -47,8 +48,6 @@ constexpr char RECORD_HELP_TAIL[] =
     "  extension-host record cases/echo-accent --call sample.echo '[\"\\u00e9\"]' \\\n"
     "      -- sample-extension --protocol 1\n";
 
-// Time a recorded wait may take beyond what it asked: starting up, and a busy machine.
-constexpr long long DURATION_SLACK_MS = 3000;
 
 // The input and output of a conversation, written to the case's files as they pass, up
 // to a bound each: to files with no name until the case is complete, where the file
@@ -231,7 +230,9 @@ int record_command(const std::vector<std::string>& arguments) {
   recorded.status = ending->termination.code;
   if (ending->called_wait) {
     recorded.min_duration = std::chrono::milliseconds(ending->waited_ms);
-    recorded.max_duration = std::chrono::milliseconds(ending->waited_ms + DURATION_SLACK_MS);
+    // The waits are the lower bound; the upper one is check's own deadline beyond them,
+    // which no start-up and no load on the machine can break.
+    recorded.max_duration = std::chrono::milliseconds(ending->waited_ms) + DEFAULT_CASE_TIMEOUT;
   }
   const std::filesystem::path scratch = writer->scratch(&problem);
   if (scratch.empty() || !write_case_files(scratch, recorded, /*skip_streams=*/true, &problem) ||

@@ -132,6 +132,10 @@ std::string answered_too_soon(const Probe& probe, const Observed& observed);
 // None when the case has no such call.
 std::optional<Probe> wait_probe_of(const Conversation& conversation);
 
+// How long check lets a case's extension run by default, waits included. No case's upper
+// bound on its duration is below it, so no load on the machine can break one.
+inline constexpr std::chrono::milliseconds DEFAULT_CASE_TIMEOUT{15000};
+
 // How much more than it expects a judge keeps of an output: enough to show what came
 // after the expected end.
 inline constexpr std::size_t KEPT_BEYOND_EXPECTED = 4096;

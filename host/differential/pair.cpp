@@ -34,6 +34,9 @@ std::string unannounced(const Observed& side) {
                      ": is each line it writes flushed at once?"
                : "wrote nothing, nor read its input: all its processes slept" + as_hosts_do;
   }
+  if (side.announcement_wait == Awaited::kEnded) {
+    return "ended its output without a word while the host awaited its announcement";
+  }
   if (side.announcement_wait == Awaited::kTimedOut) {
     return "wrote nothing in " + std::to_string(ANNOUNCEMENT_ALLOWANCE.count()) + " ms of work" +
            as_hosts_do;

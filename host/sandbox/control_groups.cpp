@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -154,7 +154,10 @@ void sweep(const std::string& folder) {
     }
     const long owner = std::strtol(name.c_str() + std::strlen(GROUP_PREFIX), nullptr, 10);
     if (owner > 0 && kill(static_cast<pid_t>(owner), 0) != 0 && errno == ESRCH) {
-      rmdir((folder + "/" + name).c_str());
+      std::string group = folder;
+      group += "/";
+      group += name;
+      rmdir(group.c_str());
     }
   }
   closedir(listing);
@@ -229,7 +232,7 @@ std::optional<ExtensionGroups> ControlGroups::make(long max_processes, std::size
   const std::string name =
       GROUP_PREFIX + std::to_string(getpid()) + "." + std::to_string(groups_made.fetch_add(1));
   const auto make_group = [&](const std::string& parent) -> std::string {
-    const std::string folder = parent + "/" + name;
+    std::string folder = parent + "/" + name;
     if (std::find(made.folders_.begin(), made.folders_.end(), folder) != made.folders_.end()) {
       return folder;  // one unified group bounds both
     }

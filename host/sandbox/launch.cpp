@@ -7,7 +7,6 @@
 #include <linux/capability.h>
 #include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -16,6 +15,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 

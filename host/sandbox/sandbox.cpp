@@ -4,13 +4,13 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <utility>
@@ -227,7 +227,7 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
         namespace_problem + ")");
   }
   if (!sandbox.limit_in_namespace_ && !groups_bound_processes) {
-    missing.push_back("a bound on its processes (no control group the host may make)");
+    missing.emplace_back("a bound on its processes (no control group the host may make)");
   }
   if (!missing.empty() && !policy.accept_weaker) {
     std::string parts;

@@ -6,13 +6,13 @@
 #include <linux/capability.h>
 #include <linux/seccomp.h>
 #include <linux/securebits.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 
 namespace {
 

@@ -4,13 +4,13 @@
 #include "sandbox/supervisor/file_view.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -30,7 +30,7 @@ constexpr std::size_t MAX_WRITABLE = 64;
 class Failure {
  public:
   explicit Failure(int* error) : error_(error) {}
-  Step at(Step step) const {
+  [[nodiscard]] Step at(Step step) const {
     *error_ = errno;
     return step;
   }

@@ -22,13 +22,13 @@
 #include <linux/filter.h>
 #include <poll.h>
 #include <sched.h>
-#include <signal.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <ftw.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +11,7 @@
 
 #include <array>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <ctime>
 
