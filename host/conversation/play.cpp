@@ -214,6 +214,33 @@ std::optional<Probe> wait_probe_of(const Conversation& conversation) {
 
 namespace {
 
+// How much of standard error a verdict quotes: a traceback's start.
+constexpr std::size_t SHOWN_ERROR_BYTES = 1200;
+constexpr std::size_t SHOWN_ERROR_LINES = 16;
+
+// What the extension wrote to standard error, line by line as run shows it ("  | "), by
+// its start: "312 bytes:" and the lines.
+std::string error_lines(const Observed& observed) {
+  const std::string_view head = observed.error_head;
+  std::string lines;
+  std::size_t shown = 0;
+  std::size_t start = 0;
+  for (std::size_t count = 0; start < head.size() && count < SHOWN_ERROR_LINES; ++count) {
+    if (shown >= SHOWN_ERROR_BYTES) {
+      break;
+    }
+    const std::size_t end = std::min(head.find('\n', start), head.size());
+    bool cut = false;
+    const std::string line =
+        visible_prefix(head.substr(start, end - start), SHOWN_ERROR_BYTES - shown, &cut);
+    lines += "\n  | " + line;
+    shown += line.size();
+    start = end + 1;
+  }
+  const bool whole = start >= head.size() && observed.error_bytes == head.size();
+  return std::to_string(observed.error_bytes) + " bytes" + (whole ? "" : ", the first") + ":" +
+         lines;
+}
 constexpr char RAN_ON_CLOSED[] =
     "; it had closed its standard output, and ran on as if it had more to do";
 constexpr char HELD_BACK[] =
@@ -221,6 +248,9 @@ constexpr char HELD_BACK[] =
     "before writing more, as hosts do: is each line it writes flushed at once?";
 
 // The verdict on what a run of the case gave.
+// Every way in which `observed` departs from the case, in the order of Failure: the
+// first names the verdict, and all are told, so that a failure hides nothing the host
+// saw (a traceback on standard error beside an exit status that differs).
 Verdict judged(const Conversation& conversation, const Observed& observed,
                std::chrono::milliseconds timeout) {
   if (!observed.started) {
@@ -229,53 +259,57 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
   const Termination& termination = observed.termination;
   const std::string& output = observed.output;
   const auto elapsed = observed.elapsed;
-
+  std::vector<std::pair<Failure, std::string>> aspects;
   if (observed.timed_out) {
-    return failed(Failure::kTimedOut,
-                  "killed after " + std::to_string(timeout.count()) + " ms, having written " +
-                      std::to_string(observed.output_total) + " bytes: \"" +
-                      visible_prefix(output, 200) + "\"" +
-                      (observed.ran_on_closed                             ? RAN_ON_CLOSED
-                       : observed.written_while_awaited == std::size_t{0} ? HELD_BACK
-                                                                          : ""),
-                  elapsed);
-  }
-  if (termination.signaled) {
-    return failed(Failure::kSignal, describe(termination), elapsed);
+    aspects.emplace_back(Failure::kTimedOut,
+                         "killed after " + std::to_string(timeout.count()) +
+                             " ms, having written " + std::to_string(observed.output_total) +
+                             " bytes: \"" + visible_prefix(output, 200) + "\"" +
+                             (observed.ran_on_closed ? RAN_ON_CLOSED
+                              : observed.written_while_awaited == std::size_t{0} ? HELD_BACK
+                                                                                  : ""));
+  } else if (termination.signaled) {
+    aspects.emplace_back(Failure::kSignal, describe(termination));
   }
   if (output != conversation.output || observed.output_total != conversation.output.size()) {
-    Verdict verdict = failed(Failure::kOutputDiffers, "", elapsed);
-    verdict.detail = first_difference(conversation.output, output, observed.output_total);
-    return verdict;
+    aspects.emplace_back(Failure::kOutputDiffers,
+                         first_difference(conversation.output, output, observed.output_total));
   }
-  if (termination.code != conversation.status) {
-    return failed(Failure::kExitStatus,
-                  "expected " + std::to_string(conversation.status) + ", got " +
-                      std::to_string(termination.code),
-                  elapsed);
+  if (!observed.timed_out && !termination.signaled && termination.code != conversation.status) {
+    aspects.emplace_back(Failure::kExitStatus, "expected " + std::to_string(conversation.status) +
+                                                   ", got " + std::to_string(termination.code));
   }
   if (observed.error_bytes != 0) {
-    return failed(Failure::kStandardError,
-                  std::to_string(observed.error_bytes) + " bytes, starting \"" +
-                      visible_prefix(observed.error_head, 200) + "\"",
-                  elapsed);
+    aspects.emplace_back(Failure::kStandardError, error_lines(observed));
   }
   if (termination.left_behind > 0) {
-    return failed(Failure::kProcessLeft, describe(termination), elapsed);
+    aspects.emplace_back(Failure::kProcessLeft, describe(termination));
   }
-  if (conversation.min_duration && elapsed < *conversation.min_duration) {
-    return failed(Failure::kDuration,
-                  "ended after " + std::to_string(elapsed.count()) + " ms, expected at least " +
-                      std::to_string(conversation.min_duration->count()),
-                  elapsed);
+  if (!observed.timed_out && conversation.min_duration && elapsed < *conversation.min_duration) {
+    aspects.emplace_back(Failure::kDuration,
+                         "ended after " + std::to_string(elapsed.count()) +
+                             " ms, expected at least " +
+                             std::to_string(conversation.min_duration->count()));
+  } else if (!observed.timed_out && conversation.max_duration &&
+             elapsed > *conversation.max_duration) {
+    aspects.emplace_back(Failure::kDuration,
+                         "ended after " + std::to_string(elapsed.count()) +
+                             " ms, expected at most " +
+                             std::to_string(conversation.max_duration->count()));
   }
-  if (conversation.max_duration && elapsed > *conversation.max_duration) {
-    return failed(Failure::kDuration,
-                  "ended after " + std::to_string(elapsed.count()) + " ms, expected at most " +
-                      std::to_string(conversation.max_duration->count()),
-                  elapsed);
+  if (aspects.empty()) {
+    return {Failure::kNone, "", elapsed, {}};
   }
-  return {Failure::kNone, "", elapsed, {}};
+  // Each aspect named once: "output differs at line 1" names itself.
+  const auto told = [](const std::pair<Failure, std::string>& aspect) {
+    const std::string name = failure_name(aspect.first);
+    return aspect.second.starts_with(name) ? aspect.second : name + ": " + aspect.second;
+  };
+  Verdict verdict{aspects.front().first, told(aspects.front()), elapsed, {}};
+  for (std::size_t i = 1; i < aspects.size(); ++i) {
+    verdict.detail += "\n" + told(aspects[i]);
+  }
+  return verdict;
 }
 
 }  // namespace
@@ -296,9 +330,13 @@ Verdict play(const Conversation& conversation, const std::vector<std::string>& c
       observe(command, sandbox, conversation.arguments, conversation.input, timeout,
               conversation.output.size() + KEPT_BEYOND_EXPECTED, probe, handshake);
   Verdict verdict = judged(conversation, observed, timeout);
-  if (verdict.passed() && probe) {
+  if (probe) {
     if (const std::string too_soon = answered_too_soon(*probe, observed); !too_soon.empty()) {
-      verdict = failed(Failure::kDuration, too_soon, observed.elapsed);
+      if (verdict.passed()) {
+        verdict = failed(Failure::kDuration, too_soon, observed.elapsed);
+      } else {
+        verdict.detail += std::string("\n") + failure_name(Failure::kDuration) + ": " + too_soon;
+      }
     }
   }
   verdict.command_line = command;

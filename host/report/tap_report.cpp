@@ -31,6 +31,20 @@ std::string tap_description(const std::string& name) {
   return description;
 }
 
+// A YAML literal block of `text` made visible: its line breaks stay line breaks, and a
+// "\\n" in the data stays two characters. Indented under a key at two spaces; the plain
+// "|" form, the only one TAP's YAMLish readers take (the first line never begins with a space).
+std::string yaml_block(const std::string& text) {
+  std::string block = "|\n    ";
+  for (const char character : visible_lines(text)) {
+    block += character;
+    if (character == '\n') {
+      block += "    ";
+    }
+  }
+  return block;
+}
+
 }  // namespace
 
 std::string tap_header(std::size_t cases, const std::string& containment) {
@@ -47,7 +61,7 @@ std::string tap_line(std::size_t number, const CaseResult& result) {
   }
   std::string block = "not ok " + head +
                       "\n  ---\n  category: " + yaml_quoted(failure_name(result.verdict.failure)) +
-                      "\n  message: " + yaml_quoted(result.verdict.detail);
+                      "\n  message: " + yaml_block(result.verdict.detail);
   if (!result.verdict.command_line.empty()) {
     block += "\n  command_line: " + yaml_quoted(shell_quoted_short(result.verdict.command_line));
   }

@@ -52,6 +52,14 @@ grep -q "Failed $failing_cases/$some_cases subtests" "$scratch/prove-fail.txt" |
 "$host" check --env SAMPLE_EXTENSION --tap --filter 'fail-any*' -- "$fakes/one-byte-off" >"$scratch/tap.txt"
 head -n 1 "$scratch/tap.txt" | grep -qx 'TAP version 13' || fail "no TAP version 13 line"
 grep -q '^  category: "output differs"$' "$scratch/tap.txt" || fail "no YAML category"
+# The message is a block of lines, as the report's: its line breaks stay line breaks, and
+# the '^' under the first differing byte lines up with it.
+grep -qx '  message: |' "$scratch/tap.txt" || fail "the YAML message is not a block"
+grep -Eq '^      (expected|got): ' "$scratch/tap.txt" || fail "the message's lines are not lines"
+sed -n 's/^    //p' "$scratch/tap.txt" >"$scratch/tap-message.txt"
+perl -ne 'if (/^  expected: (.*)/) { $e = $1 } if (/^  got: *(.*)/) { $g = $1 }
+  if (/^( *)\^$/) { $at = length($1); } END { exit 1 unless defined $at && $at > 0 }' \
+  "$scratch/tap-message.txt" || fail "no mark under the differing byte in the TAP message"
 
 # --filter: exactly the cases named so.
 "$host" check --filter 'echo-*' -- "$extension" | sed -n 's/^PASS \([^ ]*\) .*/\1/p' \

@@ -45,7 +45,8 @@ check_kind() {
 }
 check_kind "output differs" 'at line 1, column 1 \(byte 0\)' "$fakes/garbage"
 check_kind "exit status differs" 'expected 0, got 3' "$scratch/exits-3"
-check_kind "wrote to standard error" '25 bytes, starting "a word on standard error' "$scratch/noisy"
+check_kind "wrote to standard error" '25 bytes:' "$scratch/noisy"
+grep -qx '       | a word on standard error' "$scratch/report.txt" || fail "standard error is not shown"
 check_kind "timed out" 'killed after 1000 ms, having written 0 bytes' "$scratch/hangs"
 check_kind "timed out" 'killed after 1000 ms, having written [0-9]+ bytes: .*; it had closed its standard output, and ran on as if it had more to do' \
   "$fakes/closes-output"
