@@ -264,6 +264,7 @@ int check_command(const std::vector<std::string>& arguments) {
     std::printf("sandbox: %s\n", containment.c_str());
   }
   const Clock::time_point started = Clock::now();
+  bool legend_shown = false;
   const std::size_t reported = run_in_order(
       cases.size(), settings.jobs, settings.fail_fast,
       [&](std::size_t index) {
@@ -272,8 +273,13 @@ int check_command(const std::vector<std::string>& arguments) {
         return results[index].verdict.passed();
       },
       [&](std::size_t index) {
-        const std::string line =
+        std::string line =
             settings.tap ? tap_line(index + 1, results[index]) : people_line(results[index]);
+        // The first report of an escape says what escapes mean.
+        if (!legend_shown && !results[index].verdict.passed() && holds_an_escape(line)) {
+          legend_shown = true;
+          line += std::string(settings.tap ? "# " : "     ") + ESCAPE_LEGEND + "\n";
+        }
         std::fputs(line.c_str(), stdout);
         std::fflush(stdout);
       });

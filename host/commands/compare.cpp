@@ -428,11 +428,13 @@ int compare_command(const std::vector<std::string>& arguments) {
   std::vector<std::string> candidate_line = contestants.candidate;
   reference_line.insert(reference_line.end(), told.arguments.begin(), told.arguments.end());
   candidate_line.insert(candidate_line.end(), told.arguments.begin(), told.arguments.end());
+  const std::string told_aspects = visible_lines(describe(aspects));
   std::printf(
-      "\nhow they differ (the reference's is the expected answer):\n%s"
+      "\nhow they differ (the reference's is the expected answer):\n%s%s"
       "the reference ran as: %s\nthe candidate ran as: %s\n",
-      visible_lines(describe(aspects)).c_str(), shell_quoted_short(reference_line).c_str(),
-      shell_quoted_short(candidate_line).c_str());
+      told_aspects.c_str(),
+      holds_an_escape(told_aspects) ? ("  " + std::string(ESCAPE_LEGEND) + "\n").c_str() : "",
+      shell_quoted_short(reference_line).c_str(), shell_quoted_short(candidate_line).c_str());
   if (writer && save_case(&*writer, told, *pair)) {
     std::printf("saved as the case %s\n", visible(writer->target().string()).c_str());
   }

@@ -157,6 +157,22 @@ bool shows_as_is(std::string_view bytes) {
   return true;
 }
 
+const char ESCAPE_LEGEND[] =
+    "escapes: \\xNN is a byte shown by its value (a control byte, or one that is no UTF-8); "
+    "\\u{NNNN} a character that shows nothing or turns text; \\uNNNN is JSON's own escape, as "
+    "the extension wrote it; in names, \\\\ is a backslash";
+
+bool holds_an_escape(std::string_view shown) {
+  for (std::size_t at = shown.find('\\'); at != std::string_view::npos && at + 1 < shown.size();
+       at = shown.find('\\', at + 2)) {
+    const char next = shown[at + 1];
+    if (next == 'x' || next == 'u') {
+      return true;
+    }
+  }
+  return false;
+}
+
 std::string visible_name(std::string_view bytes) {
   // A backslash is never part of a longer UTF-8 character: the name splits at each.
   std::string shown;

@@ -52,4 +52,11 @@ std::string shell_quoted(const std::vector<std::string>& words);
 std::string shell_quoted_short(const std::vector<std::string>& words, std::size_t word_limit = 200,
                                std::size_t limit = 2000);
 
+// What the escapes in shown text mean, in one line, for the first report that holds one:
+// \xNN (a byte), \u{NNNN} (a character that shows nothing), and JSON's own \uNNNN.
+extern const char ESCAPE_LEGEND[];
+
+// Whether shown text holds an escape that ESCAPE_LEGEND tells of.
+bool holds_an_escape(std::string_view shown);
+
 #endif  // HOST_TEXT_VISIBLE_H_

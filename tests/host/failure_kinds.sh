@@ -57,4 +57,17 @@ check_kind "left a process behind" 'exit status 0; but it left 2 processes runni
 grep -Eq '^FAIL echo-then-shutdown: duration out of bounds: ended after 2[0-9]{3} ms, expected at most 2000' \
   "$scratch/report.txt" || fail "duration: the report says: $(cat "$scratch/report.txt")"
 pgrep -f failure-kinds-marker >/dev/null && fail "the background process outlived the check"
+
+# The first failure that shows an escape says what escapes mean, once per report.
+cat >"$scratch/escapes" <<'EOF'
+#!/bin/sh
+read -r _
+printf '{"a":"\\u00e9\177"}\n'
+EOF
+chmod +x "$scratch/escapes"
+cp -r "$case_dir" "$scratch/again" && mkdir "$scratch/two" && mv "$case_dir" "$scratch/again" "$scratch/two/"
+"$host" check "$scratch/two" -- "$scratch/escapes" >"$scratch/report.txt"
+grep -q 'got: *{"a":"\\u00e9\\x7f"}' "$scratch/report.txt" || fail "escapes: $(cat "$scratch/report.txt")"
+[ "$(grep -c 'escapes: \\xNN is a byte shown by its value' "$scratch/report.txt")" -eq 1 ] ||
+  fail "the escapes are not told once: $(cat "$scratch/report.txt")"
 echo "failure kinds: each named, in the lines for people and in JUnit"
