@@ -168,6 +168,15 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     } else if (!option.starts_with("-")) {
       return usage_error("check", "one folder of cases at most, not '" + *settings->folder +
                                       "' and '" + option + "'");
+    } else if (std::string why; settings->folder && find_program(*settings->folder, &why) &&
+                                !std::filesystem::is_directory(*settings->folder)) {
+      // "check ./ext --protocol 1": the extension's command line, without its '--'.
+      std::vector<std::string> meant = {*settings->folder};
+      meant.insert(meant.end(), line.options.begin() + static_cast<std::ptrdiff_t>(i),
+                   line.options.end());
+      return usage_error("check", "put '--' before the extension's command line: "
+                                  "extension-host check -- " +
+                                      shell_quoted(meant));
     } else {
       return usage_error("check", "unknown option, or one without its value: '" + option + "'");
     }

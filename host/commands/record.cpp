@@ -159,6 +159,10 @@ std::string unrecordable(const SessionEnding& ending) {
   if (ending.wrote_error) {
     return "the extension wrote to standard error, which a case requires to stay empty";
   }
+  if (ending.refused_call) {
+    return "a call did not fit the catalogue and was not sent; mend it, or record it as written "
+           "with --send-anyway";
+  }
   return "";
 }
 
@@ -196,7 +200,8 @@ int record_command(const std::vector<std::string>& arguments) {
   }
   RunSettings settings;
   if (const std::optional<int> status =
-          read_run_settings(rest, "record", help.c_str(), &settings)) {
+          read_run_settings(rest, "record", folder ? shell_quoted({folder->string()}) : "",
+                            help.c_str(), &settings)) {
     return *status;
   }
   if (!folder) {
@@ -240,8 +245,11 @@ int record_command(const std::vector<std::string>& arguments) {
     std::printf("== nothing recorded: %s\n", problem.c_str());
     return 1;
   }
-  std::printf("== recorded %s: %zu bytes in, %zu bytes out, exit status %d\n",
-              visible(writer->target().string()).c_str(), sink.input_bytes(), sink.output_bytes(),
-              ending->termination.code);
+  std::printf("== recorded %s: %zu bytes in, %zu bytes out, exit status %d%s\n",
+              visible_name(writer->target().string()).c_str(), sink.input_bytes(),
+              sink.output_bytes(), ending->termination.code,
+              ending->termination.code == 2
+                  ? "; the case ends in a protocol violation: the extension refused a line"
+                  : "");
   return 0;
 }

@@ -114,7 +114,7 @@ int run_command(const std::vector<std::string>& arguments) {
       std::string(RUN_HELP_HEAD) + RUN_OPTIONS_HELP + "\n" + SANDBOX_OPTIONS_HELP + RUN_HELP_TAIL;
   RunSettings settings;
   if (const std::optional<int> status =
-          read_run_settings(arguments, "run", help.c_str(), &settings)) {
+          read_run_settings(arguments, "run", "", help.c_str(), &settings)) {
     return *status;
   }
   const std::optional<SessionEnding> ending = hold_conversation(settings, nullptr);

@@ -30,14 +30,17 @@ const char RUN_OPTIONS_HELP[] =
     "  --timeout-ms N           give up on a call after N ms and kill the extension\n"
     "                           (default 8000: above the 5 s wait limit)\n"
     "  --raw                    show long lines and all of standard error, not shortened\n"
+    "  --send-anyway            send calls as written, even those that do not fit the\n"
+    "                           catalogue (a wrong name, arity or argument type), which\n"
+    "                           are otherwise said and not sent\n"
     "\n"
     "Without --call, --script or --demo the calls come from standard input: typed at a\n"
     "prompt with line editing, history and Tab completion of the callables' names when it\n"
     "is a terminal (Ctrl-D ends), read as a script otherwise.\n";
 
 std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
-                                     const std::string& command, const char* help,
-                                     RunSettings* settings) {
+                                     const std::string& command, const std::string& lead,
+                                     const char* help, RunSettings* settings) {
   const CommandLine line = split_command_line(arguments);
   const std::vector<std::string>& options = line.options;
   std::string problem;
@@ -83,6 +86,8 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
       settings->close_instead = true;
     } else if (option == "--raw") {
       settings->session.raw = true;
+    } else if (option == "--send-anyway") {
+      settings->session.send_anyway = true;
     } else if (option == "--timeout-ms" && has_value) {
       const std::optional<long long> milliseconds =
           parse_whole(option, options[++i], 1, MAX_TIMEOUT_MS, &problem);
@@ -94,7 +99,7 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
       return usage_error(command,
                          "put '--' before the extension's command line: "
                          "extension-host " +
-                             command + " [OPTIONS] -- " +
+                             command + (lead.empty() ? "" : " " + lead) + " [OPTIONS] -- " +
                              shell_quoted(std::vector<std::string>(
                                  options.begin() + static_cast<std::ptrdiff_t>(i), options.end())));
     } else {

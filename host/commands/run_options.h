@@ -29,8 +29,10 @@ extern const char RUN_OPTIONS_HELP[];
 // and its arguments, and prepares the sandbox. Returns the exit status to end with, after
 // printing: 0 for --help (prints `help`), 2 for a usage error or a sandbox that cannot be
 // made; none when the conversation can be held.
+// `lead` is what a suggested command line puts after the command's name ("record"'s case
+// folder); empty for none.
 std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
-                                     const std::string& command, const char* help,
-                                     RunSettings* settings);
+                                     const std::string& command, const std::string& lead,
+                                     const char* help, RunSettings* settings);
 
 #endif  // HOST_COMMANDS_RUN_OPTIONS_H_

@@ -1,6 +1,8 @@
 // Reading calls from text.
 #include "conversation/calls.h"
 
+#include <cstdlib>
+
 std::optional<Call> parse_call(const std::string& callable, const std::string& arguments,
                                std::string* problem) {
   json_error_t error;
@@ -8,6 +10,16 @@ std::optional<Call> parse_call(const std::string& callable, const std::string& a
   Json parsed(json_loads(arguments.c_str(), JSON_DECODE_ANY, &error));
   if (!parsed) {
     *problem = "the arguments of " + callable + " are not JSON (" + error.text + "): " + arguments;
+    // Text given bare, as a person types a word, is answered with the string it meant.
+    if (arguments.find_first_of("[]{}\"") == std::string::npos) {
+      const Json as_string(json_stringn(arguments.data(), arguments.size()));
+      char* quoted =
+          as_string ? json_dumps(as_string.get(), JSON_ENCODE_ANY | JSON_ENSURE_ASCII) : nullptr;
+      if (quoted != nullptr) {
+        *problem += "; a string goes in quotes, in a JSON array: " + callable + " [" + quoted + "]";
+        std::free(quoted);  // NOLINT(cppcoreguidelines-no-malloc): jansson's own allocation
+      }
+    }
     return std::nullopt;
   }
   if (!json_is_array(parsed.get())) {

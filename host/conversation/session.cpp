@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "conversation/call_check.h"
 #include "text/visible.h"
 #include "text/words.h"
 
@@ -114,6 +115,28 @@ std::string shown(const std::string& line, bool raw) {
   return shown_text(text, raw);
 }
 
+namespace {
+
+// What an exit status says in the protocol, for a status that is not a clean end: 2, a
+// violation (with the last line sent, which it answered so); 3, a command line refused.
+std::string status_meaning(const Termination& termination, const std::string& last_sent,
+                           bool raw) {
+  if (termination.signaled || termination.left_behind > 0) {
+    return "";
+  }
+  if (termination.code == 2) {
+    return "   exit status 2: the extension took something as a protocol violation" +
+           (last_sent.empty() ? std::string(", before anything was sent")
+                              : "; the last line sent was: " + shown(last_sent, raw));
+  }
+  if (termination.code == 3) {
+    return "   exit status 3: the extension refused its command line";
+  }
+  return "";
+}
+
+}  // namespace
+
 std::optional<Session> Session::start(const std::vector<std::string>& command,
                                       const SessionSettings& settings, ChildOptions options,
                                       std::string* error) {
@@ -128,6 +151,7 @@ std::optional<Session> Session::start(const std::vector<std::string>& command,
 
 bool Session::send(const std::string& line) {
   say("-> " + shown(line, settings_.raw));
+  last_sent_ = line;
   if (!child_.send(line, Clock::now() + settings_.timeout)) {
     return fault("the extension does not take its input (it has closed it, or is stuck)");
   }
@@ -272,7 +296,8 @@ bool Session::check_catalogue(const json_t* registration) {
     };
     AnnouncedCallable callable{text_of(descriptor, "name"),
                                json_integer_value(json_object_get(descriptor, "minimum_arity")),
-                               json_integer_value(json_object_get(descriptor, "maximum_arity"))};
+                               json_integer_value(json_object_get(descriptor, "maximum_arity")),
+                               text_of(descriptor, "input")};
     const std::string arity =
         std::to_string(callable.minimum_arity) + ".." + std::to_string(callable.maximum_arity);
     const bool raw = settings_.raw;
@@ -347,6 +372,13 @@ bool Session::open() {
 }
 
 bool Session::perform(const Call& call) {
+  if (!settings_.send_anyway) {
+    if (const std::string unfit = unfit_call(call, catalogue_); !unfit.empty()) {
+      say("?? not sent: " + unfit + " (--send-anyway sends it as written)");
+      refused_call_ = true;
+      return true;
+    }
+  }
   const std::string request_id = "call-" + std::to_string(++calls_made_);
   const Json message(json_pack("{s:s,s:s,s:s%,s:O}", "type", "call", "request_id",
                                request_id.c_str(), "callable", call.callable.data(),
@@ -441,11 +473,16 @@ SessionEnding Session::finish(bool close_instead) {
     }
     say("   | " + continued(text, "   | "));
   }
+  if (const std::string meaning = status_meaning(ending.termination, last_sent_, settings_.raw);
+      !meaning.empty()) {
+    say(meaning);
+  }
   say("== extension ended: " + describe(ending.termination));
   ending.faulted = faulted_;
   ending.wrote_error = !errors.empty();
-  ending.clean =
-      !faulted_ && !ending.termination.signaled && ending.termination.code == 0 && errors.empty();
+  ending.refused_call = refused_call_;
+  ending.clean = !faulted_ && !refused_call_ && !ending.termination.signaled &&
+                 ending.termination.code == 0 && errors.empty();
   ending.waited_ms = waited_ms_;
   ending.called_wait = called_wait_;
   return ending;

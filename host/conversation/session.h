@@ -21,6 +21,7 @@
 
 struct SessionSettings {
   bool raw = false;                         // show long lines and standard error whole
+  bool send_anyway = false;  // send calls that do not fit the catalogue, as written
   std::chrono::milliseconds timeout{8000};  // for each call's answer
   // When set, counts a person's interrupts (Ctrl-C): while an answer is awaited, the
   // first says what is awaited, the second ends the extension. Not owned.
@@ -33,6 +34,7 @@ struct SessionEnding {
   bool faulted = false;      // something went against the protocol
   bool clean = false;        // no fault, exit status 0, nothing on standard error
   bool wrote_error = false;  // something on standard error
+  bool refused_call = false;  // a call given did not fit the catalogue, and was not sent
   long long waited_ms = 0;   // the milliseconds that answered calls of "sample.wait" asked
   bool called_wait = false;  // whether any call of "sample.wait" was answered
 };
@@ -42,6 +44,7 @@ struct AnnouncedCallable {
   std::string name;
   long long minimum_arity = 0;
   long long maximum_arity = 0;
+  std::string input;  // the type word of its arguments: "Value", "Int", "()", ...
 };
 
 // The longest line the host takes from an extension, line feed included: far above the
@@ -59,7 +62,9 @@ class Session {
   // the identity and the catalogue. Returns false after a fault.
   bool open();
 
-  // Makes one call and reads its answer. Returns false after a fault.
+  // Makes one call and reads its answer; a call that does not fit the catalogue (see
+  // unfit_call) is not sent unless the settings say so, but said, and the session goes
+  // on. Returns false after a fault.
   bool perform(const Call& call);
 
   // Sends "shutdown" (or, with `close_instead`, only closes the input) unless a fault
@@ -109,7 +114,9 @@ class Session {
   long long waited_ms_ = 0;
   bool called_wait_ = false;
   bool faulted_ = false;
+  bool refused_call_ = false;  // a call given did not fit the catalogue, and was not sent
   bool hung_ = false;
+  std::string last_sent_;  // the last line sent, to say what a violation answered
   bool abandoned_ = false;         // a person ended it with a second interrupt
   bool line_had_escapes_ = false;  // the last line received held a \u escape
 };

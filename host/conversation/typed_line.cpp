@@ -1,6 +1,8 @@
 // Reading a typed entry: commands, unfinished values, calls against the catalogue.
 #include "conversation/typed_line.h"
 
+#include "conversation/call_check.h"
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -54,79 +56,7 @@ bool still_open(std::string_view json) {
   return in_string || depth > 0;
 }
 
-bool announced(const std::string& name, const std::vector<AnnouncedCallable>& catalogue) {
-  return std::any_of(catalogue.begin(), catalogue.end(),
-                     [&](const AnnouncedCallable& callable) { return callable.name == name; });
-}
-
-std::size_t edit_distance(std::string_view a, std::string_view b) {
-  std::vector<std::size_t> row(b.size() + 1);
-  for (std::size_t j = 0; j <= b.size(); ++j) {
-    row[j] = j;
-  }
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    std::size_t diagonal = row[0];
-    row[0] = i;
-    for (std::size_t j = 1; j <= b.size(); ++j) {
-      const std::size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
-std::string lower(std::string_view text) {
-  std::string lowered(text);
-  std::transform(lowered.begin(), lowered.end(), lowered.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return lowered;
-}
-
-std::string arguments_in_words(long long count) {
-  return std::to_string(count) + (count == 1 ? " argument" : " arguments");
-}
-
-// Why `count` arguments are too few or too many for `callable`, or "".
-std::string arity_problem(const AnnouncedCallable& callable, std::size_t count) {
-  const auto given = static_cast<long long>(count);
-  if (given >= callable.minimum_arity && given <= callable.maximum_arity) {
-    return "";
-  }
-  const std::string takes =
-      callable.minimum_arity == callable.maximum_arity
-          ? (callable.minimum_arity == 0 ? std::string("no arguments")
-                                         : arguments_in_words(callable.minimum_arity))
-          : "from " + std::to_string(callable.minimum_arity) + " to " +
-                arguments_in_words(callable.maximum_arity);
-  return visible(callable.name) + " takes " + takes + ", not " + std::to_string(count) +
-         " (':send' sends a line as it stands)";
-}
-
 }  // namespace
-
-std::optional<std::string> nearest_name(const std::string& name,
-                                        const std::vector<AnnouncedCallable>& catalogue) {
-  std::optional<std::string> nearest;
-  std::size_t best = std::max<std::size_t>(2, name.size() / 4) + 1;
-  for (const AnnouncedCallable& callable : catalogue) {
-    const std::size_t dot = callable.name.find('.');
-    const bool same_but_case = lower(callable.name) == lower(name);
-    const bool verb_alone = dot != std::string::npos && callable.name.substr(dot + 1) == name;
-    // Lengths that differ by the best distance or more cannot come nearer: an announced
-    // name may be megabytes long, and is not compared letter by letter.
-    const std::size_t length_apart =
-        std::max(name.size(), callable.name.size()) - std::min(name.size(), callable.name.size());
-    const std::size_t distance = same_but_case || verb_alone ? 0
-                                 : length_apart >= best      ? best
-                                                             : edit_distance(name, callable.name);
-    if (distance < best) {
-      best = distance;
-      nearest = callable.name;
-    }
-  }
-  return nearest;
-}
 
 Typed read_typed(const std::string& text, const std::vector<AnnouncedCallable>& catalogue) {
   Typed typed;
@@ -185,11 +115,9 @@ Typed read_typed(const std::string& text, const std::vector<AnnouncedCallable>& 
   if (!call) {
     return typed;
   }
-  const auto callable =
-      std::find_if(catalogue.begin(), catalogue.end(),
-                   [&](const AnnouncedCallable& each) { return each.name == word; });
-  typed.problem = arity_problem(*callable, json_array_size(call->arguments.get()));
+  typed.problem = unfit_call(*call, catalogue);
   if (!typed.problem.empty()) {
+    typed.problem += " (':send' sends a line as it stands)";
     return typed;
   }
   typed.kind = Typed::Kind::kCall;

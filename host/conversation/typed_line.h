@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "conversation/call_check.h"
 #include "conversation/calls.h"
 #include "conversation/session.h"
 
@@ -29,14 +30,8 @@ struct Typed {
 // Reads `text`, all that was typed for one entry (several lines, when a value spans
 // them), against `catalogue`. The session's commands are ":help", ":quit", ":catalogue"
 // and ":send LINE"; "help", "?", "quit", "exit" and "catalogue" say the same when no
-// callable is named so. A call is NAME and a JSON array (left out: no arguments); its
-// name must be one the extension announced and its number of arguments within the
-// arity it announced, or it is bad, with the nearest name when one is close.
+// callable is named so. A call is NAME and a JSON array (left out: no arguments), which
+// must fit the catalogue (see unfit_call), or it is bad, saying why.
 Typed read_typed(const std::string& text, const std::vector<AnnouncedCallable>& catalogue);
-
-// The announced name nearest to `name`, when one is close enough to be what was meant:
-// the same but for letter case, the verb alone, or a slip of a letter or two.
-std::optional<std::string> nearest_name(const std::string& name,
-                                        const std::vector<AnnouncedCallable>& catalogue);
 
 #endif  // HOST_CONVERSATION_TYPED_LINE_H_

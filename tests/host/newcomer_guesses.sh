@@ -62,6 +62,12 @@ refused "run without '--'" "put '--' before the extension's command line: extens
   run "$extension" --protocol 1
 refused "compare without '--'" "put '--' before the candidate's command line" compare "$extension"
 refused "check with no extension" "name the extension's command line after '--'" check
+refused "check with its arguments but no '--'" \
+  "put '--' before the extension's command line: extension-host check -- $extension --protocol 1" \
+  check "$extension" --protocol 1
+refused "record with its arguments but no '--'" \
+  "put '--' before the extension's command line: extension-host record cases/x [OPTIONS] -- $extension --protocol 1" \
+  record cases/x "$extension" --protocol 1
 refused "an unknown command" "no command 'chek'" chek -- "$extension"
 
 # What cannot be done is said before any work.
@@ -92,6 +98,8 @@ host_ends "--seconds 1.5" 0 30 compare --seconds 1.5 -- "$extension"
 # help, for the host and for each command.
 host_ends "help" 0 1 help
 grep -q '^  help    this' out.txt || fail "help: $(head -n 3 out.txt)"
+host_ends "help --help" 0 1 help --help
+grep -q '^  help    this' out.txt || fail "help --help: $(head -n 3 out.txt)"
 for command in run record check compare; do
   host_ends "help $command" 0 1 help "$command"
   grep -q "^usage: extension-host $command" out.txt || fail "help $command: $(head -n 1 out.txt)"

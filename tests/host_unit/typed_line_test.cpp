@@ -10,7 +10,7 @@
 namespace {
 
 const std::vector<AnnouncedCallable> CATALOGUE = {
-    {"sample.echo", 1, 1}, {"sample.fail", 0, 0}, {"sample.wait", 1, 1}};
+    {"sample.echo", 1, 1, "Value"}, {"sample.fail", 0, 0, "()"}, {"sample.wait", 1, 1, "Int"}};
 
 TEST(TypedLine, ReadsEachKindOfEntry) {
   struct Case {
@@ -47,6 +47,12 @@ TEST(TypedLine, ReadsEachKindOfEntry) {
       {"sample.wait 10", Typed::Kind::kBad, "the arguments go in a JSON array: sample.wait [10]"},
       {"sample.echo \"x\"", Typed::Kind::kBad, "in a JSON array: sample.echo [\"x\"]"},
       {"sample.echo x", Typed::Kind::kBad, "not JSON"},
+      {"sample.echo hello", Typed::Kind::kBad, "in a JSON array: sample.echo [\"hello\"]"},
+      // The declared input type, where the host knows it; its range is the extension's.
+      {"sample.wait [\"x\"]", Typed::Kind::kBad, "sample.wait takes Int: an integer, not \"x\""},
+      {"sample.wait [1.5]", Typed::Kind::kBad, "not 1.5 (a real)"},
+      {"sample.wait [99999]", Typed::Kind::kCall, ""},
+      {"sample.echo [null]", Typed::Kind::kCall, ""},
       {"sample.echo [1]]", Typed::Kind::kBad, "not JSON"},
       {"]", Typed::Kind::kBad, "a call starts with the callable's name"},
       {"[1]", Typed::Kind::kBad, "a call starts with the callable's name"},
@@ -67,7 +73,7 @@ TEST(TypedLine, ReadsEachKindOfEntry) {
 // A bare word is the session's command only while no callable is named so: an extension
 // that announces "help" gets its calls.
 TEST(TypedLine, ACallableNamedLikeACommandKeepsItsName) {
-  const std::vector<AnnouncedCallable> catalogue = {{"help", 0, 0}};
+  const std::vector<AnnouncedCallable> catalogue = {{"help", 0, 0, "()"}};
   EXPECT_EQ(read_typed("help", catalogue).kind, Typed::Kind::kCall);
   EXPECT_EQ(read_typed(":help", catalogue).kind, Typed::Kind::kCommand);
 }
