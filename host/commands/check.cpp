@@ -86,15 +86,11 @@ struct CheckSettings {
   std::optional<Sandbox> sandbox;
 };
 
-// The conversations shipped with the host: installed beside it, or in its source tree.
+// The conversations shipped with the host, found from where it is: installed in
+// share/ beside its bin/, or in a build tree, whose share/ links to the sources' (the
+// build makes it so), so that no path of the build is held in an installed host.
 std::filesystem::path default_conversations() {
-  const std::filesystem::path self = host_folder();
-  std::filesystem::path installed =
-      self.parent_path() / "share" / "sample-extension" / "conversations";
-  if (!self.empty() && std::filesystem::is_directory(installed)) {
-    return installed;
-  }
-  return SAMPLE_CONVERSATIONS_DIR;
+  return host_folder().parent_path() / "share" / "sample-extension" / "conversations";
 }
 
 // The cases under `folder`: the folder itself when it holds a case's files; otherwise

@@ -89,13 +89,18 @@ struct CompareSettings {
   std::optional<Sandbox> sandbox;  // both sides run in it
 };
 
-// The sample-extension beside this host (installed), or the one built with it.
+// The sample-extension beside this host (installed in the same bin/), or the one built
+// with it (the build tree's, a folder above): found from where the host is, so that no
+// path of the build is held in an installed host.
 std::string default_reference() {
-  const std::filesystem::path beside = host_folder() / "sample-extension";
-  if (!beside.parent_path().empty() && access(beside.c_str(), X_OK) == 0) {
-    return beside.string();
+  const std::filesystem::path folder = host_folder();
+  for (const std::filesystem::path& beside :
+       {folder / "sample-extension", folder.parent_path() / "sample-extension"}) {
+    if (!folder.empty() && access(beside.c_str(), X_OK) == 0) {
+      return beside.string();
+    }
   }
-  return SAMPLE_REFERENCE_EXTENSION;
+  return "sample-extension";  // along PATH
 }
 
 std::optional<int> read_settings(const std::vector<std::string>& arguments,

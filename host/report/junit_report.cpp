@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
@@ -97,9 +98,13 @@ bool write_junit(const std::string& path, const std::string& suite, const std::s
          timestamp() + "\" hostname=\"" + xml_escaped(host.data()) + "\">\n";
   xml += "    <properties>\n      <property name=\"sandbox\" value=\"" + xml_escaped(containment) +
          "\"/>\n    </properties>\n";
+  // Dashboards split a class name at its dots into packages: the suite's name ("./port.py")
+  // is the class, whole, without them.
+  std::string class_name = suite;
+  std::replace(class_name.begin(), class_name.end(), '.', '_');
   for (const CaseResult& result : results) {
     xml += "    <testcase name=\"" + xml_escaped(visible_name(result.name)) + "\" classname=\"" +
-           xml_escaped(suite) + "\" time=\"" + seconds(result.verdict.elapsed) + "\"";
+           xml_escaped(class_name) + "\" time=\"" + seconds(result.verdict.elapsed) + "\"";
     if (!result.run) {
       xml += ">\n      <skipped message=\"" + std::string(SKIPPED) + "\"/>\n    </testcase>\n";
     } else if (!result.verdict.passed()) {

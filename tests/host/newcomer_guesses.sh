@@ -116,6 +116,12 @@ mkdir mixed/no-status && cp mixed/good/input mixed/good/output mixed/no-status/
 xmllint --noout mixed.xml || fail "the JUnit report is not well-formed"
 [ "$(xmllint --xpath 'string(//testsuite/@name)' mixed.xml)" = "$fakes/one-byte-off" ] ||
   fail "the suite is not named after the extension"
+# A dashboard splits a class name at its dots into packages: the class is the suite, whole.
+"$host" check --suite ../port/port.py --junit dotted.xml mixed -- "$extension" >/dev/null
+[ "$(xmllint --xpath 'string(//testsuite/@name)' dotted.xml)" = ../port/port.py ] ||
+  fail "--suite with dots is not heeded"
+[ "$(xmllint --xpath 'string(//testcase[1]/@classname)' dotted.xml)" = __/port/port_py ] ||
+  fail "the class name is not the suite's without dots"
 [ "$(xmllint --xpath 'string(//testsuite/@errors)' mixed.xml)" = 1 ] || fail "a bad case is no error"
 xmllint --xpath 'string(//testcase[@name="no-status"]/error/@message)' mixed.xml |
   grep -qx "bad case: it has no 'status' file" || fail "the error's message is not its detail"
