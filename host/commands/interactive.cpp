@@ -160,8 +160,13 @@ void interactive_calls(Session* session, std::atomic<int>* interrupts) {
     line_abandoned = false;
     const std::unique_ptr<char, FreeLine> typed(readline(pending.empty() ? "call> " : "...> "));
     if (line_abandoned) {
+      // The terminal shows "^C" where the cursor was: the mark goes on a line of its own.
       if (!pending.empty()) {
-        say("?? abandoned: the value was not sent\n");
+        say("\n?? abandoned: the value was not sent\n");
+      } else if (typed && typed.get()[0] != '\0') {
+        say("\n?? abandoned: the line was not sent\n");
+      } else {
+        say("\n");
       }
       pending.clear();
       continue;
@@ -189,6 +194,8 @@ void interactive_calls(Session* session, std::atomic<int>* interrupts) {
         break;
       case Typed::Kind::kCall:
         going = session->perform(*entry.call);
+        // Interrupts while the call was awaited were the session's: none is the prompt's.
+        interrupts_seen = interrupt_count->load();
         break;
       case Typed::Kind::kCommand:
         if (entry.command == "help") {
@@ -197,6 +204,7 @@ void interactive_calls(Session* session, std::atomic<int>* interrupts) {
           session->show_catalogue();
         } else if (entry.command == "send") {
           going = session->send_as_is(entry.line);
+          interrupts_seen = interrupt_count->load();
         } else {
           going = false;
         }

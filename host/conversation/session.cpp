@@ -353,7 +353,8 @@ LineRead Session::read_line_heeding_interrupts(std::string* line, Clock::time_po
       told = true;
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-      say("?? still awaiting " + awaiting + " (at most " + std::to_string(left.count()) +
+      // After the "^C" the terminal shows, on a line of its own.
+      say("\n?? still awaiting " + awaiting + " (at most " + std::to_string(left.count()) +
           " ms more); Ctrl-C again ends the extension");
     }
   }

@@ -96,8 +96,9 @@ def sessions(host, extension, home):
     # Ctrl-C at the prompt abandons the line, even a value not finished.
     term.type('sample.echo ["dropped"')
     term.type("\x03")
-    if "-> " in term.expect("call> "):
+    if "-> " in term.expect("?? abandoned: the line was not sent"):
         fail("a line abandoned with Ctrl-C was sent")
+    term.expect("call> ")
     term.type('sample.echo [{"b":\r')
     term.expect("...> ")
     term.type("\x03")
@@ -110,14 +111,18 @@ def sessions(host, extension, home):
     term.expect('"callable":"sample.wait","arguments":[1500]}')
     time.sleep(0.3)
     os.write(term.fd, b"\x03")
-    term.expect("?? still awaiting the reply to call-")
+    # On a line of its own, not after the "^C" the terminal shows.
+    if "\n" not in term.expect("?? still awaiting the reply to call-").split("^C")[-1]:
+        fail("what is awaited is told on the line of the ^C")
     term.expect("Ctrl-C again ends the extension")
     term.expect('"value":1500}')
     term.expect("sample.wait answered in")
     term.expect("call> ")
 
+    # One prompt follows the answer: the interrupt was the call's, not the next line's.
     term.type("sample.fail []\r")
-    term.expect('"message":"sample failure"')
+    if "call> " in term.expect('"message":"sample failure"'):
+        fail("a second prompt followed the answer to an interrupted call")
     term.expect("sample.fail failed in")
     term.expect("call> ")
 
