@@ -9,8 +9,8 @@
 const char SANDBOX_OPTIONS_HELP[] =
     "The extension runs in a sandbox: it reaches no terminal, no process but its own, no\n"
     "network, of the environment only PATH HOME LANG LANGUAGE LC_* TZ, no file it may write\n"
-    "but its private /tmp (TMPDIR), at most 64 processes and, where the machine bounds it,\n"
-    "1 GiB of memory. Every report says how it was contained. To loosen it:\n"
+    "but its private TMPDIR (/dev/shm), at most 64 processes and, where the machine bounds\n"
+    "it, 1 GiB of memory. Every report says how it was contained. To loosen it:\n"
     "  --network                let it reach the network\n"
     "  --writable DIR           let it write DIR (repeatable): a coverage build's counters\n"
     "  --env NAME[=VALUE]       pass NAME from this environment, or set it (repeatable)\n"

@@ -124,7 +124,9 @@ int run_supervisor(void* argument) {
       close(i);
     }
   }
-  close_range(static_cast<unsigned>(start.placed), ~0U, CLOSE_RANGE_CLOEXEC);
+  // Closed at once, not at the exec: until then this child holds every descriptor the host
+  // had, among them other extensions' pipes, whose ends it would keep open.
+  close_range(static_cast<unsigned>(start.placed), ~0U, 0);
   execve(start.program, start.argv, start.envp);
   start.error = errno;
   _exit(127);

@@ -11,7 +11,7 @@
 inline constexpr long DEFAULT_MAX_PROCESSES = 64;
 // The memory one extension may use, by default, where the machine lets it be bounded.
 inline constexpr std::size_t DEFAULT_MAX_MEMORY = std::size_t{1} << 30U;
-// The size of its private /tmp (and of /dev/shm).
+// The size of its private TMPDIR, /dev/shm.
 inline constexpr std::size_t DEFAULT_TEMPORARY_SIZE = std::size_t{64} << 20U;
 
 struct SandboxPolicy {

@@ -27,8 +27,8 @@ constexpr int PIDS_AND_MOUNTS = CLONE_NEWPID | CLONE_NEWNS;
 constexpr int USER_PIDS_AND_MOUNTS = CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNS;
 // How long a trial of the sandbox may take: it starts no program.
 constexpr std::chrono::seconds PROBE_TIMEOUT{10};
-// The folders the sandbox puts a private file system over.
-constexpr std::array<const char*, 2> PRIVATE_FOLDERS = {"/tmp", "/dev/shm"};
+// The folder the sandbox puts a private file system over, the extension's TMPDIR.
+constexpr char PRIVATE_FOLDER[] = "/dev/shm";
 
 // Beside the host in a build tree; in libexec/extension-host/ when installed.
 std::string find_supervisor_program() {
@@ -61,13 +61,10 @@ std::string hidden_path(const std::vector<std::string>& command,
     if (failed) {
       continue;
     }
-    for (const char* folder : PRIVATE_FOLDERS) {
-      const bool granted =
-          std::any_of(writable.begin(), writable.end(),
-                      [&](const std::string& dir) { return lies_under(real, dir); });
-      if (lies_under(real, folder) && !granted) {
-        return word;
-      }
+    const bool granted = std::any_of(writable.begin(), writable.end(),
+                                     [&](const std::string& dir) { return lies_under(real, dir); });
+    if (lies_under(real, PRIVATE_FOLDER) && !granted) {
+      return word;
     }
   }
   return "";
@@ -119,7 +116,7 @@ std::string Sandbox::setup_failure(int step, int error) {
       "a read-only file system",
       "a /proc of its own processes",
       "a /dev without terminals",
-      "its private /tmp",
+      "its private TMPDIR",
       "a folder granted writable",
       "the limit on its processes",
       "dropping every privilege",
@@ -242,9 +239,9 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
     for (const std::vector<std::string>& command : commands) {
       const std::string hidden = hidden_path(command, policy.writable);
       if (!hidden.empty()) {
-        *problem = "the sandbox gives the extension a private /tmp and /dev/shm, where " + hidden +
-                   " cannot be seen: put it elsewhere, or grant its folder with " + "--writable " +
-                   std::filesystem::path(hidden).parent_path().string();
+        *problem = std::string("the sandbox gives the extension a private ") + PRIVATE_FOLDER +
+                   ", where " + hidden + " cannot be seen: put it elsewhere, or grant its " +
+                   "folder with --writable " + std::filesystem::path(hidden).parent_path().string();
         return std::nullopt;
       }
     }
@@ -263,8 +260,8 @@ std::string Sandbox::describe() const {
                      : filter_ >= 0  ? "no network"
                                      : "network reachable");
   if (files_) {
-    std::string files =
-        "files read-only but its private /tmp (" + mebibytes(policy_.temporary_size) + ")";
+    std::string files = std::string("files read-only but its private TMPDIR, ") +
+                        PRIVATE_FOLDER + " (" + mebibytes(policy_.temporary_size) + ")";
     for (const std::string& folder : policy_.writable) {
       files += " and " + folder;
     }
@@ -345,7 +342,7 @@ bool Sandbox::launch(const std::string& program, const std::vector<std::string>&
   }
   std::string temporary_folder;
   if (files_) {
-    temporary_folder = "/tmp";
+    temporary_folder = PRIVATE_FOLDER;
   } else if (policy_.enabled) {
     const char* base = std::getenv("TMPDIR");  // NOLINT(concurrency-mt-unsafe): read only
     std::string pattern = (base != nullptr && base[0] == '/' ? std::string(base) : "/tmp");

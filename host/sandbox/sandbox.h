@@ -2,7 +2,7 @@
 // and then given to each extension the command starts.
 //
 // By default an extension reaches no terminal, no process but its own, no network, none
-// of the host's environment but a short list, no file it may write but its private /tmp,
+// of the host's environment but a short list, no file it may write but its private TMPDIR,
 // at most DEFAULT_MAX_PROCESSES processes and, where the machine bounds it, a bounded
 // memory. Its supervisor is the first process of a PID namespace of its own and holds it
 // in a mount namespace of its own, where the file system is read-only; as root, control
@@ -29,7 +29,7 @@
 struct StartedSandbox {
   Supervised supervised;
   ExtensionGroups groups;
-  // A folder the host made for its temporary files, where no private /tmp could be made;
+  // A folder the host made for its temporary files, where no private TMPDIR could be made;
   // removed by the supervisor once nothing runs, and by the host after it. Empty otherwise.
   std::string temporary_folder;
 };
@@ -63,7 +63,7 @@ class Sandbox {
              int output, int error, StartedSandbox* started, std::string* problem) const;
 
   // What the supervisor said when a part of the sandbox could not be made, in words:
-  // "the sandbox's private /tmp cannot be made: Operation not permitted".
+  // "its private TMPDIR cannot be made: Operation not permitted".
   static std::string setup_failure(int step, int error);
 
  private:

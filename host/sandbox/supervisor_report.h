@@ -27,7 +27,7 @@ struct SupervisorReport {
     kReadOnly = 4,       // every file system read-only
     kProcesses = 5,      // /proc showing its own processes only
     kDevices = 6,        // /dev without terminals: null, zero, full, random, urandom
-    kTemporary = 7,      // a private, bounded /tmp (and /dev/shm)
+    kTemporary = 7,      // a private, bounded /dev/shm, its TMPDIR
     kWritable = 8,       // a folder granted writable
     kProcessLimit = 9,   // the limit on processes in its user namespace
     kCapabilities = 10,  // no privilege: capabilities dropped, none to gain

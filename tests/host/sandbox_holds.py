@@ -159,7 +159,7 @@ def holds_as(user, port):
         check(f"as {who}, in the sandbox", output, sandboxed)
         line = header(output)
         for said in ("no terminal", "only its own processes", "no network",
-                     "files read-only but its private /tmp", "at most 64 processes"):
+                     "files read-only but its private TMPDIR, /dev/shm", "at most 64 processes"):
             if said not in line:
                 fail(f"as {who}: the report does not say '{said}': {line}")
         if os.listdir(outside):

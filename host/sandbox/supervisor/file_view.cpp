@@ -45,7 +45,7 @@ bool set_read_only(const char* path, unsigned int flags) {
   return mount_setattr(AT_FDCWD, path, flags, &attributes, sizeof attributes) == 0;
 }
 
-// A tmpfs of `bytes` at `path`, writable by all, as /tmp is.
+// A tmpfs of `bytes` at `path`, writable by all, as /dev/shm is.
 bool mount_temporary(const char* path, unsigned long long bytes) {
   std::array<char, 64> options{};
   std::snprintf(options.data(), options.size(), "mode=1777,size=%llu", bytes);
@@ -147,9 +147,6 @@ SupervisorReport::Step make_file_view(const FileView& view, int* error) {
   }
   if (!set_read_only("/dev", 0)) {
     return failed.at(SupervisorReport::kDevices);
-  }
-  if (!mount_temporary("/tmp", view.temporary_bytes)) {
-    return failed.at(SupervisorReport::kTemporary);
   }
   for (std::size_t i = 0; i < view.writable_count; ++i) {
     if (!make_folders(view.writable[i]) ||

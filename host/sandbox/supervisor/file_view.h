@@ -1,10 +1,11 @@
 // The file system as the extension sees it, made in the supervisor's own mount namespace.
 //
-// Everything is read-only and without set-user-ID, as the machine's file systems stand;
-// over it come what the extension may have: a /proc of its own PID namespace (its
-// kernel settings read-only), a /dev of null, zero, full, random and urandom alone (no
-// terminal, no disk), and a private /tmp and /dev/shm, each a tmpfs of a bounded size
-// that vanishes with the namespace, whatever ends the host. Folders granted writable are
+// Everything is read-only and without set-user-ID, as the machine's file systems stand
+// (the machine's /tmp among them: an extension built or unpacked there still runs); over it
+// come what the extension may have: a /proc of its own PID namespace (its kernel settings
+// read-only), a /dev of null, zero, full, random and urandom alone (no terminal, no disk),
+// and a private /dev/shm, its TMPDIR, a tmpfs of a bounded size that vanishes with the
+// namespace, whatever ends the host. Folders granted writable are
 // put back as they were. Nothing made here propagates to the machine: the mounts are
 // private, so a mount the extension might make can neither leak out nor turn a cleanup
 // outward, and there is no cleanup to turn.
@@ -16,7 +17,7 @@
 #include "sandbox/supervisor_report.h"
 
 struct FileView {
-  unsigned long long temporary_bytes = 0;  // the size of /tmp, and of /dev/shm
+  unsigned long long temporary_bytes = 0;  // the size of /dev/shm
   const char* const* writable = nullptr;   // absolute folders, granted writable
   std::size_t writable_count = 0;
 };

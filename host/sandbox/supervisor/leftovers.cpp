@@ -17,6 +17,22 @@ struct Account {
   bool gone = true;
 };
 
+// Whether `pid` sleeps reading a pipe: it waits for a writer, who is at work or will close
+// it (a filter of the extension's input, whose end the host has sent; a copy of that pipe's
+// end held a moment by another extension's start).
+bool reading_a_pipe(pid_t pid) {
+  std::array<char, 64> path{};
+  std::snprintf(path.data(), path.size(), "/proc/%d/wchan", static_cast<int>(pid));
+  const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return false;
+  }
+  std::array<char, 64> where{};
+  const ssize_t got = read(fd, where.data(), where.size() - 1);
+  close(fd);
+  return got > 0 && std::strstr(where.data(), "pipe_read") != nullptr;
+}
+
 // The state and the processor time (user and system) of `pid`.
 Account account_of(pid_t pid) {
   std::array<char, 64> path{};
@@ -39,7 +55,7 @@ Account account_of(pid_t pid) {
   }
   account.gone = false;
   const char state = fields[2];
-  account.at_work = state == 'R' || state == 'D';
+  account.at_work = state == 'R' || state == 'D' || (state == 'S' && reading_a_pipe(pid));
   // After the state: ppid pgrp session tty tpgid flags minflt cminflt majflt cmajflt, then
   // utime and stime.
   const char* at = fields + 3;

@@ -17,9 +17,10 @@ class LeftoverWatch {
   // descendants (a subreaper's), but the supervisor itself.
   explicit LeftoverWatch(bool pid_namespace) : pid_namespace_(pid_namespace) {}
 
-  // Takes a look. Returns true when every process is asleep (not running, ready to run or
-  // waiting on the disk) and none has used the processor since the previous look; always
-  // false at the first look.
+  // Takes a look. Returns true when every process is asleep (not running, ready to run,
+  // waiting on the disk, or reading a pipe, whose writer will either write or close it)
+  // and none has used the processor since the previous look; always false at the first
+  // look.
   bool asleep_since_last_look();
 
  private:

@@ -14,7 +14,7 @@
 //                     [--filter] [--control-groups N] [--probe] -- PROGRAM ARGV0 ARGS...
 //
 // --temporary-folder names the folder the host made for the extension's temporary files
-// where no private /tmp could be made: the supervisor removes it once nothing runs.
+// where no private TMPDIR could be made: the supervisor removes it once nothing runs.
 //
 // With --probe, the extension's process is confined as for a run and ends at once: the
 // host learns whether the whole sandbox can be made here, before any work.

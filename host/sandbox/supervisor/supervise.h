@@ -26,7 +26,7 @@ int end_everything(bool pid_namespace, pid_t extension, bool* extension_running,
                    int* extension_status);
 
 // Removes `folder` and all in it, if it is not null: the extension's temporary folder,
-// where no private /tmp could be made. Links are removed, never followed, and no other
+// where no private TMPDIR could be made. Links are removed, never followed, and no other
 // file system is entered; folders the extension made unreadable are opened first.
 void remove_temporary_folder(const char* folder);
 
