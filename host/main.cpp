@@ -81,8 +81,8 @@ int main(int argc, char** argv) {
   const std::string& first = arguments[0];
   // "help --help" is as good as "help".
   if (first == "--help" || first == "-h" ||
-      (first == "help" && (arguments.size() == 1 || arguments[1] == "--help" ||
-                           arguments[1] == "-h"))) {
+      (first == "help" &&
+       (arguments.size() == 1 || arguments[1] == "--help" || arguments[1] == "-h"))) {
     std::fputs(HELP, stdout);
     return 0;
   }

@@ -170,9 +170,10 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       std::vector<std::string> meant = {*settings->folder};
       meant.insert(meant.end(), line.options.begin() + static_cast<std::ptrdiff_t>(i),
                    line.options.end());
-      return usage_error("check", "put '--' before the extension's command line: "
-                                  "extension-host check -- " +
-                                      shell_quoted(meant));
+      return usage_error("check",
+                         "put '--' before the extension's command line: "
+                         "extension-host check -- " +
+                             shell_quoted(meant));
     } else {
       return usage_error("check", "unknown option, or one without its value: '" + option + "'");
     }

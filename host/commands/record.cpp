@@ -48,7 +48,6 @@ constexpr char RECORD_HELP_TAIL[] =
     "  extension-host record cases/echo-accent --call sample.echo '[\"\\u00e9\"]' \\\n"
     "      -- sample-extension --protocol 1\n";
 
-
 // The input and output of a conversation, written to the case's files as they pass, up
 // to a bound each: to files with no name until the case is complete, where the file
 // system makes them, so that a host killed meanwhile leaves nothing.

@@ -265,9 +265,9 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
                          "killed after " + std::to_string(timeout.count()) +
                              " ms, having written " + std::to_string(observed.output_total) +
                              " bytes: \"" + visible_prefix(output, 200) + "\"" +
-                             (observed.ran_on_closed ? RAN_ON_CLOSED
+                             (observed.ran_on_closed                             ? RAN_ON_CLOSED
                               : observed.written_while_awaited == std::size_t{0} ? HELD_BACK
-                                                                                  : ""));
+                                                                                 : ""));
   } else if (termination.signaled) {
     aspects.emplace_back(Failure::kSignal, describe(termination));
   }

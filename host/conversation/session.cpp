@@ -119,8 +119,7 @@ namespace {
 
 // What an exit status says in the protocol, for a status that is not a clean end: 2, a
 // violation (with the last line sent, which it answered so); 3, a command line refused.
-std::string status_meaning(const Termination& termination, const std::string& last_sent,
-                           bool raw) {
+std::string status_meaning(const Termination& termination, const std::string& last_sent, bool raw) {
   if (termination.signaled || termination.left_behind > 0) {
     return "";
   }

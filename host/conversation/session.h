@@ -21,7 +21,7 @@
 
 struct SessionSettings {
   bool raw = false;                         // show long lines and standard error whole
-  bool send_anyway = false;  // send calls that do not fit the catalogue, as written
+  bool send_anyway = false;                 // send calls that do not fit the catalogue, as written
   std::chrono::milliseconds timeout{8000};  // for each call's answer
   // When set, counts a person's interrupts (Ctrl-C): while an answer is awaited, the
   // first says what is awaited, the second ends the extension. Not owned.
@@ -31,12 +31,12 @@ struct SessionSettings {
 // How a conversation ended, for the report and for a recording.
 struct SessionEnding {
   Termination termination;
-  bool faulted = false;      // something went against the protocol
-  bool clean = false;        // no fault, exit status 0, nothing on standard error
-  bool wrote_error = false;  // something on standard error
+  bool faulted = false;       // something went against the protocol
+  bool clean = false;         // no fault, exit status 0, nothing on standard error
+  bool wrote_error = false;   // something on standard error
   bool refused_call = false;  // a call given did not fit the catalogue, and was not sent
-  long long waited_ms = 0;   // the milliseconds that answered calls of "sample.wait" asked
-  bool called_wait = false;  // whether any call of "sample.wait" was answered
+  long long waited_ms = 0;    // the milliseconds that answered calls of "sample.wait" asked
+  bool called_wait = false;   // whether any call of "sample.wait" was answered
 };
 
 // One callable as the extension announced it.
@@ -116,7 +116,7 @@ class Session {
   bool faulted_ = false;
   bool refused_call_ = false;  // a call given did not fit the catalogue, and was not sent
   bool hung_ = false;
-  std::string last_sent_;  // the last line sent, to say what a violation answered
+  std::string last_sent_;          // the last line sent, to say what a violation answered
   bool abandoned_ = false;         // a person ended it with a second interrupt
   bool line_had_escapes_ = false;  // the last line received held a \u escape
 };

@@ -260,8 +260,8 @@ std::string Sandbox::describe() const {
                      : filter_ >= 0  ? "no network"
                                      : "network reachable");
   if (files_) {
-    std::string files = std::string("files read-only but its private TMPDIR, ") +
-                        PRIVATE_FOLDER + " (" + mebibytes(policy_.temporary_size) + ")";
+    std::string files = std::string("files read-only but its private TMPDIR, ") + PRIVATE_FOLDER +
+                        " (" + mebibytes(policy_.temporary_size) + ")";
     for (const std::string& folder : policy_.writable) {
       files += " and " + folder;
     }
