@@ -98,7 +98,7 @@ std::string arity_problem(const AnnouncedCallable& callable, std::size_t count) 
 
 // Why an argument is not of `callable`'s input type, where the host knows the type; "".
 std::string input_problem(const AnnouncedCallable& callable, const json_t* arguments) {
-  const auto known =
+  const auto* const known =
       std::find_if(KNOWN_INPUTS.begin(), KNOWN_INPUTS.end(),
                    [&](const InputType& type) { return type.word == callable.input; });
   if (known == KNOWN_INPUTS.end()) {
