@@ -23,10 +23,10 @@ bad_case() {
   rm -rf "$scratch/bad" && mkdir -p "$scratch/bad" && cp -r "$good" "$folder"
   (cd "$folder" && eval "$@")
   local started=$SECONDS
-  timeout 20 "$host" check --max-file-size 1M "$scratch/bad" -- "$extension" >"$scratch/report.txt"
+  timeout 120 "$host" check --max-file-size 1M "$scratch/bad" -- "$extension" >"$scratch/report.txt"
   local status=$?
   [ "$status" -eq 1 ] || fail "$name: check ended with $status, expected 1: $(cat "$scratch/report.txt")"
-  [ $((SECONDS - started)) -le 10 ] || fail "$name: took more than 10 s"
+  [ $((SECONDS - started)) -le 60 ] || fail "$name: took more than 60 s"
   grep -qF "FAIL $name: bad case: $says" "$scratch/report.txt" ||
     fail "$name: the report says: $(cat "$scratch/report.txt")"
   grep -qx '0 passed, 1 failed' "$scratch/report.txt" || fail "$name: the count is wrong"

@@ -21,7 +21,8 @@ took_ms=$((($(date +%s%N) - started) / 1000000))
 [ "$status" -eq 1 ] || fail "run ended with $status, expected 1"
 grep -q '^== extension ended: exit status 0; but it left 2 processes running after it had exited, which the host ended$' \
   "$scratch/left.txt" || { cat "$scratch/left.txt"; fail "the ending does not say what happened"; }
-[ "$took_ms" -lt 3000 ] || fail "run took $took_ms ms to see the extension had ended"
+# Far less than the 30 s its background process sleeps: the host did not wait for it.
+[ "$took_ms" -lt 20000 ] || fail "run took $took_ms ms to see the extension had ended"
 pgrep -f "$marker" >/dev/null && fail "the extension's background process is still running"
 
 "$host" run --env SAMPLE_EXTENSION --call sample.echo '[1]' -- "$fakes/stderr-flood" --protocol 1 >"$scratch/flood.txt"
