@@ -307,7 +307,8 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
   };
   Verdict verdict{aspects.front().first, told(aspects.front()), elapsed, {}};
   for (std::size_t i = 1; i < aspects.size(); ++i) {
-    verdict.detail += "\n" + told(aspects[i]);
+    verdict.detail += '\n';
+    verdict.detail += told(aspects[i]);
   }
   return verdict;
 }

@@ -274,7 +274,8 @@ std::string Sandbox::describe() const {
     environment += std::string(" ") + name;
   }
   for (const std::string& named : policy_.environment) {
-    environment += " " + named.substr(0, named.find('='));
+    environment += ' ';
+    environment += named.substr(0, named.find('='));
   }
   parts.push_back(environment);
   const bool bounded = limit_in_namespace_ || (groups_ && groups_->bounds_processes());

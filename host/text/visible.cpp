@@ -229,9 +229,17 @@ std::string shell_quoted_short(const std::vector<std::string>& words, std::size_
     }
     bool cut = false;
     const std::string shown = visible_prefix(words[i], word_limit, &cut);
-    line += (line.empty() ? "" : " ") +
-            (cut ? shell_quoted({shown}) + "(" + std::to_string(words[i].size()) + " bytes)"
-                 : shell_quoted({words[i]}));
+    if (!line.empty()) {
+      line += ' ';
+    }
+    if (cut) {
+      line += shell_quoted({shown});
+      line += "(";
+      line += std::to_string(words[i].size());
+      line += " bytes)";
+    } else {
+      line += shell_quoted({words[i]});
+    }
   }
   return line;
 }
