@@ -161,13 +161,9 @@ void interactive_calls(Session* session, std::atomic<int>* interrupts) {
     const std::unique_ptr<char, FreeLine> typed(readline(pending.empty() ? "call> " : "...> "));
     if (line_abandoned) {
       // The terminal shows "^C" where the cursor was: the mark goes on a line of its own.
-      if (!pending.empty()) {
-        say("\n?? abandoned: the value was not sent\n");
-      } else if (typed && typed.get()[0] != '\0') {
-        say("\n?? abandoned: the line was not sent\n");
-      } else {
-        say("\n");
-      }
+      // Whatever was typed (the terminal may have dropped keys not yet read) is gone.
+      say(pending.empty() ? "\n?? abandoned: the line was not sent\n"
+                          : "\n?? abandoned: the value was not sent\n");
       pending.clear();
       continue;
     }
