@@ -8,12 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace {
 
 struct Account {
   bool at_work = false;
-  unsigned long long processor_ticks = 0;
+  unsigned long long processor_time = 0;
   bool gone = true;
 };
 
@@ -33,7 +34,26 @@ bool reading_a_pipe(pid_t pid) {
   return got > 0 && std::strstr(where.data(), "pipe_read") != nullptr;
 }
 
-// The state and the processor time (user and system) of `pid`.
+// The nanoseconds `pid` has run, to the nanosecond (the scheduler's own account, where the
+// kernel keeps it): any run between two looks shows. None where it is not kept.
+std::optional<unsigned long long> nanoseconds_run(pid_t pid) {
+  std::array<char, 64> path{};
+  std::snprintf(path.data(), path.size(), "/proc/%d/schedstat", static_cast<int>(pid));
+  const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    return std::nullopt;
+  }
+  std::array<char, 128> text{};
+  const ssize_t got = read(fd, text.data(), text.size() - 1);
+  close(fd);
+  if (got <= 0) {
+    return std::nullopt;
+  }
+  return std::strtoull(text.data(), nullptr, 10);
+}
+
+// The state and the processor time of `pid`: to the nanosecond where the kernel keeps it,
+// else in the clock ticks of its user and system time.
 Account account_of(pid_t pid) {
   std::array<char, 64> path{};
   std::snprintf(path.data(), path.size(), "/proc/%d/stat", static_cast<int>(pid));
@@ -62,10 +82,12 @@ Account account_of(pid_t pid) {
   for (int skipped = 0; skipped < 10 && at != nullptr; ++skipped) {
     at = std::strchr(at + 1, ' ');
   }
-  if (at != nullptr) {
+  if (const std::optional<unsigned long long> run = nanoseconds_run(pid)) {
+    account.processor_time = *run;
+  } else if (at != nullptr) {
     char* end = nullptr;
     const unsigned long long user = std::strtoull(at, &end, 10);
-    account.processor_ticks = user + std::strtoull(end, nullptr, 10);
+    account.processor_time = user + std::strtoull(end, nullptr, 10);
   }
   return account;
 }
@@ -134,11 +156,11 @@ bool LeftoverWatch::asleep_since_last_look() {
       asleep = false;  // more than can be followed: taken as at work
       return;
     }
-    now[now_count++] = {pid, account.processor_ticks};
+    now[now_count++] = {pid, account.processor_time};
     bool same_as_before = false;
     for (std::size_t i = 0; i < seen_count_; ++i) {
       if (seen_[i].pid == pid) {
-        same_as_before = seen_[i].processor_ticks == account.processor_ticks;
+        same_as_before = seen_[i].processor_time == account.processor_time;
         break;
       }
     }

@@ -19,14 +19,13 @@ class LeftoverWatch {
 
   // Takes a look. Returns true when every process is asleep (not running, ready to run,
   // waiting on the disk, or reading a pipe, whose writer will either write or close it)
-  // and none has used the processor since the previous look; always false at the first
-  // look.
+  // and none has run at all since the previous look; always false at the first look.
   bool asleep_since_last_look();
 
  private:
   struct Seen {
     pid_t pid = 0;
-    unsigned long long processor_ticks = 0;
+    unsigned long long processor_time = 0;
   };
   static constexpr std::size_t MAX_SEEN = 1024;
 
