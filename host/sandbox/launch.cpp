@@ -19,6 +19,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "sandbox/default_signals.h"
+
 namespace {
 
 constexpr std::size_t CHILD_STACK_BYTES = std::size_t{64} << 10U;
@@ -96,17 +98,7 @@ bool enter_user_namespace(const ChildStart& start) {
 
 int run_supervisor(void* argument) {
   ChildStart& start = *static_cast<ChildStart*>(argument);
-  struct sigaction action = {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-    if (signal_number != SIGKILL && signal_number != SIGSTOP) {
-      sigaction(signal_number, &action, nullptr);
-    }
-  }
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
+  default_signals();
   if (start.user_namespace && !enter_user_namespace(start)) {
     start.error = errno;
     _exit(127);

@@ -12,25 +12,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+
 #include <csignal>
+#include "sandbox/default_signals.h"
 
 namespace {
 
 using Step = SupervisorReport::Step;
-
-void default_signals() {
-  struct sigaction action = {};
-  action.sa_handler = SIG_DFL;
-  sigemptyset(&action.sa_mask);
-  for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
-    if (signal_number != SIGKILL && signal_number != SIGSTOP) {
-      sigaction(signal_number, &action, nullptr);
-    }
-  }
-  sigset_t none;
-  sigemptyset(&none);
-  sigprocmask(SIG_SETMASK, &none, nullptr);
-}
 
 bool holds_capabilities() {
   __user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};

@@ -18,35 +18,38 @@ struct Account {
   bool gone = true;
 };
 
-// Whether `pid` sleeps reading a pipe: it waits for a writer, who is at work or will close
-// it (a filter of the extension's input, whose end the host has sent; a copy of that pipe's
-// end held a moment by another extension's start).
-bool reading_a_pipe(pid_t pid) {
+// The start of /proc/PID/NAME, as text ending in NUL; false when it cannot be read (the
+// process is gone).
+template <std::size_t SIZE>
+bool read_proc_file(pid_t pid, const char* name, std::array<char, SIZE>* text) {
   std::array<char, 64> path{};
-  std::snprintf(path.data(), path.size(), "/proc/%d/wchan", static_cast<int>(pid));
+  std::snprintf(path.data(), path.size(), "/proc/%d/%s", static_cast<int>(pid), name);
   const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     return false;
   }
-  std::array<char, 64> where{};
-  const ssize_t got = read(fd, where.data(), where.size() - 1);
+  const ssize_t got = read(fd, text->data(), text->size() - 1);
   close(fd);
-  return got > 0 && std::strstr(where.data(), "pipe_read") != nullptr;
+  if (got <= 0) {
+    return false;
+  }
+  (*text)[static_cast<std::size_t>(got)] = '\0';
+  return true;
+}
+
+// Whether `pid` sleeps reading a pipe: it waits for a writer, who is at work or will close
+// it (a filter of the extension's input, whose end the host has sent; a copy of that pipe's
+// end held a moment by another extension's start).
+bool reading_a_pipe(pid_t pid) {
+  std::array<char, 64> where{};
+  return read_proc_file(pid, "wchan", &where) && std::strstr(where.data(), "pipe_read") != nullptr;
 }
 
 // The nanoseconds `pid` has run, to the nanosecond (the scheduler's own account, where the
 // kernel keeps it): any run between two looks shows. None where it is not kept.
 std::optional<unsigned long long> nanoseconds_run(pid_t pid) {
-  std::array<char, 64> path{};
-  std::snprintf(path.data(), path.size(), "/proc/%d/schedstat", static_cast<int>(pid));
-  const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return std::nullopt;
-  }
   std::array<char, 128> text{};
-  const ssize_t got = read(fd, text.data(), text.size() - 1);
-  close(fd);
-  if (got <= 0) {
+  if (!read_proc_file(pid, "schedstat", &text)) {
     return std::nullopt;
   }
   return std::strtoull(text.data(), nullptr, 10);
@@ -55,17 +58,9 @@ std::optional<unsigned long long> nanoseconds_run(pid_t pid) {
 // The state and the processor time of `pid`: to the nanosecond where the kernel keeps it,
 // else in the clock ticks of its user and system time.
 Account account_of(pid_t pid) {
-  std::array<char, 64> path{};
-  std::snprintf(path.data(), path.size(), "/proc/%d/stat", static_cast<int>(pid));
   Account account;
-  const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return account;
-  }
   std::array<char, 1024> text{};
-  const ssize_t got = read(fd, text.data(), text.size() - 1);
-  close(fd);
-  if (got <= 0) {
+  if (!read_proc_file(pid, "stat", &text)) {
     return account;
   }
   // The command's name may hold anything: the fields start after its last parenthesis.
