@@ -23,6 +23,14 @@ constexpr unsigned long NAMESPACE_FLAGS[] = {CLONE_NEWUSER,  CLONE_NEWNS,  CLONE
                                              CLONE_NEWNET,   CLONE_NEWUTS, CLONE_NEWIPC,
                                              CLONE_NEWCGROUP};
 
+// One comparison of one argument; libseccomp's own macros are compound literals, which C++ lacks.
+bool refuse_when(scmp_filter_ctx context, int system_call, unsigned argument, unsigned long mask,
+                 unsigned long value) {
+  const scmp_arg_cmp comparison{
+      .arg = argument, .op = SCMP_CMP_MASKED_EQ, .datum_a = mask, .datum_b = value};
+  return seccomp_rule_add_array(context, SCMP_ACT_ERRNO(EPERM), system_call, 1, &comparison) == 0;
+}
+
 bool add_rules(scmp_filter_ctx context, bool network) {
   const auto refuse = [&](int error, const char* name) {
     return seccomp_rule_add(context, SCMP_ACT_ERRNO(static_cast<unsigned>(error)),
@@ -42,12 +50,10 @@ bool add_rules(scmp_filter_ctx context, bool network) {
   // The request of ioctl is an int: a value with high bits set must not slip past.
   for (const unsigned long request :
        {static_cast<unsigned long>(TIOCSTI), static_cast<unsigned long>(TIOCLINUX)}) {
-    added = added && seccomp_rule_add(context, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(ioctl), 1,
-                                      SCMP_A1(SCMP_CMP_MASKED_EQ, 0xFFFFFFFFU, request)) == 0;
+    added = added && refuse_when(context, SCMP_SYS(ioctl), 1, 0xFFFFFFFFU, request);
   }
   for (const unsigned long flag : NAMESPACE_FLAGS) {
-    added = added && seccomp_rule_add(context, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(clone), 1,
-                                      SCMP_A0(SCMP_CMP_MASKED_EQ, flag, flag)) == 0;
+    added = added && refuse_when(context, SCMP_SYS(clone), 0, flag, flag);
   }
   return added;
 }
