@@ -70,6 +70,7 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
   if (interactive) {
     interrupts.emplace();
     session_settings.interrupts = interrupts->count();
+    session_settings.send_anyway_hint = "':send' sends a line as it stands";
   }
   if (settings.legend) {
     std::fputs(legend().c_str(), stdout);

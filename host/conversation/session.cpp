@@ -375,7 +375,7 @@ bool Session::open() {
 bool Session::perform(const Call& call) {
   if (!settings_.send_anyway) {
     if (const std::string unfit = unfit_call(call, catalogue_); !unfit.empty()) {
-      say("?? not sent: " + unfit + " (--send-anyway sends it as written)");
+      say("?? not sent: " + unfit + " (" + settings_.send_anyway_hint + ")");
       refused_call_ = true;
       return true;
     }

@@ -20,8 +20,11 @@
 #include "process/child_process.h"
 
 struct SessionSettings {
-  bool raw = false;                         // show long lines and standard error whole
-  bool send_anyway = false;                 // send calls that do not fit the catalogue, as written
+  bool raw = false;          // show long lines and standard error whole
+  bool send_anyway = false;  // send calls that do not fit the catalogue, as written
+  // How the person sends such a call anyway: an option on the command line, or the
+  // session's own command when calls are typed.
+  const char* send_anyway_hint = "--send-anyway sends it as written";
   std::chrono::milliseconds timeout{8000};  // for each call's answer
   // When set, counts a person's interrupts (Ctrl-C): while an answer is awaited, the
   // first says what is awaited, the second ends the extension. Not owned.

@@ -68,6 +68,8 @@ def sessions(host, extension, home):
             ('sample.ecoh ["x"]', "?? not sent: the extension announced no callable named "
                                   "'sample.ecoh'; did you mean sample.echo?"),
             ("sample.echo [1,2]", "?? not sent: sample.echo takes 1 argument, not 2"),
+            ('sample.wait ["x"]', 'sample.wait takes Int: an integer, not "x" (a string) '
+                                  "(':send' sends a line as it stands)"),
             ("echo [1]", "did you mean sample.echo?"),
             ("this is no call", "?? not sent: the extension announced no callable named 'this'"),
             ("]", "?? not sent: a call starts with the callable's name")]:
