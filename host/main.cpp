@@ -5,6 +5,7 @@
 
 #include "commands/check.h"
 #include "commands/compare.h"
+#include "commands/conform.h"
 #include "commands/record.h"
 #include "commands/run.h"
 #include "commands/terminations.h"
@@ -25,6 +26,7 @@ constexpr char HELP[] =
     "  check   play golden conversations against an extension and report each case\n"
     "  compare play generated conversations against a reference and a candidate; shrink\n"
     "          the first difference to a smallest conversation\n"
+    "  conform judge any extension of the protocol, requirement by requirement\n"
     "  help    this, or 'help COMMAND': all of a command\n"
     "\n"
     "After '--' comes the extension's command line as it is run for the protocol, in every\n"
@@ -36,7 +38,8 @@ constexpr char HELP[] =
     "\n"
     "examples:\n"
     "  extension-host run -- sample-extension --protocol 1\n"
-    "  extension-host check -- sample-extension --protocol 1\n";
+    "  extension-host check -- sample-extension --protocol 1\n"
+    "  extension-host conform -- ./my-extension --protocol 1\n";
 
 using Command = int (*)(const std::vector<std::string>&);
 
@@ -46,10 +49,8 @@ struct Named {
 };
 
 constexpr Named COMMANDS[] = {
-    {"run", run_command},
-    {"record", record_command},
-    {"check", check_command},
-    {"compare", compare_command},
+    {"run", run_command},         {"record", record_command},   {"check", check_command},
+    {"compare", compare_command}, {"conform", conform_command},
 };
 
 Command command_named(const std::string& name) {
@@ -63,8 +64,8 @@ Command command_named(const std::string& name) {
 
 int unknown_command(const std::string& name) {
   std::fprintf(stderr,
-               "extension-host: no command '%s'; the commands are run, record, check, compare "
-               "and help (see 'extension-host --help')\n",
+               "extension-host: no command '%s'; the commands are run, record, check, compare, "
+               "conform and help (see 'extension-host --help')\n",
                visible(name).c_str());
   return 2;
 }

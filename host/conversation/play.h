@@ -63,6 +63,11 @@ struct Observed {
 // What ends the lines an extension announces itself with ("register"), as it writes them.
 extern const char ANNOUNCED[];
 
+// How long an extension may take to announce itself after the handshake line, before the
+// host writes on and the conversation's timeout starts: far above an interpreter's or a
+// virtual machine's start on a busy machine.
+inline constexpr std::chrono::milliseconds ANNOUNCEMENT_ALLOWANCE{10000};
+
 // Where a host stops writing until the extension has announced itself: after the input's
 // first `input_end` bytes (its handshake line), until the output holds `announcement`
 // whole or has parted from it, or, with no announcement given, holds two lines (the

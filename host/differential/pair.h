@@ -28,10 +28,6 @@ struct Pair {
 // killed: long enough for a busy machine, short enough that a candidate that hangs is
 // found in seconds.
 inline constexpr std::chrono::milliseconds DEFAULT_PLAY_TIMEOUT{2000};
-// How long each side may take to announce itself after the handshake line, before the
-// host writes on and the conversation's timeout starts: far above an interpreter's or a
-// virtual machine's start on a busy machine.
-inline constexpr std::chrono::milliseconds ANNOUNCEMENT_ALLOWANCE{10000};
 
 // How much of each side's output is kept for a conversation whose input is `input_bytes`
 // long: more than any honest extension writes for it (each input byte written as at most

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "text/markup.h"
 #include "text/visible.h"
 
 namespace {
@@ -21,31 +22,6 @@ std::string seconds(std::chrono::milliseconds elapsed) {
   std::array<char, 32> text{};
   std::snprintf(text.data(), text.size(), "%.3f", static_cast<double>(elapsed.count()) / 1000.0);
   return text.data();
-}
-
-// Text safe inside an XML element or a double-quoted attribute: made visible first, so
-// that no character XML forbids, and no byte that is not UTF-8, can reach the file.
-std::string xml_escaped(const std::string& text, bool keep_line_feeds = false) {
-  std::string escaped;
-  for (const char character : keep_line_feeds ? visible_lines(text) : visible(text)) {
-    switch (character) {
-      case '&':
-        escaped += "&amp;";
-        break;
-      case '<':
-        escaped += "&lt;";
-        break;
-      case '>':
-        escaped += "&gt;";
-        break;
-      case '"':
-        escaped += "&quot;";
-        break;
-      default:
-        escaped += character;
-    }
-  }
-  return escaped;
 }
 
 // Now, as ISO 8601 in UTC with its zone: "2026-12-08T15:04:05Z".

@@ -11,7 +11,7 @@ rank() {
     sandbox) echo 1 ;;
     process) echo 2 ;;
     conversation) echo 3 ;;
-    differential | report) echo 4 ;;
+    differential | report | conformance) echo 4 ;;
     commands) echo 5 ;;
     *) echo 6 ;;
   esac

@@ -1,0 +1,158 @@
+// Judging an extension requirement by requirement, and writing the reports.
+#include "commands/conform.h"
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+
+#include "commands/extension_line.h"
+#include "commands/options.h"
+#include "commands/sandbox_options.h"
+#include "conformance/conform_report.h"
+#include "conformance/judgement.h"
+#include "report/junit_report.h"
+#include "text/visible.h"
+
+namespace {
+
+constexpr char CONFORM_HELP[] =
+    "usage: extension-host conform [OPTIONS] -- EXTENSION_COMMAND_LINE\n"
+    "\n"
+    "Judges an extension of protocol 1.0 by the protocol alone, whatever its identifier\n"
+    "and callables: it learns them from the extension's own announcement, and draws every\n"
+    "conversation from them. Each requirement is reported as held, failed (with the\n"
+    "shortest conversation that breaks it, and the line and byte), or not verified (and\n"
+    "why). A \"must\" is what every extension owes its host; a \"should\" is the form\n"
+    "and naming the reference keeps, told but never failing the run.\n"
+    "\n"
+    "After '--' comes the extension's command line as it is run for the protocol, a\n"
+    "wrapper before it if you like: -- ./ext --protocol 1, or -- python3 ext.py --protocol 1.\n"
+    "Each conversation gives its own arguments in the place of '--protocol 1'.\n"
+    "\n"
+    "  --tap             report in TAP (version 13); a failed should is a TODO\n"
+    "  --junit FILE      also write the report as JUnit XML to FILE\n"
+    "  --markdown FILE   also write the report as Markdown to FILE, to paste into an issue\n"
+    "  --timeout-ms N    how long each answer is awaited while the extension is at work\n"
+    "                    (default 5000); its start is never counted: it has 10 s to\n"
+    "                    announce itself, and an extension asleep without its answer is\n"
+    "                    told at once\n"
+    "\n"
+    "%s"
+    "\n"
+    "exit status: 0 when no must failed; 1 when one did; 2 for a usage error.\n"
+    "\n"
+    "examples:\n"
+    "  extension-host conform -- ./build/sample-extension --protocol 1\n"
+    "  extension-host conform --markdown conformance.md -- python3 weather.py --protocol 1\n";
+
+constexpr long long MAX_TIMEOUT_MS = 3600000;
+
+struct ConformSettings {
+  bool tap = false;
+  std::optional<std::string> junit;
+  std::optional<std::string> markdown;
+  long timeout_ms = 5000;
+  std::vector<std::string> command;
+  SandboxPolicy sandbox_policy;
+  std::optional<Sandbox> sandbox;
+};
+
+// Reads the options and checks, before any work, that it can be done. Returns the exit
+// status to end with, or none to go on.
+std::optional<int> read_settings(const std::vector<std::string>& arguments,
+                                 ConformSettings* settings) {
+  const CommandLine line = split_command_line(arguments);
+  std::string problem;
+  for (std::size_t i = 0; i < line.options.size(); ++i) {
+    const std::string& option = line.options[i];
+    const bool has_value = i + 1 < line.options.size();
+    if (option == "--help" || option == "-h") {
+      std::printf(CONFORM_HELP, SANDBOX_OPTIONS_HELP);
+      return 0;
+    }
+    if (read_sandbox_option(line.options, &i, &settings->sandbox_policy, &problem)) {
+      // taken; a value that does not read is said below
+    } else if (option == "--tap") {
+      settings->tap = true;
+    } else if (option == "--junit" && has_value) {
+      settings->junit = line.options[++i];
+    } else if (option == "--markdown" && has_value) {
+      settings->markdown = line.options[++i];
+    } else if (option == "--timeout-ms" && has_value) {
+      if (const auto timeout =
+              parse_whole(option, line.options[++i], 1, MAX_TIMEOUT_MS, &problem)) {
+        settings->timeout_ms = static_cast<long>(*timeout);
+      }
+    } else if (!option.starts_with("-")) {
+      std::vector<std::string> meant(line.options.begin() + static_cast<std::ptrdiff_t>(i),
+                                     line.options.end());
+      return usage_error("conform",
+                         "put '--' before the extension's command line: "
+                         "extension-host conform -- " +
+                             shell_quoted(usual_form(meant)));
+    } else {
+      return usage_error("conform",
+                         "unknown option, or one without its value: '" + visible(option) + "'");
+    }
+    if (!problem.empty()) {
+      return usage_error("conform", problem);
+    }
+  }
+  if (line.command.empty()) {
+    return usage_error("conform",
+                       "name the extension's command line after '--': "
+                       "extension-host conform -- ./ext --protocol 1");
+  }
+  const std::optional<std::vector<std::string>> command =
+      words_before_case_arguments(line.command, "conform", &problem);
+  if (!command) {
+    return usage_error("conform", problem);
+  }
+  settings->command = *command;
+  if (!program_runs(settings->command, &problem)) {
+    return usage_error("conform", problem);
+  }
+  for (const auto& report : {settings->junit, settings->markdown}) {
+    if (report && !report_can_be_written(*report, &problem)) {
+      return usage_error("conform", problem);
+    }
+  }
+  settings->sandbox = prepare_sandbox("conform", settings->sandbox_policy, {settings->command});
+  if (!settings->sandbox) {
+    return 2;
+  }
+  return std::nullopt;
+}
+
+bool write_file(const std::string& path, const std::string& text) {
+  std::ofstream file(path, std::ios::binary);
+  file << text;
+  file.close();
+  if (!file) {
+    std::fprintf(stderr, "extension-host: cannot write %s\n", visible(path).c_str());
+  }
+  return static_cast<bool>(file);
+}
+
+}  // namespace
+
+int conform_command(const std::vector<std::string>& arguments) {
+  ConformSettings settings;
+  if (const std::optional<int> status = read_settings(arguments, &settings)) {
+    return *status;
+  }
+  std::vector<std::string> shown = settings.command;
+  shown.insert(shown.end(), PROTOCOL_ARGUMENTS.begin(), PROTOCOL_ARGUMENTS.end());
+  const Conformance conformance = judge_conformance(settings.command, *settings.sandbox,
+                                                    std::chrono::milliseconds(settings.timeout_ms));
+  const Judged judged{shell_quoted_short(shown), settings.sandbox->description(), &conformance};
+  const std::string report =
+      settings.tap ? tap_conform_report(judged) : people_conform_report(judged);
+  std::fputs(report.c_str(), stdout);
+  std::fflush(stdout);
+  if ((settings.junit && !write_file(*settings.junit, junit_conform_report(judged))) ||
+      (settings.markdown && !write_file(*settings.markdown, markdown_conform_report(judged)))) {
+    return 2;
+  }
+  return conformance.conforms() ? 0 : 1;
+}

@@ -1,0 +1,246 @@
+// The checks of single messages.
+#include "conformance/message_checks.h"
+
+#include <array>
+
+#include "conversation/call_check.h"
+#include "text/visible.h"
+
+namespace {
+
+std::string text_member(const json_t* message, const char* key) {
+  const json_t* member = json_object_get(message, key);
+  return json_is_string(member) ? std::string(json_string_value(member), json_string_length(member))
+                                : std::string();
+}
+
+// The JSON type of a value, in words.
+const char* type_in_words(const json_t* value) {
+  if (value == nullptr) {
+    return "missing";
+  }
+  switch (json_typeof(value)) {
+    case JSON_OBJECT:
+      return "an object";
+    case JSON_ARRAY:
+      return "an array";
+    case JSON_STRING:
+      return "a string";
+    case JSON_INTEGER:
+      return "an integer";
+    case JSON_REAL:
+      return "a real";
+    case JSON_TRUE:
+    case JSON_FALSE:
+      return "a boolean";
+    case JSON_NULL:
+      return "null";
+  }
+  return "a value";
+}
+
+// "the string \"key\"": missing, or what it is instead.
+std::string lacks_string(const json_t* message, const char* key) {
+  const json_t* member = json_object_get(message, key);
+  if (json_is_string(member)) {
+    return "";
+  }
+  return std::string("\"") + key + "\" is " +
+         (member == nullptr ? "missing" : std::string(type_in_words(member))) + ", not a string";
+}
+
+std::string is_not(const json_t* message, const char* key, const std::string& expected) {
+  if (std::string problem = lacks_string(message, key); !problem.empty()) {
+    return problem;
+  }
+  const std::string value = text_member(message, key);
+  return value == expected ? ""
+                           : std::string("\"") + key + "\" is \"" + visible(value) + "\", not \"" +
+                                 expected + "\"";
+}
+
+struct DescriptorMember {
+  const char* key;
+  bool (*holds)(const json_t*);
+  const char* type_name;
+};
+
+bool is_string(const json_t* value) { return json_is_string(value); }
+bool is_integer(const json_t* value) { return json_is_integer(value); }
+bool is_boolean(const json_t* value) { return json_is_boolean(value); }
+
+constexpr std::array<DescriptorMember, 11> DESCRIPTOR = {{
+    {"name", is_string, "a string"},
+    {"minimum_arity", is_integer, "an integer"},
+    {"maximum_arity", is_integer, "an integer"},
+    {"input", is_string, "a string"},
+    {"output", is_string, "a string"},
+    {"effect", is_string, "a string"},
+    {"lazy", is_boolean, "a boolean"},
+    {"cancel", is_boolean, "a boolean"},
+    {"sendable", is_boolean, "a boolean"},
+    {"action", is_boolean, "a boolean"},
+    {"threading", is_string, "a string"},
+}};
+
+bool is_lower(char character) { return character >= 'a' && character <= 'z'; }
+bool is_upper(char character) { return character >= 'A' && character <= 'Z'; }
+bool is_digit(char character) { return character >= '0' && character <= '9'; }
+
+}  // namespace
+
+Json parse_written_line(std::string_view line, LineProblem* problem) {
+  if (line.empty() || line.back() != '\n') {
+    *problem = {"the line has no line feed: the output ended within it", line.size()};
+    return nullptr;
+  }
+  const std::string_view body = line.substr(0, line.size() - 1);
+  if (body.empty()) {
+    *problem = {"an empty line", 1};
+    return nullptr;
+  }
+  json_error_t error;
+  Json message(json_loadb(body.data(), body.size(), JSON_REJECT_DUPLICATES, &error));
+  if (!message) {
+    // jansson counts the byte after the one that broke the text.
+    const auto at = static_cast<std::size_t>(error.position);
+    *problem = {"not one JSON object: " + visible(error.text), at == 0 ? 1 : at};
+    return nullptr;
+  }
+  if (!json_is_object(message.get())) {
+    *problem = {std::string("not an object but ") + type_in_words(message.get()), 1};
+    return nullptr;
+  }
+  return message;
+}
+
+std::string envelope_problem(const json_t* message, const std::string& extension_id) {
+  for (const char* key : {"type", "request_id", "extension_id", "protocol_version"}) {
+    if (std::string problem = lacks_string(message, key); !problem.empty()) {
+      return problem;
+    }
+  }
+  if (std::string problem = is_not(message, "protocol_version", "1.0"); !problem.empty()) {
+    return problem;
+  }
+  if (!extension_id.empty() && text_member(message, "extension_id") != extension_id) {
+    return "\"extension_id\" is \"" + visible(text_member(message, "extension_id")) +
+           "\", where the handshake's result said \"" + visible(extension_id) + "\"";
+  }
+  return "";
+}
+
+std::string handshake_result_problem(const json_t* message) {
+  if (std::string problem = is_not(message, "request_id", "handshake"); !problem.empty()) {
+    return problem;
+  }
+  return lacks_string(message, "extension_version");
+}
+
+std::string register_problem(const json_t* message, std::vector<AnnouncedCallable>* catalogue) {
+  if (std::string problem = is_not(message, "request_id", "register"); !problem.empty()) {
+    return problem;
+  }
+  const json_t* callables = json_object_get(message, "callables");
+  if (!json_is_array(callables)) {
+    return std::string("\"callables\" is ") +
+           (callables == nullptr ? "missing" : type_in_words(callables)) + ", not an array";
+  }
+  for (std::size_t index = 0; index < json_array_size(callables); ++index) {
+    const json_t* descriptor = json_array_get(callables, index);
+    const std::string where = "callable " + std::to_string(index + 1);
+    if (!json_is_object(descriptor)) {
+      return where + " is " + type_in_words(descriptor) + ", not an object";
+    }
+    for (const DescriptorMember& member : DESCRIPTOR) {
+      const json_t* value = json_object_get(descriptor, member.key);
+      if (!member.holds(value)) {
+        return where + ": \"" + member.key + "\" is " +
+               (value == nullptr ? "missing" : type_in_words(value)) + ", not " + member.type_name;
+      }
+    }
+    AnnouncedCallable callable{text_member(descriptor, "name"),
+                               json_integer_value(json_object_get(descriptor, "minimum_arity")),
+                               json_integer_value(json_object_get(descriptor, "maximum_arity")),
+                               text_member(descriptor, "input")};
+    if (callable.minimum_arity < 0 || callable.minimum_arity > callable.maximum_arity) {
+      return where + " (" + visible(callable.name) + "): \"minimum_arity\" " +
+             std::to_string(callable.minimum_arity) + " and \"maximum_arity\" " +
+             std::to_string(callable.maximum_arity) + " are no range";
+    }
+    if (announced(callable.name, *catalogue)) {
+      return where + " is named \"" + visible(callable.name) + "\", as one before it";
+    }
+    catalogue->push_back(std::move(callable));
+  }
+  return "";
+}
+
+std::string answer_problem(const json_t* message, const std::string& request_id) {
+  const std::string type = text_member(message, "type");
+  if (type != "call_result" && type != "error") {
+    return "a \"" + visible(type) + "\" message where the answer to a call was due";
+  }
+  if (type == "call_result" && json_object_get(message, "value") == nullptr) {
+    return "the \"call_result\" has no \"value\"";
+  }
+  const std::string answered = text_member(message, "request_id");
+  if (answered != request_id) {
+    return "it answers \"request_id\" \"" + visible(answered) + "\", where the call was \"" +
+           visible(request_id) + "\"";
+  }
+  return "";
+}
+
+std::string error_members_problem(const json_t* message) {
+  if (text_member(message, "type") != "error") {
+    return "";
+  }
+  for (const char* key : {"kind", "code", "message"}) {
+    if (std::string problem = lacks_string(message, key); !problem.empty()) {
+      return "the \"error\"'s " + problem;
+    }
+  }
+  return "";
+}
+
+LineProblem canonical_problem(std::string_view line, const json_t* message) {
+  const std::string reference = encode_as_written(message) + "\n";
+  std::size_t at = 0;
+  while (at < line.size() && at < reference.size() && line[at] == reference[at]) {
+    ++at;
+  }
+  if (at == line.size() && at == reference.size()) {
+    return {};
+  }
+  const std::size_t shown = 24;
+  return {"the reference would write \"" +
+              visible(reference.substr(at, std::min(shown, reference.size() - at))) +
+              "\" from here, where it has \"" +
+              visible(line.substr(at, std::min(shown, line.size() - at))) + "\"",
+          at + 1};
+}
+
+std::string callable_name_problem(const std::string& name, const std::string& extension_id) {
+  const std::string prefix = extension_id + ".";
+  const bool prefixed = name.starts_with(prefix) && name.size() > prefix.size();
+  bool word = prefixed && is_lower(name[prefix.size()]);
+  for (std::size_t at = prefix.size(); word && at < name.size(); ++at) {
+    word = is_lower(name[at]) || is_digit(name[at]) || name[at] == '_';
+  }
+  return word ? ""
+              : "the callable \"" + visible(name) + "\" is not named \"" + visible(extension_id) +
+                    ".verb\"";
+}
+
+std::string error_kind_problem(const json_t* message) {
+  if (text_member(message, "type") != "error") {
+    return "";
+  }
+  const std::string kind = text_member(message, "kind");
+  bool camel = !kind.empty() && is_upper(kind[0]);
+  for (const char character : kind) {
+    camel = camel && (is_lower(character) || is_upper(character) || is_digit(character));
+  }
+  return camel ? "" : "the error's \"kind\" \"" + visible(kind) + "\" is not UpperCamel";
+}

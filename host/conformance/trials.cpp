@@ -1,0 +1,229 @@
+// Drawing the dialogues.
+#include "conformance/trials.h"
+
+#include <algorithm>
+#include <map>
+
+#include "base/json.h"
+
+const char HANDSHAKE_LINE[] = "{\"type\":\"handshake\",\"protocol_version\":\"1.0\"}\n";
+
+namespace {
+
+constexpr char SHUTDOWN_LINE[] = "{\"type\":\"shutdown\"}\n";
+
+// Arities past this are tried at their bounds' nearest only: a catalogue may say 1000.
+constexpr long long WIDEST_ARITY_TRIED = 16;
+
+const std::vector<std::string> PROTOCOL = {"--protocol", "1"};
+
+// Values of each input type conform knows, as JSON text. Integers stay small: a
+// callable may take an Int as a time to sleep, or refuse one past a limit of its own.
+const std::map<std::string, std::vector<std::string>>& known_values() {
+  static const auto* const values = new std::map<std::string, std::vector<std::string>>{
+      {"Value",
+       {"null", "true", "0", "-1", "1.5", R"("text")", R"("h\u00e9llo \ud83d\ude00")",
+        R"([1,"a",[]])", R"({"b":1,"a":[null,{}]})"}},
+      {"Int", {"0", "1"}},
+      {"Number", {"0", "2.5"}},
+      {"String", {R"("")", R"("h\u00e9llo")"}},
+      {"Bool", {"true", "false"}},
+      {"Array", {"[]", "[1]"}},
+      {"Object", {"{}", R"({"a":1})"}},
+      {"()", {"null"}},
+  };
+  return *values;
+}
+
+Step announcement_step() { return {HANDSHAKE_LINE, 2}; }
+
+// A call line: `arguments` is the array's JSON text.
+std::string call_line(const std::string& request_id, const std::string& callable,
+                      const std::string& arguments) {
+  const Json values(json_loads(arguments.c_str(), 0, nullptr));
+  const Json call(json_pack("{s:s,s:s%,s:s%,s:O}", "type", "call", "request_id", request_id.data(),
+                            request_id.size(), "callable", callable.data(), callable.size(),
+                            "arguments", values.get()));
+  return call ? encode_line(call.get()) : std::string();
+}
+
+// The "request_id" of the n-th call of a dialogue: the second holds a quote, a backslash
+// and a letter outside ASCII, which an answer must carry back as they are.
+std::string request_id_of(std::size_t n) {
+  return n == 1 ? "c\"2\\\xc3\xa9" : "c" + std::to_string(n + 1);
+}
+
+// `count` arguments, the k-th drawn from `values` from `first` on.
+std::string arguments_of(const std::vector<std::string>& values, std::size_t first,
+                         long long count) {
+  std::string arguments = "[";
+  for (long long k = 0; k < count; ++k) {
+    arguments += (k > 0 ? "," : "") + values[(first + static_cast<std::size_t>(k)) % values.size()];
+  }
+  return arguments + "]";
+}
+
+Trial calls_trial(const AnnouncedCallable& callable, bool type_known,
+                  const std::vector<std::string>& values) {
+  Trial trial{TrialKind::kCallsWithin, {}, {}, type_known};
+  trial.dialogue.title = "calls of " + callable.name + " within its arity";
+  trial.dialogue.arguments = PROTOCOL;
+  trial.dialogue.steps.push_back(announcement_step());
+  trial.request_ids.emplace_back();
+  std::vector<long long> arities = {callable.minimum_arity};
+  if (callable.maximum_arity != callable.minimum_arity) {
+    arities.push_back(
+        std::min(callable.maximum_arity, callable.minimum_arity + WIDEST_ARITY_TRIED));
+  }
+  std::size_t calls = 0;
+  for (const long long arity : arities) {
+    // No arguments: one call says all there is to say.
+    const std::size_t draws = arity == 0 ? 1 : values.size();
+    for (std::size_t first = 0; first < draws; ++first) {
+      const std::string request_id = request_id_of(calls++);
+      trial.dialogue.steps.push_back(
+          {call_line(request_id, callable.name, arguments_of(values, first, arity)), 1});
+      trial.request_ids.push_back(request_id);
+    }
+  }
+  trial.dialogue.steps.push_back({SHUTDOWN_LINE, 0});
+  trial.request_ids.emplace_back();
+  trial.dialogue.closing = Closing::kAwaitTheEnd;
+  return trial;
+}
+
+Trial call_outside_trial(const AnnouncedCallable& callable, long long arity,
+                         const std::vector<std::string>& values) {
+  Trial trial{TrialKind::kCallOutside, {}, {}, false};
+  trial.dialogue.title =
+      "a call of " + callable.name + " with " + std::to_string(arity) + " arguments";
+  trial.dialogue.arguments = PROTOCOL;
+  trial.dialogue.steps = {announcement_step(),
+                          {call_line("c1", callable.name, arguments_of(values, 0, arity)), 1},
+                          {SHUTDOWN_LINE, 0}};
+  trial.request_ids = {"", "c1", ""};
+  trial.dialogue.closing = Closing::kAwaitTheEnd;
+  return trial;
+}
+
+// A violation after the announcement: the host awaits an answer, and none may come.
+Trial violation_trial(const std::string& title, const std::string& line) {
+  Trial trial{TrialKind::kViolation, {}, {}, false};
+  trial.dialogue.title = title;
+  trial.dialogue.arguments = PROTOCOL;
+  trial.dialogue.steps = {announcement_step(), {line, 1}};
+  trial.request_ids = {"", ""};
+  return trial;
+}
+
+}  // namespace
+
+Trial announcement_trial() {
+  Trial trial{TrialKind::kAnnouncement, {}, {"", ""}, false};
+  trial.dialogue.title = "the handshake, the announcement and \"shutdown\"";
+  trial.dialogue.arguments = PROTOCOL;
+  trial.dialogue.steps = {announcement_step(), {SHUTDOWN_LINE, 0}};
+  trial.dialogue.closing = Closing::kAwaitTheEnd;
+  return trial;
+}
+
+std::vector<Trial> protocol_trials() {
+  std::vector<Trial> trials;
+  const std::vector<std::vector<std::string>> command_lines = {
+      {},
+      {"--protocol"},
+      {"--protocol", "2"},
+      {"--protocol", "1.0"},
+      {"--protocol=1"},
+      {"--PROTOCOL", "1"},
+      {"--protocol", "1", "--protocol", "1"},
+      {"1", "--protocol"}};
+  for (const auto& arguments : command_lines) {
+    Trial trial{TrialKind::kCommandLine, {}, {""}, false};
+    std::string shown;
+    for (const std::string& word : arguments) {
+      shown += (shown.empty() ? "" : " ") + word;
+    }
+    trial.dialogue.title = "the command line '" + shown + "'";
+    trial.dialogue.arguments = arguments;
+    // Written, not awaited: the extension may end before it reads it.
+    trial.dialogue.steps = {{HANDSHAKE_LINE, 0}};
+    trials.push_back(std::move(trial));
+  }
+  Trial end{TrialKind::kEndOfInput, {}, {""}, false};
+  end.dialogue.title = "the input closed after the announcement";
+  end.dialogue.arguments = PROTOCOL;
+  end.dialogue.steps = {announcement_step()};
+  trials.push_back(std::move(end));
+
+  const std::vector<std::pair<std::string, std::string>> first_lines = {
+      {"the input closed before any line", ""},
+      {"a first line that is \"shutdown\"", SHUTDOWN_LINE},
+      {"a first line that is a call",
+       "{\"type\":\"call\",\"request_id\":\"c1\",\"callable\":\"x.y\",\"arguments\":[]}\n"},
+      {"a first line without \"type\"", "{\"protocol_version\":\"1.0\"}\n"},
+  };
+  for (const auto& [title, line] : first_lines) {
+    Trial trial{TrialKind::kViolationFirstLine, {}, {}, false};
+    trial.dialogue.title = title;
+    trial.dialogue.arguments = PROTOCOL;
+    if (!line.empty()) {
+      trial.dialogue.steps = {{line, 0}};
+      trial.request_ids = {""};
+    }
+    trials.push_back(std::move(trial));
+  }
+  const std::vector<std::pair<std::string, std::string>> violations = {
+      {"a message without \"type\"", "{\"request_id\":\"c1\"}\n"},
+      {"a message whose \"type\" is 7", "{\"type\":7}\n"},
+      {"a second handshake", HANDSHAKE_LINE},
+      {"a message of an unknown type", "{\"type\":\"no_such_type\"}\n"},
+      {"a call whose \"request_id\" is a number",
+       "{\"type\":\"call\",\"request_id\":1,\"callable\":\"x.y\",\"arguments\":[]}\n"},
+      {"a call without \"callable\"",
+       "{\"type\":\"call\",\"request_id\":\"c1\",\"arguments\":[]}\n"},
+  };
+  for (const auto& [title, line] : violations) {
+    trials.push_back(violation_trial(title, line));
+  }
+  return trials;
+}
+
+std::vector<Trial> catalogue_trials(const std::string& extension_id,
+                                    const std::vector<AnnouncedCallable>& catalogue) {
+  std::vector<Trial> trials;
+  const auto& known = known_values();
+  const std::vector<std::string>& any = known.at("Value");
+  for (const AnnouncedCallable& callable : catalogue) {
+    const auto found = known.find(callable.input);
+    const bool type_known =
+        found != known.end() && (callable.input != "()" || callable.maximum_arity == 0);
+    const std::vector<std::string>& values = type_known ? found->second : any;
+    trials.push_back(calls_trial(callable, type_known, values));
+    if (callable.maximum_arity < WIDEST_ARITY_TRIED) {
+      trials.push_back(call_outside_trial(callable, callable.maximum_arity + 1, values));
+    }
+    if (callable.minimum_arity > 0) {
+      trials.push_back(call_outside_trial(callable, callable.minimum_arity - 1, values));
+    }
+  }
+  const AnnouncedCallable* first = catalogue.empty() ? nullptr : &catalogue.front();
+  const std::string arguments =
+      first != nullptr ? arguments_of(any, 0, std::min(first->minimum_arity, WIDEST_ARITY_TRIED))
+                       : "[]";
+  for (const std::string& name :
+       {extension_id + ".no_such_callable", std::string("no.such.callable")}) {
+    trials.push_back(violation_trial("a call of \"" + name + "\", a callable not announced",
+                                     call_line("c1", name, arguments)));
+  }
+  const std::string called = first != nullptr ? first->name : extension_id + ".x";
+  const Json object_arguments(json_object());
+  const Json object_call(json_pack("{s:s,s:s,s:s%,s:O}", "type", "call", "request_id", "c1",
+                                   "callable", called.data(), called.size(), "arguments",
+                                   object_arguments.get()));
+  if (object_call) {
+    trials.push_back(
+        violation_trial("a call whose \"arguments\" is an object", encode_line(object_call.get())));
+  }
+  return trials;
+}
