@@ -1,6 +1,9 @@
 // Judging an extension requirement by requirement, and writing the reports.
 #include "commands/conform.h"
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <optional>
@@ -32,6 +35,8 @@ constexpr char CONFORM_HELP[] =
     "  --tap             report in TAP (version 13); a failed should is a TODO\n"
     "  --junit FILE      also write the report as JUnit XML to FILE\n"
     "  --markdown FILE   also write the report as Markdown to FILE, to paste into an issue\n"
+    "  --jobs N          hold N conversations at once (default: one per processor); the\n"
+    "                    report is the same as with one at a time\n"
     "  --timeout-ms N    how long each answer is awaited while the extension is at work\n"
     "                    (default 5000); its start is never counted: it has 10 s to\n"
     "                    announce itself, and an extension asleep without its answer is\n"
@@ -46,12 +51,14 @@ constexpr char CONFORM_HELP[] =
     "  extension-host conform --markdown conformance.md -- python3 weather.py --protocol 1\n";
 
 constexpr long long MAX_TIMEOUT_MS = 3600000;
+constexpr long long MAX_JOBS = 4096;
 
 struct ConformSettings {
   bool tap = false;
   std::optional<std::string> junit;
   std::optional<std::string> markdown;
   long timeout_ms = 5000;
+  std::size_t jobs = 0;
   std::vector<std::string> command;
   SandboxPolicy sandbox_policy;
   std::optional<Sandbox> sandbox;
@@ -78,6 +85,10 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       settings->junit = line.options[++i];
     } else if (option == "--markdown" && has_value) {
       settings->markdown = line.options[++i];
+    } else if (option == "--jobs" && has_value) {
+      if (const auto jobs = parse_whole(option, line.options[++i], 1, MAX_JOBS, &problem)) {
+        settings->jobs = static_cast<std::size_t>(*jobs);
+      }
     } else if (option == "--timeout-ms" && has_value) {
       if (const auto timeout =
               parse_whole(option, line.options[++i], 1, MAX_TIMEOUT_MS, &problem)) {
@@ -117,6 +128,9 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       return usage_error("conform", problem);
     }
   }
+  if (settings->jobs == 0) {
+    settings->jobs = static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
+  }
   settings->sandbox = prepare_sandbox("conform", settings->sandbox_policy, {settings->command});
   if (!settings->sandbox) {
     return 2;
@@ -143,8 +157,9 @@ int conform_command(const std::vector<std::string>& arguments) {
   }
   std::vector<std::string> shown = settings.command;
   shown.insert(shown.end(), PROTOCOL_ARGUMENTS.begin(), PROTOCOL_ARGUMENTS.end());
-  const Conformance conformance = judge_conformance(settings.command, *settings.sandbox,
-                                                    std::chrono::milliseconds(settings.timeout_ms));
+  const Conformance conformance =
+      judge_conformance(settings.command, *settings.sandbox,
+                        std::chrono::milliseconds(settings.timeout_ms), settings.jobs);
   const Judged judged{shell_quoted_short(shown), settings.sandbox->description(), &conformance};
   const std::string report =
       settings.tap ? tap_conform_report(judged) : people_conform_report(judged);

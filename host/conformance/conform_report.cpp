@@ -46,7 +46,9 @@ std::string failure_text(const Outcome& outcome) {
   for (std::size_t index = 0; index < evidence.arguments.size(); ++index) {
     where += (index == 0 ? "" : " ") + evidence.arguments[index];
   }
-  return evidence.problem + "\n" + where + "':\n" + conversation_text(evidence);
+  std::string text = evidence.problem + "\n" + where + "':\n" + conversation_text(evidence);
+  text.pop_back();  // each form ends the text its own way
+  return text;
 }
 
 std::string seconds(std::chrono::milliseconds elapsed) {

@@ -53,7 +53,6 @@ Exchange hold_dialogue(const std::vector<std::string>& command, const Sandbox& s
   }
   exchange.started = true;
   std::string pending;  // output taken, not yet a whole line
-  std::size_t awaited_lines = 0;
   bool first_wait = true;
   for (const Step& step : dialogue.steps) {
     if (!child->send(step.line, Clock::now() + timeout)) {
@@ -63,13 +62,37 @@ Exchange hold_dialogue(const std::vector<std::string>& command, const Sandbox& s
     if (step.answers == 0) {
       continue;
     }
-    awaited_lines = exchange.lines.size() + step.answers;
-    const std::size_t whole_lines = exchange.lines.size();
-    // What is taken holds no line feed: a partial line at most.
-    const auto enough = [&](std::string_view held) {
-      return whole_lines + static_cast<std::size_t>(std::count(held.begin(), held.end(), '\n')) >=
-             awaited_lines;
+    const std::size_t taken_before = exchange.lines.size();
+    // The lines taken and held since this step's line, from the first that holds
+    // `counted_from` when it is given.
+    const auto answers = [&](std::string_view held) {
+      std::size_t counted = 0;
+      bool counting = step.counted_from.empty();
+      const auto count = [&](std::string_view line) {
+        if (line.empty() || line == "\n") {
+          return;  // a line of nothing answers nothing
+        }
+        counting = counting || line.find(step.counted_from) != std::string_view::npos;
+        counted += counting ? 1 : 0;
+      };
+      for (std::size_t index = taken_before; index < exchange.lines.size(); ++index) {
+        count(exchange.lines[index].bytes);
+      }
+      // A partial line taken is the start of the first held.
+      std::string joined;
+      std::string_view rest = held;
+      if (!pending.empty()) {
+        joined = pending + std::string(held);
+        rest = joined;
+      }
+      for (std::size_t end = rest.find('\n'); end != std::string_view::npos;
+           end = rest.find('\n')) {
+        count(rest.substr(0, end));
+        rest.remove_prefix(end + 1);
+      }
+      return counted;
     };
+    const auto enough = [&](std::string_view held) { return answers(held) >= step.answers; };
     const std::chrono::milliseconds within = first_wait ? ANNOUNCEMENT_ALLOWANCE : timeout;
     first_wait = false;
     const Awaited awaited = child->await_held_while_at_work(enough, Clock::now() + within);

@@ -18,6 +18,9 @@
 struct Step {
   std::string line;  // with its line feed
   std::size_t answers = 0;
+  // When not empty, the lines before the first that holds it are no answer: what an
+  // extension prints before its announcement does not stand in for the announcement.
+  std::string counted_from;
 };
 
 // How a dialogue ends once its steps are written.

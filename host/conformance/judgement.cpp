@@ -1,6 +1,7 @@
 // Judging each requirement on the dialogues.
 #include "conformance/judgement.h"
 
+#include "base/in_order.h"
 #include "conformance/message_checks.h"
 #include "conformance/trials.h"
 #include "text/visible.h"
@@ -15,6 +16,9 @@ std::string type_of(const json_t* message) {
   return json_is_string(type) ? json_string_value(type) : "";
 }
 
+// A line of nothing is told as framing, and is no answer nor any line after one.
+bool is_blank(const WrittenLine& line) { return line.bytes == "\n"; }
+
 std::string stall_words(Stall stall) {
   switch (stall) {
     case Stall::kNone:
@@ -28,6 +32,18 @@ std::string stall_words(Stall stall) {
       return "it was still at work at the deadline";
   }
   return "";
+}
+
+// Which of the lines written is the first "handshake_result"; all of them when none is.
+std::size_t first_result_line(const Exchange& exchange) {
+  for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
+    LineProblem ignored;
+    const Json message = parse_written_line(exchange.lines[index].bytes, &ignored);
+    if (message && type_of(message.get()) == "handshake_result") {
+      return index;
+    }
+  }
+  return exchange.lines.size();
 }
 
 class Judge {
@@ -66,8 +82,10 @@ class Judge {
   }
 
   // What every dialogue shows: standard error, and each line's framing, form and
-  // envelope. Returns each line's message (none for a line that is none).
-  std::vector<Json> judge_lines(const Trial& trial, const Exchange& exchange) {
+  // envelope from line `from` on (the lines before "handshake_result" are told as such,
+  // not once more here). Returns each line's message (none for a line that is none).
+  std::vector<Json> judge_lines(const Trial& trial, const Exchange& exchange,
+                                std::size_t from = 0) {
     if (exchange.error_bytes > 0) {
       failed(Requirement::kSilentOnStandardError, trial, exchange, 0, 0,
              "it wrote " + std::to_string(exchange.error_bytes) + " bytes to standard error: \"" +
@@ -77,6 +95,10 @@ class Judge {
     }
     std::vector<Json> messages;
     for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
+      if (index < from) {
+        messages.emplace_back();
+        continue;
+      }
       const std::string& bytes = exchange.lines[index].bytes;
       LineProblem problem;
       Json message = parse_written_line(bytes, &problem);
@@ -109,64 +131,72 @@ class Judge {
 
   void judge_announcement(const Trial& trial, const Exchange& exchange) {
     // The identity first: every envelope after it is held to its "extension_id".
-    LineProblem ignored;
-    if (!exchange.lines.empty()) {
-      if (const Json first = parse_written_line(exchange.lines[0].bytes, &ignored);
-          first && type_of(first.get()) == "handshake_result") {
-        const json_t* id = json_object_get(first.get(), "extension_id");
-        const json_t* version = json_object_get(first.get(), "extension_version");
-        conformance_->extension_id = json_is_string(id) ? json_string_value(id) : "";
-        conformance_->extension_version = json_is_string(version) ? json_string_value(version) : "";
-      }
+    const std::size_t result = first_result_line(exchange);
+    if (result < exchange.lines.size()) {
+      LineProblem ignored;
+      const Json first = parse_written_line(exchange.lines[result].bytes, &ignored);
+      const json_t* id = json_object_get(first.get(), "extension_id");
+      const json_t* version = json_object_get(first.get(), "extension_version");
+      conformance_->extension_id = json_is_string(id) ? json_string_value(id) : "";
+      conformance_->extension_version = json_is_string(version) ? json_string_value(version) : "";
     }
-    const std::vector<Json> messages = judge_lines(trial, exchange);
-    if (messages.empty() || !messages[0] || type_of(messages[0].get()) != "handshake_result") {
-      if (!exchange.lines.empty()) {
-        failed(Requirement::kSilentBeforeHandshake, trial, exchange, 1, 0,
-               "its first line is not \"handshake_result\"");
-      }
-    } else {
+    const std::vector<Json> messages =
+        judge_lines(trial, exchange, result < exchange.lines.size() ? result : 0);
+    if (result > 0 && !exchange.lines.empty()) {
+      failed(Requirement::kSilentBeforeHandshake, trial, exchange, 1, 0,
+             result < exchange.lines.size()
+                 ? "it wrote " + std::to_string(result) + " line" + (result > 1 ? "s" : "") +
+                       " before \"handshake_result\""
+                 : "no line it wrote is \"handshake_result\"");
+    } else if (result < exchange.lines.size()) {
       held(Requirement::kSilentBeforeHandshake);
-      if (const std::string problem = handshake_result_problem(messages[0].get());
+    }
+    if (result < exchange.lines.size()) {
+      if (const std::string problem = handshake_result_problem(messages[result].get());
           !problem.empty()) {
-        failed(Requirement::kEnvelope, trial, exchange, 1, 0, problem);
+        failed(Requirement::kEnvelope, trial, exchange, result + 1, 0, problem);
       }
     }
     // Both lines must come while the host waits with the input open, before "shutdown".
     std::size_t announced = 0;
-    for (const WrittenLine& line : exchange.lines) {
+    for (std::size_t index = result; index < exchange.lines.size(); ++index) {
+      const WrittenLine& line = exchange.lines[index];
       announced += line.after_steps == 1 && !line.after_input_closed ? 1 : 0;
     }
-    if (announced < 2 || exchange.stall != Stall::kNone) {
+    if (announced < 2 || (exchange.stall != Stall::kNone && exchange.stalled_at == 0)) {
       const std::string words = exchange.stall == Stall::kNone || exchange.stalled_at != 0
                                     ? "it did not write both lines before the host wrote on"
                                     : stall_words(exchange.stall);
       failed(Requirement::kAnnouncesUnasked, trial, exchange, 0, 0,
              "the host awaited \"handshake_result\" and \"register\" after the handshake, and "
              "had " +
-                 std::to_string(announced) + " of them when it stopped waiting: " + words);
+                 std::to_string(std::min<std::size_t>(announced, 2)) +
+                 " of them when it stopped waiting: " + words);
     } else {
       held(Requirement::kAnnouncesUnasked);
     }
-    if (messages.size() < 2 || !messages[1] || type_of(messages[1].get()) != "register") {
-      failed(Requirement::kDescriptors, trial, exchange, messages.size() < 2 ? 0 : 2, 0,
-             "no \"register\" line came second");
+    const std::size_t registration = result + 1;
+    if (registration >= messages.size() || !messages[registration] ||
+        type_of(messages[registration].get()) != "register") {
+      failed(Requirement::kDescriptors, trial, exchange,
+             registration >= messages.size() ? 0 : registration + 1, 0,
+             "no \"register\" line came after \"handshake_result\"");
     } else if (const std::string problem =
-                   register_problem(messages[1].get(), &conformance_->catalogue);
+                   register_problem(messages[registration].get(), &conformance_->catalogue);
                !problem.empty()) {
-      failed(Requirement::kDescriptors, trial, exchange, 2, 0, problem);
+      failed(Requirement::kDescriptors, trial, exchange, registration + 1, 0, problem);
     } else {
       held(Requirement::kDescriptors);
       for (const AnnouncedCallable& callable : conformance_->catalogue) {
         if (const std::string naming =
                 callable_name_problem(callable.name, conformance_->extension_id);
             !naming.empty()) {
-          failed(Requirement::kNaming, trial, exchange, 2, 0, naming);
+          failed(Requirement::kNaming, trial, exchange, registration + 1, 0, naming);
         }
       }
       held(Requirement::kNaming);
     }
-    if (exchange.stall == Stall::kNone) {
+    if (exchange.stall == Stall::kNone || exchange.stalled_at > 0) {
       judge_shutdown(trial, exchange, 1);
     }
   }
@@ -175,7 +205,7 @@ class Judge {
   // is open, status 0.
   void judge_shutdown(const Trial& trial, const Exchange& exchange, std::size_t last_step) {
     for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
-      if (exchange.lines[index].after_steps > last_step) {
+      if (exchange.lines[index].after_steps > last_step && !is_blank(exchange.lines[index])) {
         failed(Requirement::kShutdown, trial, exchange, index + 1, 0,
                "it wrote a line after \"shutdown\"");
         return;
@@ -198,7 +228,7 @@ class Judge {
   void judge_violation_end(const Trial& trial, const Exchange& exchange, std::size_t steps,
                            const std::string& violation) {
     for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
-      if (exchange.lines[index].after_steps >= steps) {
+      if (exchange.lines[index].after_steps >= steps && !is_blank(exchange.lines[index])) {
         failed(Requirement::kViolationEnds, trial, exchange, index + 1, 0,
                "it wrote a line after " + violation);
         return;
@@ -216,14 +246,14 @@ class Judge {
   }
 
   void judge_calls(const Trial& trial, const Exchange& exchange) {
-    const std::vector<Json> messages = judge_lines(trial, exchange);
+    const std::vector<Json> messages = judge_lines(trial, exchange, first_result_line(exchange));
     const std::size_t steps = trial.dialogue.steps.size();
     for (std::size_t step = 1; step + 1 < steps && step < exchange.steps_written; ++step) {
       const std::string& request_id = trial.request_ids[step];
       std::vector<std::size_t> answers;
       for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
         if (exchange.lines[index].after_steps == step + 1 &&
-            !exchange.lines[index].after_input_closed) {
+            !exchange.lines[index].after_input_closed && !is_blank(exchange.lines[index])) {
           answers.push_back(index);
         }
       }
@@ -289,13 +319,14 @@ class Judge {
           held(Requirement::kCommandLine);
         }
         return;
-      case TrialKind::kEndOfInput:
-        judge_lines(trial, exchange);
-        if (exchange.stall != Stall::kNone) {
+      case TrialKind::kEndOfInput: {
+        const std::size_t result = first_result_line(exchange);
+        judge_lines(trial, exchange, result);
+        if (exchange.stall != Stall::kNone || result >= exchange.lines.size()) {
           return;  // told by the announcement
         }
-        if (exchange.lines.size() > 2) {
-          failed(Requirement::kEndOfInput, trial, exchange, 3, 0,
+        if (exchange.lines.size() > result + 2 && !is_blank(exchange.lines[result + 2])) {
+          failed(Requirement::kEndOfInput, trial, exchange, result + 3, 0,
                  "it wrote a line after its input closed");
         } else if (exchange.termination.signaled || exchange.termination.code != 0 ||
                    !exchange.ended_in_time) {
@@ -306,12 +337,13 @@ class Judge {
           held(Requirement::kEndOfInput);
         }
         return;
+      }
       case TrialKind::kCallsWithin:
       case TrialKind::kCallOutside:
         judge_calls(trial, exchange);
         return;
       case TrialKind::kViolation:
-        judge_lines(trial, exchange);
+        judge_lines(trial, exchange, first_result_line(exchange));
         if (exchange.stall == Stall::kNone || exchange.stalled_at != 0) {
           judge_violation_end(trial, exchange, 2, trial.dialogue.title);
         }
@@ -344,42 +376,59 @@ bool Conformance::conforms() const {
 }
 
 Conformance judge_conformance(const std::vector<std::string>& command, const Sandbox& sandbox,
-                              std::chrono::milliseconds timeout) {
+                              std::chrono::milliseconds timeout, std::size_t jobs) {
   const Clock::time_point started = Clock::now();
   Conformance conformance;
   Judge judge(&conformance);
-  const auto hold = [&](const Trial& trial) {
-    const Exchange exchange = hold_dialogue(command, sandbox, trial.dialogue, timeout);
-    ++conformance.dialogues;
-    judge.judge(trial, exchange);
-    return exchange;
+  // The dialogues run side by side and are judged in their order, so that the evidence
+  // kept for a requirement is the same however many run at once.
+  const auto hold_all = [&](const std::vector<Trial>& trials) {
+    std::vector<Exchange> exchanges(trials.size());
+    run_in_order(
+        trials.size(), jobs, /*stop_at_failure=*/false,
+        [&](std::size_t index) {
+          exchanges[index] = hold_dialogue(command, sandbox, trials[index].dialogue, timeout);
+          return true;
+        },
+        [&](std::size_t index) {
+          ++conformance.dialogues;
+          judge.judge(trials[index], exchanges[index]);
+        });
+    return exchanges;
   };
-  const Trial announcement = announcement_trial();
-  const Exchange first = hold(announcement);
-  for (const Trial& trial : protocol_trials()) {
-    hold(trial);
-  }
+  const std::vector<Exchange> first = hold_all({announcement_trial()});
+  hold_all(protocol_trials());
   const bool announced =
       conformance.outcomes.at(static_cast<std::size_t>(Requirement::kDescriptors)).standing ==
       Standing::kHeld;
   if (announced) {
-    for (const Trial& trial : catalogue_trials(conformance.extension_id, conformance.catalogue)) {
-      hold(trial);
-    }
+    hold_all(catalogue_trials(conformance.extension_id, conformance.catalogue));
   } else {
     const std::string why = "no catalogue to draw calls from: its announcement failed";
     judge.not_verified(Requirement::kAnswersInOrder, why);
     judge.not_verified(Requirement::kErrorMembers, why);
   }
-  judge.not_verified(Requirement::kErrorMembers,
-                     announced ? "no call was answered by an \"error\"" : "");
+  const bool unasked =
+      conformance.outcomes.at(static_cast<std::size_t>(Requirement::kAnnouncesUnasked)).standing ==
+      Standing::kHeld;
+  for (const Requirement requirement :
+       {Requirement::kAnswersInOrder, Requirement::kErrorMembers, Requirement::kShutdown,
+        Requirement::kEndOfInput, Requirement::kViolationEnds}) {
+    if (!unasked) {
+      judge.not_verified(requirement,
+                         "the announcement did not come while the host waited, and a host "
+                         "writes nothing more before it");
+    }
+  }
+  judge.not_verified(Requirement::kErrorMembers, "no call was answered by an \"error\"");
   judge.not_verified(Requirement::kAnswersInOrder, "no callable was announced");
+  const Exchange& opening = first.front();
   for (const Requirement requirement :
        {Requirement::kSilentBeforeHandshake, Requirement::kEnvelope, Requirement::kShutdown,
         Requirement::kNaming, Requirement::kEndOfInput}) {
-    judge.not_verified(requirement, first.started
+    judge.not_verified(requirement, opening.started
                                         ? "its announcement did not come"
-                                        : "it could not be started: " + first.start_error);
+                                        : "it could not be started: " + opening.start_error);
   }
   conformance.elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);

@@ -46,10 +46,11 @@ struct Conformance {
   [[nodiscard]] bool conforms() const;
 };
 
-// Holds every dialogue with `command` in `sandbox`, each answer awaited at most `timeout`
-// (the first, the start, ANNOUNCEMENT_ALLOWANCE), and judges each requirement.
+// Holds every dialogue with `command` in `sandbox`, `jobs` at once, each answer awaited at
+// most `timeout` (the first, the start, ANNOUNCEMENT_ALLOWANCE), and judges each
+// requirement. REQUIRES: jobs > 0.
 Conformance judge_conformance(const std::vector<std::string>& command, const Sandbox& sandbox,
-                              std::chrono::milliseconds timeout);
+                              std::chrono::milliseconds timeout, std::size_t jobs);
 
 // The conversation of `evidence` for people: each line sent ("->") and written ("<-") in
 // their order, the one that breaks the requirement marked, and how it ended.

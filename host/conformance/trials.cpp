@@ -35,7 +35,9 @@ const std::map<std::string, std::vector<std::string>>& known_values() {
   return *values;
 }
 
-Step announcement_step() { return {HANDSHAKE_LINE, 2}; }
+Step step(std::string line, std::size_t answers) { return {std::move(line), answers, ""}; }
+
+Step announcement_step() { return {HANDSHAKE_LINE, 2, "\"handshake_result\""}; }
 
 // A call line: `arguments` is the array's JSON text.
 std::string call_line(const std::string& request_id, const std::string& callable,
@@ -82,11 +84,11 @@ Trial calls_trial(const AnnouncedCallable& callable, bool type_known,
     for (std::size_t first = 0; first < draws; ++first) {
       const std::string request_id = request_id_of(calls++);
       trial.dialogue.steps.push_back(
-          {call_line(request_id, callable.name, arguments_of(values, first, arity)), 1});
+          step(call_line(request_id, callable.name, arguments_of(values, first, arity)), 1));
       trial.request_ids.push_back(request_id);
     }
   }
-  trial.dialogue.steps.push_back({SHUTDOWN_LINE, 0});
+  trial.dialogue.steps.push_back(step(SHUTDOWN_LINE, 0));
   trial.request_ids.emplace_back();
   trial.dialogue.closing = Closing::kAwaitTheEnd;
   return trial;
@@ -99,8 +101,8 @@ Trial call_outside_trial(const AnnouncedCallable& callable, long long arity,
       "a call of " + callable.name + " with " + std::to_string(arity) + " arguments";
   trial.dialogue.arguments = PROTOCOL;
   trial.dialogue.steps = {announcement_step(),
-                          {call_line("c1", callable.name, arguments_of(values, 0, arity)), 1},
-                          {SHUTDOWN_LINE, 0}};
+                          step(call_line("c1", callable.name, arguments_of(values, 0, arity)), 1),
+                          step(SHUTDOWN_LINE, 0)};
   trial.request_ids = {"", "c1", ""};
   trial.dialogue.closing = Closing::kAwaitTheEnd;
   return trial;
@@ -111,7 +113,7 @@ Trial violation_trial(const std::string& title, const std::string& line) {
   Trial trial{TrialKind::kViolation, {}, {}, false};
   trial.dialogue.title = title;
   trial.dialogue.arguments = PROTOCOL;
-  trial.dialogue.steps = {announcement_step(), {line, 1}};
+  trial.dialogue.steps = {announcement_step(), step(line, 1)};
   trial.request_ids = {"", ""};
   return trial;
 }
@@ -122,7 +124,7 @@ Trial announcement_trial() {
   Trial trial{TrialKind::kAnnouncement, {}, {"", ""}, false};
   trial.dialogue.title = "the handshake, the announcement and \"shutdown\"";
   trial.dialogue.arguments = PROTOCOL;
-  trial.dialogue.steps = {announcement_step(), {SHUTDOWN_LINE, 0}};
+  trial.dialogue.steps = {announcement_step(), step(SHUTDOWN_LINE, 0)};
   trial.dialogue.closing = Closing::kAwaitTheEnd;
   return trial;
 }
@@ -147,7 +149,7 @@ std::vector<Trial> protocol_trials() {
     trial.dialogue.title = "the command line '" + shown + "'";
     trial.dialogue.arguments = arguments;
     // Written, not awaited: the extension may end before it reads it.
-    trial.dialogue.steps = {{HANDSHAKE_LINE, 0}};
+    trial.dialogue.steps = {step(HANDSHAKE_LINE, 0)};
     trials.push_back(std::move(trial));
   }
   Trial end{TrialKind::kEndOfInput, {}, {""}, false};
@@ -168,7 +170,7 @@ std::vector<Trial> protocol_trials() {
     trial.dialogue.title = title;
     trial.dialogue.arguments = PROTOCOL;
     if (!line.empty()) {
-      trial.dialogue.steps = {{line, 0}};
+      trial.dialogue.steps = {step(line, 0)};
       trial.request_ids = {""};
     }
     trials.push_back(std::move(trial));

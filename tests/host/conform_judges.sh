@@ -1,0 +1,96 @@
+#!/bin/bash
+# conform judges extensions that are not the sample, by the protocol alone: a right one
+# (and the sample) conforms; each of one fault fails exactly the requirement it breaks, and
+# no other, with the conversation that shows it. The reports are read by the tools that
+# consume them: TAP by prove, JUnit by xmllint; the Markdown is checked for its table and
+# its failure's conversation.
+# usage: conform_judges.sh HOST EXTENSION FAKES
+host=$1 extension=$2 fakes=$3
+export SAMPLE_EXTENSION=$extension
+. "$(dirname "$0")/lib.sh"
+forecast=$fakes/forecast
+musts="command-line silent-before-handshake silent-on-standard-error announces-unasked envelope
+  descriptors answers-in-order error-members shutdown end-of-input violation-ends line-framing"
+shoulds="canonical-form naming"
+
+# The right ones first: every requirement held.
+for right in "$extension" "$forecast"; do
+  "$host" conform --markdown "$scratch/right.md" -- "$right" --protocol 1 >"$scratch/right.txt" \
+    2>"$scratch/err.txt"
+  status=$?
+  [ $status -eq 0 ] && [ ! -s "$scratch/err.txt" ] ||
+    fail "conform of $right ended with $status: $(cat "$scratch/right.txt" "$scratch/err.txt")"
+  grep -q '^12 must: 12 held; 2 should: 2 held' "$scratch/right.txt" ||
+    fail "$right does not hold every requirement: $(cat "$scratch/right.txt")"
+  grep -q "| \`naming\` | should | held |" "$scratch/right.md" ||
+    fail "the Markdown report lacks its table: $(cat "$scratch/right.md")"
+done
+grep -q '^extension: forecast 2.1.0; callables: forecast.today, forecast.days$' "$scratch/right.txt" ||
+  fail "the identity is not told: $(cat "$scratch/right.txt")"
+
+# Each fault, alone: its requirement fails, every other holds or is not verified.
+for fault in $musts $shoulds; do
+  "$host" conform --env FORECAST_FAULT="$fault" -- "$forecast" --protocol 1 >"$scratch/out.txt" \
+    2>"$scratch/err.txt"
+  status=$?
+  expected=1
+  case " $shoulds " in *" $fault "*) expected=0 ;; esac
+  [ $status -eq $expected ] && [ ! -s "$scratch/err.txt" ] ||
+    fail "conform of the fault $fault ended with $status, not $expected: $(cat "$scratch/out.txt" "$scratch/err.txt")"
+  failed=$(sed -n 's/^FAILED  *\([a-z-]*\) .*/\1/p' "$scratch/out.txt" | tr '\n' ' ')
+  [ "$failed" = "$fault " ] ||
+    fail "the fault $fault failed [${failed}]: $(cat "$scratch/out.txt")"
+  # The failure shows the conversation: what the host sent, and how the extension ended.
+  grep -q '^     -> {"type":"handshake"' "$scratch/out.txt" && grep -q '^     == ' "$scratch/out.txt" ||
+    fail "the fault $fault's conversation is not shown: $(cat "$scratch/out.txt")"
+done
+
+# What each kind of failure says, for the faults whose telling matters most.
+"$host" conform --env FORECAST_FAULT=answers-in-order -- "$forecast" >"$scratch/out.txt"
+grep -q 'none came: every process of it was asleep, having read all it was sent' "$scratch/out.txt" ||
+  fail "an answer kept back is not told as such: $(cat "$scratch/out.txt")"
+"$host" conform --env FORECAST_FAULT=request-id-folded -- "$forecast" >"$scratch/out.txt"
+[ "$(grep -c '^FAILED' "$scratch/out.txt")" = 1 ] && grep -q '^FAILED  *answers-in-order ' "$scratch/out.txt" &&
+  grep -q '^     !! ' "$scratch/out.txt" && grep -q '   ^ line 4 of its output: it answers "request_id"' "$scratch/out.txt" ||
+  fail "the answer to another request is not marked: $(cat "$scratch/out.txt")"
+"$host" conform --env FORECAST_FAULT=canonical-form -- "$forecast" >"$scratch/out.txt"
+grep -q 'byte [0-9]*: the reference would write "E9","type"' "$scratch/out.txt" ||
+  fail "the byte where the form parts is not told: $(cat "$scratch/out.txt")"
+
+# TAP, read by prove: the right one passes, a broken one fails, a failed should is a TODO.
+tap_script() {
+  printf '#!/bin/sh\nexec "%s" conform --env FORECAST_FAULT=%s --tap -- "%s" --protocol 1\n' \
+    "$host" "$1" "$forecast" >"$scratch/$1.t"
+  chmod +x "$scratch/$1.t"
+}
+for fault in none shutdown canonical-form; do tap_script "$fault"; done
+prove -e '' "$scratch/none.t" >"$scratch/prove.txt" 2>&1 || fail "prove refused a right extension: $(cat "$scratch/prove.txt")"
+prove -e '' "$scratch/canonical-form.t" >"$scratch/prove.txt" 2>&1 ||
+  fail "prove failed on a should: $(cat "$scratch/prove.txt")"
+grep -q 'TODO passed\|todo' "$scratch/prove.txt" || "$scratch/canonical-form.t" | grep -q '^not ok 13 - canonical-form (should) # TODO' ||
+  fail "a failed should is not a TODO"
+if prove -e '' "$scratch/shutdown.t" >"$scratch/prove.txt" 2>&1; then
+  fail "prove passed a broken extension"
+fi
+grep -q 'Failed test:  9' "$scratch/prove.txt" || fail "prove does not name the failed requirement: $(cat "$scratch/prove.txt")"
+
+# JUnit, read by xmllint: a failure for the broken must, a skip for each not verified.
+"$host" conform --env FORECAST_FAULT=shutdown --junit "$scratch/report.xml" -- "$forecast" >/dev/null
+[ $? -eq 1 ] || fail "conform of a broken extension did not end with 1"
+xmllint --noout "$scratch/report.xml" || fail "the JUnit report is not well-formed XML"
+[ "$(xmllint --xpath 'count(//testcase)' "$scratch/report.xml")" = 14 ] || fail "expected 14 testcases"
+[ "$(xmllint --xpath 'string(//failure/@type)' "$scratch/report.xml")" = shutdown ] ||
+  fail "the failure is not the shutdown's"
+[ "$(xmllint --xpath 'count(//failure)' "$scratch/report.xml")" = 1 ] || fail "expected one failure"
+
+# Markdown, for an issue: the failure's section holds its conversation in a code block.
+"$host" conform --env FORECAST_FAULT=violation-ends --markdown "$scratch/report.md" -- "$forecast" >/dev/null
+grep -q '^| `violation-ends` | must | \*\*failed\*\* |' "$scratch/report.md" &&
+  grep -q '^### `violation-ends` (must)' "$scratch/report.md" && grep -q '^```$' "$scratch/report.md" ||
+  fail "the Markdown report does not show the failure: $(cat "$scratch/report.md")"
+
+# Usage: the '--' forgotten, and an unknown option, said before any work.
+"$host" conform "$forecast" --protocol 1 >/dev/null 2>"$scratch/err.txt"
+[ $? -eq 2 ] && grep -q "put '--' before the extension's command line: extension-host conform -- .*forecast --protocol 1" "$scratch/err.txt" ||
+  fail "a forgotten '--' is not told: $(cat "$scratch/err.txt")"
+echo "conform: the sample and a right extension conform; 14 faults each fail their requirement alone; TAP, JUnit and Markdown read"
