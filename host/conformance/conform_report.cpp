@@ -42,7 +42,7 @@ std::string identity(const Conformance& conformance) {
 // What failed, and the conversation that shows it.
 std::string failure_text(const Outcome& outcome) {
   const Evidence& evidence = outcome.evidence.front();
-  std::string where = "in " + evidence.title + ", the extension run with '";
+  std::string where = "in the conversation \"" + evidence.title + "\", the extension run with '";
   for (std::size_t index = 0; index < evidence.arguments.size(); ++index) {
     where += (index == 0 ? "" : " ") + evidence.arguments[index];
   }
@@ -201,8 +201,8 @@ std::string markdown_conform_report(const Judged& judged) {
     if (outcome.standing == Standing::kFailed) {
       const Evidence& evidence = outcome.evidence.front();
       report += "\n### `" + std::string(row.identifier) + "` (" + level_name(row.level) + ")\n\n" +
-                markdown_cell(evidence.problem) + ", in " + markdown_cell(evidence.title) +
-                ":\n\n" + markdown_code(conversation_text(evidence));
+                markdown_cell(evidence.problem) + ", in the conversation \"" +
+                markdown_cell(evidence.title) + "\":\n\n" + markdown_code(conversation_text(evidence));
     }
   }
   return report;

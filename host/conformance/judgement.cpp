@@ -26,8 +26,7 @@ std::string stall_words(Stall stall) {
     case Stall::kEnded:
       return "it closed its output";
     case Stall::kAsleep:
-      return "every process of it was asleep, having read all it was sent (an answer kept in a "
-             "buffer until more input comes, or until the input closes, hangs a host)";
+      return "every process of it was asleep, having read all it was sent";
     case Stall::kTimedOut:
       return "it was still at work at the deadline";
   }
@@ -164,9 +163,18 @@ class Judge {
       announced += line.after_steps == 1 && !line.after_input_closed ? 1 : 0;
     }
     if (announced < 2 || (exchange.stall != Stall::kNone && exchange.stalled_at == 0)) {
-      const std::string words = exchange.stall == Stall::kNone || exchange.stalled_at != 0
-                                    ? "it did not write both lines before the host wrote on"
-                                    : stall_words(exchange.stall);
+      bool came_later = false;
+      for (const WrittenLine& line : exchange.lines) {
+        came_later = came_later || line.after_input_closed;
+      }
+      std::string words = exchange.stall == Stall::kNone || exchange.stalled_at != 0
+                              ? "it did not write both lines before the host wrote on"
+                              : stall_words(exchange.stall);
+      if (came_later) {
+        words +=
+            "; they came once the host had closed the input (lines kept in a buffer hang "
+            "a host)";
+      }
       failed(Requirement::kAnnouncesUnasked, trial, exchange, 0, 0,
              "the host awaited \"handshake_result\" and \"register\" after the handshake, and "
              "had " +
@@ -201,8 +209,7 @@ class Judge {
     }
   }
 
-  // After "shutdown", the step after `last_step`: nothing written, an end while the input
-  // is open, status 0.
+  // After "shutdown", the step after `last_step`: nothing written, and status 0.
   void judge_shutdown(const Trial& trial, const Exchange& exchange, std::size_t last_step) {
     for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
       if (exchange.lines[index].after_steps > last_step && !is_blank(exchange.lines[index])) {
@@ -211,10 +218,11 @@ class Judge {
         return;
       }
     }
-    if (exchange.stall != Stall::kNone) {
+    // One that ends only once its input closes too (a wrapper waiting for its input) is
+    // told by its status alone: hosts close the input after "shutdown".
+    if (exchange.stall == Stall::kTimedOut) {
       failed(Requirement::kShutdown, trial, exchange, 0, 0,
-             "it did not end after \"shutdown\" while its input stayed open: " +
-                 stall_words(exchange.stall));
+             "after \"shutdown\": " + stall_words(exchange.stall));
     } else if (exchange.termination.signaled || exchange.termination.code != 0 ||
                !exchange.ended_in_time) {
       failed(Requirement::kShutdown, trial, exchange, 0, 0,
@@ -234,7 +242,8 @@ class Judge {
         return;
       }
     }
-    if (exchange.stall == Stall::kAsleep || exchange.stall == Stall::kTimedOut) {
+    // Asleep after the violation, it is judged once its input has closed: by its status.
+    if (exchange.stall == Stall::kTimedOut) {
       failed(Requirement::kViolationEnds, trial, exchange, 0, 0,
              "it went on after " + violation + ": " + stall_words(exchange.stall));
     } else if (exchange.termination.signaled || exchange.termination.code != 2) {
@@ -242,6 +251,37 @@ class Judge {
              "after " + violation + ": " + describe(exchange.termination) + ", not exit status 2");
     } else {
       held(Requirement::kViolationEnds);
+    }
+  }
+
+  // A call the host awaited the answer to, in vain, at `step`. Once the host closed the
+  // input, an answer that came then was kept back; none, with status 2, a refusal.
+  void judge_unanswered(const Trial& trial, const Exchange& exchange, std::size_t step) {
+    const std::string call = "call \"" + visible(trial.request_ids[step]) + "\"";
+    for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
+      if (exchange.lines[index].after_input_closed && !is_blank(exchange.lines[index])) {
+        failed(Requirement::kAnswersInOrder, trial, exchange, index + 1, 0,
+               "the host awaited the answer to " + call +
+                   ", and it came only once the host "
+                   "had closed the input (an answer kept in a buffer hangs a host): while the host "
+                   "waited, " +
+                   stall_words(exchange.stall));
+        return;
+      }
+    }
+    if (exchange.stall == Stall::kTimedOut) {
+      failed(Requirement::kAnswersInOrder, trial, exchange, 0, 0,
+             "the host awaited the answer to " + call +
+                 " and none came: " + stall_words(exchange.stall));
+    } else if (!trial.answer_owed) {
+      // A refusal: the extension's right outside the arity, or for a type unknown.
+      judge_violation_end(trial, exchange, step + 1, "it refused the " + call);
+    } else {
+      failed(Requirement::kAnswersInOrder, trial, exchange, 0, 0,
+             "the " + call +
+                 " is within its callable's arity, of its declared input type, "
+                 "and was not answered: " +
+                 describe(exchange.termination));
     }
   }
 
@@ -258,16 +298,7 @@ class Judge {
         }
       }
       if (exchange.stall != Stall::kNone && exchange.stalled_at == step && answers.empty()) {
-        if (exchange.stall == Stall::kEnded && !trial.answer_owed) {
-          // A refusal: the extension's right outside the arity, or for a type unknown.
-          judge_violation_end(trial, exchange, step + 1, "it refused the call");
-        } else {
-          failed(Requirement::kAnswersInOrder, trial, exchange, 0, 0,
-                 "the host awaited the answer to call \"" + visible(request_id) +
-                     "\" and none came: " + stall_words(exchange.stall) +
-                     (exchange.stall == Stall::kEnded ? " (" + describe(exchange.termination) + ")"
-                                                      : ""));
-        }
+        judge_unanswered(trial, exchange, step);
         return;
       }
       if (answers.size() != 1) {
@@ -466,9 +497,5 @@ std::string conversation_text(const Evidence& evidence) {
   }
   text += "-- the host closed its input\n";
   written_after(evidence.sent.size(), true);
-  text += "== " + describe(evidence.exchange.termination) + "\n";
-  if (evidence.line == 0) {
-    text += "   " + evidence.problem + "\n";
-  }
-  return text;
+  return text + "== " + describe(evidence.exchange.termination) + "\n";
 }
