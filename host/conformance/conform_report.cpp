@@ -142,7 +142,7 @@ std::string junit_conform_report(const Judged& judged) {
     skipped += standing == Standing::kNotVerified ? 1 : 0;
   }
   const std::string counts = " tests=\"" + std::to_string(REQUIREMENTS.size()) + "\" failures=\"" +
-                             std::to_string(failures) + "\" errors=\"0\" skipped=\"" +
+                             std::to_string(failures) + R"(" errors="0" skipped=")" +
                              std::to_string(skipped) + "\"";
   std::string class_name = judged.command;
   std::replace(class_name.begin(), class_name.end(), '.', '_');
@@ -202,7 +202,8 @@ std::string markdown_conform_report(const Judged& judged) {
       const Evidence& evidence = outcome.evidence.front();
       report += "\n### `" + std::string(row.identifier) + "` (" + level_name(row.level) + ")\n\n" +
                 markdown_cell(evidence.problem) + ", in the conversation \"" +
-                markdown_cell(evidence.title) + "\":\n\n" + markdown_code(conversation_text(evidence));
+                markdown_cell(evidence.title) + "\":\n\n" +
+                markdown_code(conversation_text(evidence));
     }
   }
   return report;

@@ -1,6 +1,8 @@
 // Judging each requirement on the dialogues.
 #include "conformance/judgement.h"
 
+#include <algorithm>
+
 #include "base/in_order.h"
 #include "conformance/message_checks.h"
 #include "conformance/trials.h"
@@ -188,7 +190,7 @@ class Judge {
         type_of(messages[registration].get()) != "register") {
       failed(Requirement::kDescriptors, trial, exchange,
              registration >= messages.size() ? 0 : registration + 1, 0,
-             "no \"register\" line came after \"handshake_result\"");
+             R"(no "register" line came after "handshake_result")");
     } else if (const std::string problem =
                    register_problem(messages[registration].get(), &conformance_->catalogue);
                !problem.empty()) {
@@ -397,13 +399,10 @@ class Judge {
 }  // namespace
 
 bool Conformance::conforms() const {
-  for (const RequirementRow& row : REQUIREMENTS) {
-    if (row.level == Level::kMust &&
-        outcomes.at(static_cast<std::size_t>(row.requirement)).standing == Standing::kFailed) {
-      return false;
-    }
-  }
-  return true;
+  return std::ranges::none_of(REQUIREMENTS, [&](const RequirementRow& row) {
+    return row.level == Level::kMust &&
+           outcomes.at(static_cast<std::size_t>(row.requirement)).standing == Standing::kFailed;
+  });
 }
 
 Conformance judge_conformance(const std::vector<std::string>& command, const Sandbox& sandbox,
@@ -476,8 +475,7 @@ std::string conversation_text(const Evidence& evidence) {
             visible_prefix(body, SHOWN_LINE) + "\n";
     if (index + 1 == evidence.line) {
       text += "   ^ line " + std::to_string(evidence.line) + " of its output" +
-              (evidence.byte > 0 ? ", byte " + std::to_string(evidence.byte) : "") + ": " +
-              evidence.problem + "\n";
+              (evidence.byte > 0 ? ", byte " + std::to_string(evidence.byte) : "") + "\n";
     }
   };
   const auto written_after = [&](std::size_t steps, bool closed) {

@@ -124,7 +124,7 @@ std::string envelope_problem(const json_t* message, const std::string& extension
     return problem;
   }
   if (!extension_id.empty() && text_member(message, "extension_id") != extension_id) {
-    return "\"extension_id\" is \"" + visible(text_member(message, "extension_id")) +
+    return R"("extension_id" is ")" + visible(text_member(message, "extension_id")) +
            "\", where the handshake's result said \"" + visible(extension_id) + "\"";
   }
   return "";
@@ -182,12 +182,15 @@ std::string answer_problem(const json_t* message, const std::string& request_id)
     return "a \"" + visible(type) + "\" message where the answer to a call was due";
   }
   if (type == "call_result" && json_object_get(message, "value") == nullptr) {
-    return "the \"call_result\" has no \"value\"";
+    return R"(the "call_result" has no "value")";
   }
   const std::string answered = text_member(message, "request_id");
   if (answered != request_id) {
-    return "it answers \"request_id\" \"" + visible(answered) + "\", where the call was \"" +
-           visible(request_id) + "\"";
+    // As JSON strings: quotes and backslashes in them stay unambiguous.
+    const Json ours(json_stringn(request_id.data(), request_id.size()));
+    const Json theirs(json_stringn(answered.data(), answered.size()));
+    return "it answers \"request_id\" " + encode_as_written(theirs.get()) +
+           ", where the call's was " + encode_as_written(ours.get());
   }
   return "";
 }
@@ -242,5 +245,5 @@ std::string error_kind_problem(const json_t* message) {
   for (const char character : kind) {
     camel = camel && (is_lower(character) || is_upper(character) || is_digit(character));
   }
-  return camel ? "" : "the error's \"kind\" \"" + visible(kind) + "\" is not UpperCamel";
+  return camel ? "" : R"(the error's "kind" ")" + visible(kind) + "\" is not UpperCamel";
 }

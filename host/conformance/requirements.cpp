@@ -24,7 +24,7 @@ const std::array<RequirementRow, REQUIREMENT_COUNT> REQUIREMENTS = {{
      "each call is answered by one \"call_result\" (with a \"value\") or \"error\" carrying its "
      "\"request_id\", in the calls' order, while the host waits before writing the next"},
     {Requirement::kErrorMembers, "error-members", Level::kMust, "messages",
-     "an \"error\" carries the strings \"kind\", \"code\" and \"message\""},
+     R"(an "error" carries the strings "kind", "code" and "message")"},
     {Requirement::kShutdown, "shutdown", Level::kMust, "conversation",
      "\"shutdown\" is not answered, and the extension ends with status 0 while its input is "
      "still open"},
