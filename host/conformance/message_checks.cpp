@@ -46,7 +46,7 @@ std::string lacks_string(const json_t* message, const char* key) {
     return "";
   }
   return std::string("\"") + key + "\" is " +
-         (member == nullptr ? "missing" : std::string(type_in_words(member))) + ", not a string";
+         (member == nullptr ? "missing" : std::string(type_in_words(member)) + ", not a string");
 }
 
 std::string is_not(const json_t* message, const char* key, const std::string& expected) {
@@ -156,7 +156,8 @@ std::string register_problem(const json_t* message, std::vector<AnnouncedCallabl
       const json_t* value = json_object_get(descriptor, member.key);
       if (!member.holds(value)) {
         return where + ": \"" + member.key + "\" is " +
-               (value == nullptr ? "missing" : type_in_words(value)) + ", not " + member.type_name;
+               (value == nullptr ? std::string("missing")
+                                 : std::string(type_in_words(value)) + ", not " + member.type_name);
       }
     }
     AnnouncedCallable callable{text_member(descriptor, "name"),
