@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -327,14 +328,22 @@ int compare_command(const std::vector<std::string>& arguments) {
     std::printf("\n%s differed once but not when played again:\n",
                 counted(result.unsteady.size(), "conversation", "conversations").c_str());
     for (const Unsteady& unsteady : result.unsteady) {
+      const bool in_time_alone =
+          std::all_of(unsteady.first_play.begin(), unsteady.first_play.end(),
+                      [](const Aspect& aspect) { return aspect.name == "time"; });
+      const char* why =
+          unsteady.at_the_deadline
+              ? " (a side was killed at the deadline the first time: a busy machine can do that; "
+                "--timeout-ms gives more time)"
+          : in_time_alone
+              ? " (nothing written differed, only the time: a side answered sooner than asked "
+                "once, which no load can make, but not again)"
+              : " (no machine's load changes what is written: the candidate answers otherwise "
+                "from one run to the next)";
       std::printf("  conversation %llu, the first time:\n%s    the second time: no difference%s\n",
                   static_cast<unsigned long long>(unsteady.index),
                   ("  " + continued(visible_lines(describe(unsteady.first_play)), "  ")).c_str(),
-                  unsteady.at_the_deadline
-                      ? " (a side was killed at the deadline the first time: a busy machine can "
-                        "do that; --timeout-ms gives more time)"
-                      : " (no machine's load changes what is written: the candidate answers "
-                        "otherwise from one run to the next)");
+                  why);
       flaky = flaky || !unsteady.at_the_deadline;
       if (writer) {
         keep_unsteady(unsteady_folder, contestants, settings, unsteady.index, &unsteady.reference);
