@@ -29,7 +29,9 @@ std::optional<std::vector<std::string>> words_before_case_arguments(
   }
   const auto stray = std::find(before.begin() + 1, before.end(), PROTOCOL_ARGUMENTS[0]);
   if (stray != before.end()) {
-    *problem = "each case gives the extension its own arguments, so '" +
+    // conform holds conversations rather than cases: each with its own arguments too.
+    *problem = std::string(command == "conform" ? "each conversation" : "each case") +
+               " gives the extension its own arguments, so '" +
                shell_quoted(std::vector<std::string>(stray, before.end())) +
                "' cannot stand after it; type: extension-host " + command + " -- " +
                shell_quoted(usual_form(before));

@@ -94,4 +94,7 @@ grep -q '^| `violation-ends` | must | \*\*failed\*\* |' "$scratch/report.md" &&
 "$host" conform "$forecast" --protocol 1 >/dev/null 2>"$scratch/err.txt"
 [ $? -eq 2 ] && grep -q "put '--' before the extension's command line: extension-host conform -- .*forecast --protocol 1" "$scratch/err.txt" ||
   fail "a forgotten '--' is not told: $(cat "$scratch/err.txt")"
+"$host" conform -- "$forecast" --protocol 2 >/dev/null 2>"$scratch/err.txt"
+[ $? -eq 2 ] && grep -q "each conversation gives the extension its own arguments, so '--protocol 2' cannot stand after it" "$scratch/err.txt" ||
+  fail "a protocol argument of the user's own is not told: $(cat "$scratch/err.txt")"
 echo "conform: the sample and a right extension conform; 14 faults each fail their requirement alone; TAP, JUnit and Markdown read"
