@@ -2,6 +2,9 @@
 #include "conformance/judgement.h"
 
 #include <algorithm>
+#include <array>
+#include <optional>
+#include <utility>
 
 #include "base/in_order.h"
 #include "conformance/message_checks.h"
@@ -59,7 +62,8 @@ class Judge {
     }
   }
 
-  // Keeps the first conversation that breaks `requirement`: the shortest is drawn first.
+  // Keeps the first conversation that breaks `requirement`: the shortest are drawn first,
+  // and one of several calls is cut down later (see shorter_trials).
   void failed(Requirement requirement, const Trial& trial, const Exchange& exchange,
               std::size_t line, std::size_t byte, const std::string& problem) {
     Outcome& outcome = outcome_of(requirement);
@@ -73,6 +77,46 @@ class Judge {
       evidence.sent.push_back(trial.dialogue.steps[step].line);
     }
     outcome.evidence = {std::move(evidence)};
+    breaking_.at(static_cast<std::size_t>(requirement)) = trial;
+  }
+
+  // For each requirement broken within a conversation of several calls, that conversation
+  // cut to the call that breaks it: the handshake, that call, and "shutdown".
+  [[nodiscard]] std::vector<std::pair<Requirement, Trial>> shorter_trials() const {
+    std::vector<std::pair<Requirement, Trial>> shorter;
+    for (const RequirementRow& row : REQUIREMENTS) {
+      const auto at = static_cast<std::size_t>(row.requirement);
+      const std::optional<Trial>& trial = breaking_.at(at);
+      const Outcome& outcome = conformance_->outcomes.at(at);
+      if (!trial || trial->kind != TrialKind::kCallsWithin || outcome.evidence.empty()) {
+        continue;
+      }
+      const Evidence& evidence = outcome.evidence.front();
+      const Exchange& exchange = evidence.exchange;
+      std::size_t step = exchange.stall != Stall::kNone ? exchange.stalled_at : 0;
+      if (evidence.line > 0 && !exchange.lines[evidence.line - 1].after_input_closed) {
+        step = exchange.lines[evidence.line - 1].after_steps - 1;
+      }
+      const std::size_t last = trial->dialogue.steps.size() - 1;
+      if (step < 2 || step >= last) {
+        continue;  // the first call, or not a call: nothing to cut
+      }
+      Trial cut = *trial;
+      cut.dialogue.title += ", cut to the call that breaks it";
+      cut.dialogue.steps = {trial->dialogue.steps[0], trial->dialogue.steps[step],
+                            trial->dialogue.steps[last]};
+      cut.request_ids = {"", trial->request_ids[step], ""};
+      shorter.emplace_back(row.requirement, std::move(cut));
+    }
+    return shorter;
+  }
+
+  // Puts `evidence` in the place of what `requirement` failed with.
+  void replace_evidence(Requirement requirement, const Outcome& shorter) {
+    Outcome& outcome = outcome_of(requirement);
+    if (outcome.standing == Standing::kFailed && shorter.standing == Standing::kFailed) {
+      outcome.evidence = shorter.evidence;
+    }
   }
 
   void not_verified(Requirement requirement, const std::string& why) {
@@ -394,6 +438,8 @@ class Judge {
   }
 
   Conformance* conformance_;
+  // The conversation each failed requirement was broken in.
+  std::array<std::optional<Trial>, REQUIREMENT_COUNT> breaking_;
 };
 
 }  // namespace
@@ -437,6 +483,16 @@ Conformance judge_conformance(const std::vector<std::string>& command, const San
     const std::string why = "no catalogue to draw calls from: its announcement failed";
     judge.not_verified(Requirement::kAnswersInOrder, why);
     judge.not_verified(Requirement::kErrorMembers, why);
+  }
+  // A failure shown by the shortest conversation that still shows it: played again cut
+  // down, and kept when it fails the same way.
+  for (const auto& [requirement, trial] : judge.shorter_trials()) {
+    Conformance scratch;
+    scratch.extension_id = conformance.extension_id;
+    Judge again(&scratch);
+    again.judge(trial, hold_dialogue(command, sandbox, trial.dialogue, timeout));
+    ++conformance.dialogues;
+    judge.replace_evidence(requirement, scratch.outcomes.at(static_cast<std::size_t>(requirement)));
   }
   const bool unasked =
       conformance.outcomes.at(static_cast<std::size_t>(Requirement::kAnnouncesUnasked)).standing ==

@@ -52,10 +52,13 @@ grep -q 'it came only once the host had closed the input (an answer kept in a bu
   fail "an answer kept back is not told as such: $(cat "$scratch/out.txt")"
 "$host" conform --env FORECAST_FAULT=request-id-folded -- "$forecast" >"$scratch/out.txt"
 [ "$(grep -c '^FAILED' "$scratch/out.txt")" = 1 ] && grep -q '^FAILED  *answers-in-order ' "$scratch/out.txt" &&
-  grep -q '^     !! ' "$scratch/out.txt" && grep -q '   ^ line 4 of its output$' "$scratch/out.txt" && grep -q '^     it answers "request_id"' "$scratch/out.txt" ||
+  grep -q '^     !! ' "$scratch/out.txt" && grep -q '   ^ line 3 of its output$' "$scratch/out.txt" && grep -q '^     it answers "request_id"' "$scratch/out.txt" ||
   fail "the answer to another request is not marked: $(cat "$scratch/out.txt")"
+# The conversation is cut to the call that breaks it: the first call, answered right, is gone.
+grep -q 'within its arity, cut to the call that breaks it' "$scratch/out.txt" && ! grep -q '"request_id":"c1"' "$scratch/out.txt" ||
+  fail "the failing conversation is not cut down to its call: $(cat "$scratch/out.txt")"
 "$host" conform --env FORECAST_FAULT=canonical-form -- "$forecast" >"$scratch/out.txt"
-grep -q '^     the reference would write "E9","type"' "$scratch/out.txt" && grep -q '   ^ line 4 of its output, byte 77$' "$scratch/out.txt" ||
+grep -q '^     the reference would write "E9","type"' "$scratch/out.txt" && grep -q '   ^ line 3 of its output, byte 77$' "$scratch/out.txt" ||
   fail "the byte where the form parts is not told: $(cat "$scratch/out.txt")"
 
 # TAP, read by prove: the right one passes, a broken one fails, a failed should is a TODO.
