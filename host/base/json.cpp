@@ -1,4 +1,4 @@
-// Writing a message as the host sends it.
+// Writing a message as the host sends it, and naming a value's type.
 #include "base/json.h"
 
 #include <cstdlib>
@@ -16,4 +16,28 @@ std::string encode_line(const json_t* message) {
   std::string line = text != nullptr ? text : "";
   free(text);  // NOLINT(cppcoreguidelines-no-malloc): jansson's string
   return line + "\n";
+}
+
+const char* json_kind(const json_t* value) {
+  if (value == nullptr) {
+    return "missing";
+  }
+  switch (json_typeof(value)) {
+    case JSON_OBJECT:
+      return "an object";
+    case JSON_ARRAY:
+      return "an array";
+    case JSON_STRING:
+      return "a string";
+    case JSON_INTEGER:
+      return "an integer";
+    case JSON_REAL:
+      return "a real";
+    case JSON_TRUE:
+    case JSON_FALSE:
+      return "a boolean";
+    case JSON_NULL:
+      return "null";
+  }
+  return "a value";
 }

@@ -19,4 +19,8 @@ std::string encode_line(const json_t* message);
 // `value` as the extension writes it: compact, every character outside ASCII escaped.
 std::string encode_as_written(const json_t* value);
 
+// The JSON type of `value` in words, as messages name it: "an object", "an integer", "a
+// boolean", "null", ...; "missing" for no value.
+const char* json_kind(const json_t* value);
+
 #endif  // HOST_BASE_JSON_H_

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "conversation/call_check.h"
+#include "conversation/descriptor.h"
 #include "text/visible.h"
 
 namespace {
@@ -14,31 +15,6 @@ std::string text_member(const json_t* message, const char* key) {
                                 : std::string();
 }
 
-// The JSON type of a value, in words.
-const char* type_in_words(const json_t* value) {
-  if (value == nullptr) {
-    return "missing";
-  }
-  switch (json_typeof(value)) {
-    case JSON_OBJECT:
-      return "an object";
-    case JSON_ARRAY:
-      return "an array";
-    case JSON_STRING:
-      return "a string";
-    case JSON_INTEGER:
-      return "an integer";
-    case JSON_REAL:
-      return "a real";
-    case JSON_TRUE:
-    case JSON_FALSE:
-      return "a boolean";
-    case JSON_NULL:
-      return "null";
-  }
-  return "a value";
-}
-
 // "the string \"key\"": missing, or what it is instead.
 std::string lacks_string(const json_t* message, const char* key) {
   const json_t* member = json_object_get(message, key);
@@ -46,7 +22,7 @@ std::string lacks_string(const json_t* message, const char* key) {
     return "";
   }
   return std::string("\"") + key + "\" is " +
-         (member == nullptr ? "missing" : std::string(type_in_words(member)) + ", not a string");
+         (member == nullptr ? "missing" : std::string(json_kind(member)) + ", not a string");
 }
 
 std::string is_not(const json_t* message, const char* key, const std::string& expected) {
@@ -58,30 +34,6 @@ std::string is_not(const json_t* message, const char* key, const std::string& ex
                            : std::string("\"") + key + "\" is \"" + visible(value) + "\", not \"" +
                                  expected + "\"";
 }
-
-struct DescriptorMember {
-  const char* key;
-  bool (*holds)(const json_t*);
-  const char* type_name;
-};
-
-bool is_string(const json_t* value) { return json_is_string(value); }
-bool is_integer(const json_t* value) { return json_is_integer(value); }
-bool is_boolean(const json_t* value) { return json_is_boolean(value); }
-
-constexpr std::array<DescriptorMember, 11> DESCRIPTOR = {{
-    {"name", is_string, "a string"},
-    {"minimum_arity", is_integer, "an integer"},
-    {"maximum_arity", is_integer, "an integer"},
-    {"input", is_string, "a string"},
-    {"output", is_string, "a string"},
-    {"effect", is_string, "a string"},
-    {"lazy", is_boolean, "a boolean"},
-    {"cancel", is_boolean, "a boolean"},
-    {"sendable", is_boolean, "a boolean"},
-    {"action", is_boolean, "a boolean"},
-    {"threading", is_string, "a string"},
-}};
 
 bool is_lower(char character) { return character >= 'a' && character <= 'z'; }
 bool is_upper(char character) { return character >= 'A' && character <= 'Z'; }
@@ -108,7 +60,7 @@ Json parse_written_line(std::string_view line, LineProblem* problem) {
     return nullptr;
   }
   if (!json_is_object(message.get())) {
-    *problem = {std::string("not an object but ") + type_in_words(message.get()), 1};
+    *problem = {std::string("not an object but ") + json_kind(message.get()), 1};
     return nullptr;
   }
   return message;
@@ -144,20 +96,20 @@ std::string register_problem(const json_t* message, std::vector<AnnouncedCallabl
   const json_t* callables = json_object_get(message, "callables");
   if (!json_is_array(callables)) {
     return std::string("\"callables\" is ") +
-           (callables == nullptr ? "missing" : type_in_words(callables)) + ", not an array";
+           (callables == nullptr ? "missing" : json_kind(callables)) + ", not an array";
   }
   for (std::size_t index = 0; index < json_array_size(callables); ++index) {
     const json_t* descriptor = json_array_get(callables, index);
     const std::string where = "callable " + std::to_string(index + 1);
     if (!json_is_object(descriptor)) {
-      return where + " is " + type_in_words(descriptor) + ", not an object";
+      return where + " is " + json_kind(descriptor) + ", not an object";
     }
-    for (const DescriptorMember& member : DESCRIPTOR) {
+    for (const DescriptorMember& member : DESCRIPTOR_MEMBERS) {
       const json_t* value = json_object_get(descriptor, member.key);
       if (!member.holds(value)) {
         return where + ": \"" + member.key + "\" is " +
                (value == nullptr ? std::string("missing")
-                                 : std::string(type_in_words(value)) + ", not " + member.type_name);
+                                 : std::string(json_kind(value)) + ", not " + member.type_name);
       }
     }
     AnnouncedCallable callable{text_member(descriptor, "name"),

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <string_view>
 
+#include "base/json.h"
 #include "text/visible.h"
 
 namespace {
@@ -31,27 +32,6 @@ constexpr std::array<InputType, 6> KNOWN_INPUTS = {{
     {"Array", is_array, "an array"},
     {"Object", is_object, "an object"},
 }};
-
-std::string_view kind_of(const json_t* value) {
-  switch (json_typeof(value)) {
-    case JSON_OBJECT:
-      return "an object";
-    case JSON_ARRAY:
-      return "an array";
-    case JSON_STRING:
-      return "a string";
-    case JSON_INTEGER:
-      return "an integer";
-    case JSON_REAL:
-      return "a real";
-    case JSON_TRUE:
-    case JSON_FALSE:
-      return "a boolean";
-    case JSON_NULL:
-      return "null";
-  }
-  return "a value";
-}
 
 std::size_t edit_distance(std::string_view a, std::string_view b) {
   std::vector<std::size_t> row(b.size() + 1);
@@ -112,7 +92,7 @@ std::string input_problem(const AnnouncedCallable& callable, const json_t* argum
       std::free(text);  // NOLINT(cppcoreguidelines-no-malloc): jansson's own allocation
       return visible(callable.name) + " takes " + std::string(known->word) + ": " +
              std::string(known->described) + ", not " + shown + " (" +
-             std::string(kind_of(argument)) + ")";
+             std::string(json_kind(argument)) + ")";
     }
   }
   return "";

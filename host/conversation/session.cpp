@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "conversation/call_check.h"
+#include "conversation/descriptor.h"
 #include "text/visible.h"
 #include "text/words.h"
 
@@ -17,30 +18,6 @@ constexpr std::chrono::milliseconds STARTUP_TIMEOUT{5000};
 constexpr std::chrono::milliseconds ENDING_TIMEOUT{5000};
 // How long a line written too early has to arrive whole, to be shown.
 constexpr std::chrono::milliseconds EARLY_LINE_TIMEOUT{100};
-
-bool is_string(const json_t* value) { return json_is_string(value); }
-bool is_integer(const json_t* value) { return json_is_integer(value); }
-bool is_boolean(const json_t* value) { return json_is_boolean(value); }
-
-struct Member {
-  const char* key;
-  bool (*test)(const json_t*);
-  const char* type_name;
-};
-
-constexpr Member DESCRIPTOR_MEMBERS[] = {
-    {"name", is_string, "a string"},
-    {"minimum_arity", is_integer, "an integer"},
-    {"maximum_arity", is_integer, "an integer"},
-    {"input", is_string, "a string"},
-    {"output", is_string, "a string"},
-    {"effect", is_string, "a string"},
-    {"lazy", is_boolean, "a boolean"},
-    {"cancel", is_boolean, "a boolean"},
-    {"sendable", is_boolean, "a boolean"},
-    {"action", is_boolean, "a boolean"},
-    {"threading", is_string, "a string"},
-};
 
 // A string member as it was sent, or "?"; never made visible here.
 std::string text_of(const json_t* object, const char* key) {
@@ -285,8 +262,8 @@ bool Session::check_catalogue(const json_t* registration) {
   catalogue_lines_.emplace_back(CATALOGUE_HEADER);
   for (std::size_t i = 0; i < json_array_size(callables); ++i) {
     const json_t* descriptor = json_array_get(callables, i);
-    for (const Member& member : DESCRIPTOR_MEMBERS) {
-      if (!member.test(json_object_get(descriptor, member.key))) {
+    for (const DescriptorMember& member : DESCRIPTOR_MEMBERS) {
+      if (!member.holds(json_object_get(descriptor, member.key))) {
         return fault("protocol error: in callable " + std::to_string(i + 1) + ", \"" + member.key +
                      "\" is missing or not " + member.type_name);
       }
