@@ -52,7 +52,13 @@ std::string call_line(const std::string& request_id, const std::string& callable
 // The "request_id" of the n-th call of a dialogue: the second holds a quote, a backslash
 // and a letter outside ASCII, which an answer must carry back as they are.
 std::string request_id_of(std::size_t n) {
-  return n == 1 ? "c\"2\\\xc3\xa9" : "c" + std::to_string(n + 1);
+  if (n == 1) {
+    return "c\"2\\\xc3\xa9";
+  }
+  // Appended, not prefixed: GCC 12 misreads a prefix on a temporary as an overlapping copy.
+  std::string request_id = "c";
+  request_id += std::to_string(n + 1);
+  return request_id;
 }
 
 // `count` arguments, the k-th drawn from `values` from `first` on.
