@@ -46,6 +46,11 @@ char state_of(pid_t pid) {
 
 bool any_process_at_work(pid_t supervisor) {
   std::vector<pid_t> pending = children_of(supervisor);
+  // None yet: the supervisor is still making the sandbox, which a busy machine can make
+  // slow. Once the extension has started, its processes are seen until its output ends.
+  if (pending.empty()) {
+    return true;
+  }
   for (std::size_t walked = 0; !pending.empty() && walked < MAX_WALKED; ++walked) {
     const pid_t pid = pending.back();
     pending.pop_back();
