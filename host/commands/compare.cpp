@@ -19,6 +19,7 @@
 #include "commands/sandbox_options.h"
 #include "conversation/case_writer.h"
 #include "conversation/play.h"
+#include "differential/catalogue.h"
 #include "differential/generator.h"
 #include "differential/pair.h"
 #include "differential/search.h"
@@ -88,6 +89,7 @@ struct CompareSettings {
   std::vector<std::string> candidate;
   SandboxPolicy sandbox_policy;
   std::optional<Sandbox> sandbox;  // both sides run in it
+  Catalogue catalogue;             // the reference's, which the calls are drawn from
 };
 
 // The sample-extension beside this host (installed in the same bin/), or the one built
@@ -197,6 +199,12 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   if (!settings->sandbox) {
     return 2;
   }
+  std::optional<Catalogue> catalogue =
+      learn_catalogue({settings->reference}, *settings->sandbox, settings->timeout, &problem);
+  if (!catalogue) {
+    return usage_error("compare", problem);
+  }
+  settings->catalogue = std::move(*catalogue);
   return std::nullopt;
 }
 
@@ -249,7 +257,7 @@ void keep_unsteady(const std::filesystem::path& folder, const Contestants& conte
                    const Observed* reference) {
   std::error_code ignored;
   std::filesystem::create_directory(folder, ignored);
-  const GeneratedConversation conversation = generate_conversation(settings.seed, index);
+  const GeneratedConversation conversation = generate_conversation(settings.catalogue, settings.seed, index);
   std::string problem;
   std::optional<CaseWriter> writer =
       CaseWriter::prepare(folder / ("conversation-" + std::to_string(index)), false, "", &problem);
@@ -303,6 +311,7 @@ int compare_command(const std::vector<std::string>& arguments) {
   }
 
   SearchSettings search_settings;
+  search_settings.catalogue = &settings.catalogue;
   search_settings.seed = settings.seed;
   search_settings.conversations = settings.conversations;
   search_settings.timeout = settings.timeout;
@@ -318,9 +327,11 @@ int compare_command(const std::vector<std::string>& arguments) {
               counted(result.played, "conversation", "conversations").c_str(), result.seconds,
               static_cast<double>(result.played) / std::max(result.seconds, 1e-9),
               static_cast<unsigned long long>(settings.seed));
-  std::printf("  reference: %s\n  candidate: %s\n  sandbox: %s\n",
+  std::printf("  reference: %s\n  candidate: %s\n  calls drawn from the reference's catalogue: %s\n"
+              "  sandbox: %s\n",
               shell_quoted(contestants.reference).c_str(),
-              shell_quoted(contestants.candidate).c_str(), settings.sandbox->description().c_str());
+              shell_quoted(contestants.candidate).c_str(),
+              catalogue_summary(settings.catalogue).c_str(), settings.sandbox->description().c_str());
 
   // Differences that did not recur: none is passed over in silence.
   bool flaky = false;
@@ -355,7 +366,7 @@ int compare_command(const std::vector<std::string>& arguments) {
                                 : "no difference");
     return flaky ? 1 : 0;
   }
-  const GeneratedConversation found = generate_conversation(settings.seed, *result.first_different);
+  const GeneratedConversation found = generate_conversation(settings.catalogue, settings.seed, *result.first_different);
   std::printf("\nconversation %llu differs (%s); shrinking for at most %lld s...\n",
               static_cast<unsigned long long>(*result.first_different),
               counted(found.lines.size(), "line", "lines").c_str(),

@@ -93,40 +93,7 @@ std::string register_problem(const json_t* message, std::vector<AnnouncedCallabl
   if (std::string problem = is_not(message, "request_id", "register"); !problem.empty()) {
     return problem;
   }
-  const json_t* callables = json_object_get(message, "callables");
-  if (!json_is_array(callables)) {
-    return std::string("\"callables\" is ") +
-           (callables == nullptr ? "missing" : json_kind(callables)) + ", not an array";
-  }
-  for (std::size_t index = 0; index < json_array_size(callables); ++index) {
-    const json_t* descriptor = json_array_get(callables, index);
-    const std::string where = "callable " + std::to_string(index + 1);
-    if (!json_is_object(descriptor)) {
-      return where + " is " + json_kind(descriptor) + ", not an object";
-    }
-    for (const DescriptorMember& member : DESCRIPTOR_MEMBERS) {
-      const json_t* value = json_object_get(descriptor, member.key);
-      if (!member.holds(value)) {
-        return where + ": \"" + member.key + "\" is " +
-               (value == nullptr ? std::string("missing")
-                                 : std::string(json_kind(value)) + ", not " + member.type_name);
-      }
-    }
-    AnnouncedCallable callable{text_member(descriptor, "name"),
-                               json_integer_value(json_object_get(descriptor, "minimum_arity")),
-                               json_integer_value(json_object_get(descriptor, "maximum_arity")),
-                               text_member(descriptor, "input")};
-    if (callable.minimum_arity < 0 || callable.minimum_arity > callable.maximum_arity) {
-      return where + " (" + visible(callable.name) + "): \"minimum_arity\" " +
-             std::to_string(callable.minimum_arity) + " and \"maximum_arity\" " +
-             std::to_string(callable.maximum_arity) + " are no range";
-    }
-    if (announced(callable.name, *catalogue)) {
-      return where + " is named \"" + visible(callable.name) + "\", as one before it";
-    }
-    catalogue->push_back(std::move(callable));
-  }
-  return "";
+  return read_catalogue(message, catalogue);
 }
 
 std::string answer_problem(const json_t* message, const std::string& request_id) {

@@ -17,6 +17,7 @@
 
 #include "base/json.h"
 #include "conversation/calls.h"
+#include "conversation/descriptor.h"
 #include "process/child_process.h"
 
 struct SessionSettings {
@@ -40,14 +41,6 @@ struct SessionEnding {
   bool refused_call = false;  // a call given did not fit the catalogue, and was not sent
   long long waited_ms = 0;    // the milliseconds that answered calls of "sample.wait" asked
   bool called_wait = false;   // whether any call of "sample.wait" was answered
-};
-
-// One callable as the extension announced it.
-struct AnnouncedCallable {
-  std::string name;
-  long long minimum_arity = 0;
-  long long maximum_arity = 0;
-  std::string input;  // the type word of its arguments: "Value", "Int", "()", ...
 };
 
 // The longest line the host takes from an extension, line feed included: far above the

@@ -161,10 +161,64 @@ JsonText value(Draw& draw, int depth) {
   }
 }
 
-constexpr std::array<std::string_view, 3> CALLABLES = {"sample.echo", "sample.fail", "sample.wait"};
-constexpr std::array<std::string_view, 8> WRONG_NAMES = {
-    "Sample.Echo", "SAMPLE.FAIL",   "sample.Wait", "echo",
-    "sample.",     "sample.echoes", "other.echo",  "sample.failure"};
+// The part of a callable's name before its first dot, and the part after.
+std::string_view prefix_of(std::string_view name) {
+  const std::size_t dot = name.find('.');
+  return dot == std::string_view::npos ? std::string_view() : name.substr(0, dot);
+}
+std::string_view verb_of(std::string_view name) {
+  const std::size_t dot = name.find('.');
+  return dot == std::string_view::npos ? name : name.substr(dot + 1);
+}
+
+std::string upper(std::string_view text) {
+  std::string result(text);
+  for (char& character : result) {
+    if (character >= 'a' && character <= 'z') {
+      character = static_cast<char>(character - 'a' + 'A');
+    }
+  }
+  return result;
+}
+
+// `text` with its first letter and each after a dot in upper case: "Sample.Echo".
+std::string capitalised(std::string_view text) {
+  std::string result(text);
+  for (std::size_t i = 0; i < result.size(); ++i) {
+    if (i == 0 || result[i - 1] == '.') {
+      result[i] = upper(result.substr(i, 1))[0];
+    }
+  }
+  return result;
+}
+
+// Names a careless host gets wrong, made from the catalogue's: off by case, the verb
+// alone, the identifier alone, a letter or two too many, another identifier.
+std::vector<std::string> wrong_names(const Catalogue& catalogue) {
+  std::vector<std::string> names;
+  for (const AnnouncedCallable& callable : catalogue.callables) {
+    names.push_back(callable.name);
+  }
+  if (names.empty()) {
+    names.push_back(catalogue.extension_id + ".call");
+  }
+  const std::string& first = names[0];
+  const std::string& second = names[1 % names.size()];
+  const std::string& third = names[2 % names.size()];
+  std::string case_of_verb(prefix_of(third));
+  case_of_verb += '.';
+  case_of_verb += capitalised(verb_of(third));
+  std::string other = "other.";
+  other += verb_of(first);
+  return {capitalised(first),
+          upper(second),
+          case_of_verb,
+          std::string(verb_of(first)),
+          catalogue.extension_id + ".",
+          first + "es",
+          other,
+          second + "ure"};
+}
 
 // A wait that a right extension sleeps: mostly none, so that conversations stay quick; now
 // and then up to 20 ms; rarely long enough to measure.
@@ -175,31 +229,85 @@ std::string right_wait(Draw& draw) {
   return std::to_string(draw.chance(70) ? 0 : draw.below(draw.chance(70) ? 4 : 21));
 }
 
-JsonText arguments_for(Draw& draw, std::string_view callable) {
-  JsonText arguments = JsonText::array();
-  std::size_t count = callable == "sample.fail" ? 0 : 1;
-  if (draw.chance(8)) {
-    count = draw.below(3);  // the wrong arity, now and then
-  }
-  for (std::size_t i = 0; i < count; ++i) {
-    if (callable == "sample.wait" && !draw.chance(10)) {
-      arguments.items.push_back(JsonText::raw(right_wait(draw)));
-    } else if (callable == "sample.wait") {
-      // Wrong waits, refused before any sleep: negative, one past the limit, not whole,
-      // not numbers. (A value drawn at large could ask for a long wait.)
-      constexpr std::array<std::string_view, 9> wrong = {
-          "-1",   "5001", "1.0",   "\"5\"", "9223372036854775807", "9223372036854775808",
-          "null", "[1]",  "5000.0"};
-      arguments.items.push_back(JsonText::raw(std::string(draw.pick(wrong))));
-    } else {
-      arguments.items.push_back(value(draw, 2));
+// Calls are drawn no wider than this many arguments past their least: a catalogue may say
+// 1000.
+constexpr long long WIDEST_ARITY_DRAWN = 16;
+
+// A value of the type `input` names, mostly; now and then, and for a type not known here,
+// any JSON at all.
+JsonText value_of_type(Draw& draw, const std::string& input) {
+  if (input == "Int") {
+    // Integers stay small, as a callable may take one as a time to sleep.
+    if (!draw.chance(10)) {
+      return JsonText::raw(right_wait(draw));
     }
+    // Wrong ones, refused before any sleep by the sample's wait: negative, one past its
+    // limit, not whole, not numbers. (A value drawn at large could ask for a long wait.)
+    constexpr std::array<std::string_view, 9> wrong = {
+        "-1",   "5001", "1.0",   "\"5\"", "9223372036854775807", "9223372036854775808",
+        "null", "[1]",  "5000.0"};
+    return JsonText::raw(std::string(draw.pick(wrong)));
+  }
+  const bool typed = !draw.chance(10);
+  if (typed && input == "String") {
+    return JsonText::string(string_content(draw));
+  }
+  if (typed && input == "Number") {
+    return JsonText::raw(std::string(draw.pick(NUMBERS)));
+  }
+  if (typed && input == "Bool") {
+    return JsonText::raw(draw.chance(50) ? "true" : "false");
+  }
+  if (typed && input == "Object") {
+    return object_value(draw, 2);
+  }
+  if (typed && input == "Array") {
+    JsonText array = JsonText::array();
+    for (std::size_t i = draw.below(4); i > 0; --i) {
+      array.items.push_back(value(draw, 3));
+    }
+    return array;
+  }
+  return value(draw, 2);
+}
+
+// Arguments for `callable` (none: a callable not announced), mostly within its arity.
+JsonText arguments_for(Draw& draw, const AnnouncedCallable* callable) {
+  const long long least =
+      callable == nullptr ? 0 : std::min(callable->minimum_arity, WIDEST_ARITY_DRAWN);
+  const long long most = callable == nullptr ? 1
+                                             : std::clamp(callable->maximum_arity, least,
+                                                          least + WIDEST_ARITY_DRAWN);
+  long long count = least;
+  if (most > least) {
+    count += static_cast<long long>(draw.below(static_cast<std::size_t>(most - least + 1)));
+  }
+  if (draw.chance(8)) {
+    // The wrong arity, now and then: one too few, one or two too many, or none.
+    switch (draw.below(3)) {
+      case 0:
+        count = least > 0 ? least - 1 : most + 1;
+        break;
+      case 1:
+        count = most + 1;
+        break;
+      default:
+        count = draw.chance(50) ? 0 : most + 2;
+        break;
+    }
+  }
+  const std::string input = callable == nullptr ? "Value" : callable->input;
+  JsonText arguments = JsonText::array();
+  for (long long i = 0; i < count; ++i) {
+    arguments.items.push_back(value_of_type(draw, input));
   }
   return arguments;
 }
 
-JsonText call(Draw& draw, std::size_t number) {
-  std::string_view callable = draw.pick(CALLABLES);
+JsonText call(Draw& draw, std::size_t number, const Catalogue& catalogue) {
+  const AnnouncedCallable* callable =
+      catalogue.callables.empty() ? nullptr
+                                  : &catalogue.callables[draw.below(catalogue.callables.size())];
   JsonText message = JsonText::object();
   message.members.push_back(member("type", JsonText::string("call")));
   if (!draw.chance(6)) {
@@ -208,11 +316,13 @@ JsonText call(Draw& draw, std::size_t number) {
                                              : JsonText::raw(draw.chance(50) ? "7" : "null")));
   }
   if (!draw.chance(3)) {
-    const bool wrong_name = draw.chance(6);
-    message.members.push_back(
-        member("callable", draw.chance(2) ? JsonText::raw("1")
-                                          : JsonText::string(std::string(
-                                                wrong_name ? draw.pick(WRONG_NAMES) : callable))));
+    std::string name = callable == nullptr ? catalogue.extension_id + ".call" : callable->name;
+    if (draw.chance(6)) {
+      const std::vector<std::string> wrong = wrong_names(catalogue);
+      name = wrong[draw.below(wrong.size())];
+    }
+    message.members.push_back(member(
+        "callable", draw.chance(2) ? JsonText::raw("1") : JsonText::string(json_escaped(name))));
   }
   if (!draw.chance(3)) {
     message.members.push_back(
@@ -230,12 +340,12 @@ JsonText call(Draw& draw, std::size_t number) {
   return message;
 }
 
-// A call of sample.wait for the limit itself.
-JsonText wait_of_the_limit(std::size_t number) {
+// A call of the timed callable for the limit itself.
+JsonText wait_of_the_limit(const Catalogue& catalogue, std::size_t number) {
   return JsonText::object(
       {member("type", JsonText::string("call")),
        member("request_id", JsonText::string("r" + std::to_string(number))),
-       member("callable", JsonText::string("sample.wait")),
+       member("callable", JsonText::string(json_escaped(catalogue.timed_callable))),
        member("arguments", JsonText::array({JsonText::raw(std::to_string(WAIT_LIMIT_MS))}))});
 }
 
@@ -284,11 +394,24 @@ JsonText other_message(Draw& draw) {
   }
 }
 
-// A call of sample.echo whose line is exactly `length` bytes with its line feed.
-GeneratedLine line_of_length(std::size_t length) {
+// The callable the longest lines call: one that takes a value or a string, as the
+// sample's echo does, or else any; its answer is not what such a line tests.
+std::string long_line_callable(const Catalogue& catalogue) {
+  for (const AnnouncedCallable& callable : catalogue.callables) {
+    if ((callable.input == "Value" || callable.input == "String") && callable.minimum_arity <= 1 &&
+        callable.maximum_arity >= 1) {
+      return callable.name;
+    }
+  }
+  return catalogue.callables.empty() ? catalogue.extension_id + ".call"
+                                     : catalogue.callables.front().name;
+}
+
+// A call whose line is exactly `length` bytes with its line feed.
+GeneratedLine line_of_length(const Catalogue& catalogue, std::size_t length) {
   JsonText message = JsonText::object(
       {member("type", JsonText::string("call")), member("request_id", JsonText::string("big")),
-       member("callable", JsonText::string("sample.echo")),
+       member("callable", JsonText::string(json_escaped(long_line_callable(catalogue)))),
        member("arguments", JsonText::array({JsonText::string("")}))});
   const std::size_t frame = message.render().size() + 1;
   message.members[3].second.items[0] = JsonText::string(std::string(length - frame, 'x'));
@@ -372,6 +495,10 @@ std::string GeneratedConversation::input() const {
 
 std::vector<AskedWait> asked_waits(const GeneratedConversation& conversation) {
   std::vector<AskedWait> waits;
+  if (conversation.timed_callable.empty()) {
+    return waits;
+  }
+  const std::string timed = JsonText::string(json_escaped(conversation.timed_callable)).scalar;
   for (std::size_t index = 0; index < conversation.lines.size(); ++index) {
     const GeneratedLine& line = conversation.lines[index];
     if (!line.message || line.message->kind != JsonText::Kind::kObject) {
@@ -381,7 +508,7 @@ std::vector<AskedWait> asked_waits(const GeneratedConversation& conversation) {
     const JsonText* arguments = nullptr;
     const JsonText* request_id = nullptr;
     for (const auto& [key, value] : line.message->members) {
-      waits_a_call = waits_a_call || (key == "\"callable\"" && value.scalar == "\"sample.wait\"");
+      waits_a_call = waits_a_call || (key == "\"callable\"" && value.scalar == timed);
       arguments = key == "\"arguments\"" ? &value : arguments;
       request_id = key == "\"request_id\"" ? &value : request_id;
     }
@@ -426,9 +553,11 @@ long long asked_wait_ms(const GeneratedConversation& conversation) {
   return total;
 }
 
-GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t index) {
+GeneratedConversation generate_conversation(const Catalogue& catalogue, std::uint64_t seed,
+                                            std::uint64_t index) {
   Draw draw(seed * 0x100000001b3ULL ^ (index + 1) * 0x9e3779b97f4a7c15ULL);
   GeneratedConversation conversation;
+  conversation.timed_callable = catalogue.timed_callable;
   conversation.arguments = {"--protocol", "1"};
   if (draw.chance(5)) {
     const std::size_t which = draw.below(WRONG_COMMAND_LINES.size());
@@ -444,15 +573,15 @@ GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t in
   for (std::size_t i = 0; i < messages; ++i) {
     if (draw.chance(1)) {
       // The longest line, or one byte more: rare, as each is a mebibyte.
-      lines.push_back(line_of_length(LONGEST_INPUT_LINE + draw.below(2)));
+      lines.push_back(line_of_length(catalogue, LONGEST_INPUT_LINE + draw.below(2)));
     } else {
-      lines.push_back(message_line(draw.chance(90) ? call(draw, i + 1) : other_message(draw)));
+      lines.push_back(message_line(draw.chance(90) ? call(draw, i + 1, catalogue) : other_message(draw)));
     }
   }
   // A wait of the limit itself, now and then: its five seconds are spent beside the other
   // conversations, not in front of them.
-  if (draw.below(150) == 0) {
-    lines.push_back(message_line(wait_of_the_limit(messages + 1)));
+  if (draw.below(150) == 0 && !catalogue.timed_callable.empty()) {
+    lines.push_back(message_line(wait_of_the_limit(catalogue, messages + 1)));
   }
   if (draw.chance(75)) {
     lines.push_back(message_line(JsonText::object({member("type", JsonText::string("shutdown"))})));

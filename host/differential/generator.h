@@ -1,10 +1,11 @@
 // Generated conversations: what a host, a careless host and a hostile one might send an
-// extension, drawn from a seed.
+// extension, drawn from a seed and from the extension's catalogue.
 //
-// Most conversations are right: a handshake, calls of the three callables, "shutdown".
-// The rest go wrong in one or a few places: command lines of none, one, two and three
-// words; handshakes with extra members; calls with the wrong arity or types, names off
-// by case or by prefix, bad "arguments" and "request_id"; unknown, missing or non-string
+// Most conversations are right: a handshake, calls of the catalogue's callables within
+// their arity with values of their declared input type, "shutdown". The rest go wrong in
+// one or a few places: command lines of none, one, two and three words; handshakes with
+// extra members; calls with the wrong arity or types, names off by case or by prefix,
+// bad "arguments" and "request_id"; unknown, missing or non-string
 // types; top-level arrays, strings, numbers; a second handshake; end of input anywhere;
 // values of every JSON type and their edges, objects whose keys sort otherwise by UTF-16
 // code unit than by byte among them; and faults of the line itself: a byte-order mark
@@ -14,9 +15,10 @@
 // blank lines, two objects on one line, lines of exactly the longest length and one byte
 // more. These are the classes a port gets wrong, each at a rate that a few seconds meet.
 //
-// Calls of "sample.wait" mostly ask for 0 to 20 ms, now and then for 50 to 300 ms, long
-// enough to measure, and very rarely for the limit, 5000 ms: time is checked as a lower
-// bound only (an answer cannot come sooner than asked), which a busy machine cannot break.
+// Integers mostly stay from 0 to 20, now and then from 50 to 300, as a callable may take
+// one as a time to sleep. Calls of the sample's wait so ask for times long enough to
+// measure, and very rarely for its limit, 5000 ms: time is checked as a lower bound only
+// (an answer cannot come sooner than asked), which a busy machine cannot break.
 #ifndef HOST_DIFFERENTIAL_GENERATOR_H_
 #define HOST_DIFFERENTIAL_GENERATOR_H_
 
@@ -25,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "differential/catalogue.h"
 #include "differential/json_text.h"
 
 struct GeneratedLine {
@@ -44,23 +47,21 @@ GeneratedLine message_line(JsonText message);
 struct GeneratedConversation {
   std::vector<std::string> arguments;
   std::vector<GeneratedLine> lines;
+  std::string timed_callable;  // the catalogue's, whose calls are timed; "" for none
 
   // Every byte written to the extension's input.
   [[nodiscard]] std::string input() const;
 };
 
-// One call of "sample.wait" that rightly asks for a wait.
+// One call of the timed callable that rightly asks for a wait.
 struct AskedWait {
   std::string request_id;  // as written in the call: a JSON string
   long long milliseconds = 0;
   std::size_t line = 0;  // the index of the call's line
 };
 
-// The longest wait a call may ask for.
-inline constexpr long long WAIT_LIMIT_MS = 5000;
-
-// The calls of "sample.wait" in `conversation` that rightly ask for a wait (from 0 to the
-// limit, with a string "request_id"), in their order.
+// The calls of the timed callable in `conversation` that rightly ask for a wait (from 0 to
+// the limit, with a string "request_id"), in their order.
 std::vector<AskedWait> asked_waits(const GeneratedConversation& conversation);
 
 // The longest line an extension takes, line feed included.
@@ -70,12 +71,14 @@ inline constexpr std::size_t LONGEST_INPUT_LINE = 1048577;
 // less: an answer that comes too soon then stands out of any start-up or load.
 GeneratedConversation with_longer_wait(GeneratedConversation conversation, long long milliseconds);
 
-// The milliseconds that the calls of "sample.wait" in `conversation` rightly ask for,
+// The milliseconds that the calls of the timed callable in `conversation` rightly ask for,
 // summed: the least time an extension needs to answer them all.
 long long asked_wait_ms(const GeneratedConversation& conversation);
 
-// Conversation number `index` of the run seeded with `seed`. The same pair gives the same
-// conversation, byte for byte, on every machine and in any order.
-GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t index);
+// Conversation number `index` of the run seeded with `seed`, its calls drawn from
+// `catalogue`. The same three give the same conversation, byte for byte, on every machine
+// and in any order.
+GeneratedConversation generate_conversation(const Catalogue& catalogue, std::uint64_t seed,
+                                            std::uint64_t index);
 
 #endif  // HOST_DIFFERENTIAL_GENERATOR_H_

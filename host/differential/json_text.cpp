@@ -52,3 +52,22 @@ std::size_t JsonText::size() const {
 std::pair<std::string, JsonText> member(const std::string& key, JsonText value) {
   return {"\"" + key + "\"", std::move(value)};
 }
+
+std::string json_escaped(std::string_view text) {
+  std::string escaped;
+  for (const char character : text) {
+    const auto byte = static_cast<unsigned char>(character);
+    if (character == '"' || character == '\\') {
+      escaped += '\\';
+      escaped += character;
+    } else if (byte < 0x20) {
+      constexpr char HEX[] = "0123456789abcdef";
+      escaped += "\\u00";
+      escaped += HEX[byte >> 4U];
+      escaped += HEX[byte & 0xfU];
+    } else {
+      escaped += character;
+    }
+  }
+  return escaped;
+}

@@ -34,6 +34,10 @@ struct JsonText {
   [[nodiscard]] std::size_t size() const;
 };
 
+// What stands between the quotes of a JSON string holding `text`: quotes, backslashes and
+// control characters escaped, every other byte as it is.
+std::string json_escaped(std::string_view text);
+
 // An object's member of `key` (plain text, quoted here) set to `value`.
 std::pair<std::string, JsonText> member(const std::string& key, JsonText value);
 

@@ -11,6 +11,7 @@
 #include "differential/pair.h"
 
 struct SearchSettings {
+  const Catalogue* catalogue = nullptr;  // what the calls are drawn from; not owned. REQUIRES: set
   std::uint64_t seed = 1;
   std::optional<std::uint64_t> conversations;          // how many to play, when not bounded by time
   Clock::time_point until = Clock::time_point::max();  // no conversation starts after

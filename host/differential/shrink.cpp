@@ -11,7 +11,7 @@ namespace {
 
 // `content` between quotes. (Built by appending: GCC 12 at -O3 takes a quote put in front
 // of a temporary string for an overlapping copy, a known false alarm.)
-std::string quoted(std::string_view content) {
+std::string string_text(std::string_view content) {
   std::string text;
   text.reserve(content.size() + 2);
   text += '"';
@@ -173,16 +173,16 @@ class Shrinker {
   // A string made simpler inside, by whole characters and escapes: empty, either half,
   // then, for a short one, each with one unit left out.
   static std::vector<std::string> simpler_strings(std::string_view content) {
-    std::vector<std::string> simpler = {quoted("")};
+    std::vector<std::string> simpler = {string_text("")};
     const std::vector<std::string_view> units = units_of(content);
     if (units.size() > 1) {
       const std::size_t half = units.size() / 2;
-      simpler.push_back(quoted(joined(units, 0, half, 0, 0)));
-      simpler.push_back(quoted(joined(units, half, units.size(), 0, 0)));
+      simpler.push_back(string_text(joined(units, 0, half, 0, 0)));
+      simpler.push_back(string_text(joined(units, half, units.size(), 0, 0)));
     }
     if (units.size() > 1 && units.size() <= 24) {
       for (std::size_t i = 0; i < units.size(); ++i) {
-        simpler.push_back(quoted(joined(units, 0, units.size(), i, i + 1)));
+        simpler.push_back(string_text(joined(units, 0, units.size(), i, i + 1)));
       }
     }
     return simpler;

@@ -12,6 +12,18 @@
 
 namespace {
 
+const Catalogue& sample() {
+  static const auto* const catalogue =
+      new Catalogue(catalogue_of("sample", {{"sample.echo", 1, 1, "Value"},
+                                            {"sample.fail", 0, 0, "()"},
+                                            {"sample.wait", 1, 1, "Int"}}));
+  return *catalogue;
+}
+
+GeneratedConversation generate_conversation(std::uint64_t seed, std::uint64_t index) {
+  return ::generate_conversation(sample(), seed, index);
+}
+
 TEST(Generator, TheSameSeedGivesTheSameConversations) {
   for (std::uint64_t index = 0; index < 200; ++index) {
     const GeneratedConversation first = generate_conversation(42, index);
