@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 
+#include "base/json.h"
 #include "differential/generator.h"
 #include "differential/shrink.h"
 
@@ -182,6 +184,63 @@ TEST(Generator, WaitsAreShortButForAFewMeasurableOnesAndTheRareLimit) {
   EXPECT_GT(measurable, 0U) << "no wait long enough to measure";
   EXPECT_LT((measurable + waits_of_the_limit) * 20, waits)
       << "long waits are not rare: conversations stay quick";
+}
+
+// Of any extension, the calls are drawn from its catalogue: every callable is called,
+// mostly within its arity and with values of its input type, a name that must be escaped
+// is written escaped, and no name of the sample's comes in. No call is timed: what a wait
+// means is known of the sample's alone.
+TEST(Generator, DrawsItsCallsFromAnyCatalogue) {
+  const Catalogue forecast = catalogue_of("forecast", {{"forecast.today", 1, 1, "String"},
+                                                       {"forecast.days", 0, 2, "Int"},
+                                                       {"forecast.we\"ird\\", 2, 40, "Value"}});
+  EXPECT_EQ(forecast.timed_callable, "");
+  struct Tally {
+    std::size_t calls = 0;
+    std::size_t fitting = 0;  // within the arity, each argument of the input type
+  };
+  std::map<std::string, Tally> tallies;
+  std::size_t longest_lines = 0;
+  for (std::uint64_t index = 0; index < 3000; ++index) {
+    const GeneratedConversation conversation = ::generate_conversation(forecast, 5, index);
+    EXPECT_TRUE(asked_waits(conversation).empty()) << index;
+    EXPECT_EQ(conversation.input().find("sample"), std::string::npos) << index;
+    for (const GeneratedLine& line : conversation.lines) {
+      const std::string text = line.render();
+      const Json message(json_loadb(text.data(), text.size(), JSON_DECODE_ANY, nullptr));
+      const json_t* callable = json_object_get(message.get(), "callable");
+      const json_t* arguments = json_object_get(message.get(), "arguments");
+      if (!json_is_string(callable) || !json_is_array(arguments)) {
+        continue;
+      }
+      const std::string name = json_string_value(callable);
+      longest_lines += text.size() >= LONGEST_INPUT_LINE && name == "forecast.today" ? 1U : 0U;
+      const std::size_t count = json_array_size(arguments);
+      bool typed = true;
+      for (std::size_t i = 0; i < count; ++i) {
+        const json_t* argument = json_array_get(arguments, i);
+        typed = typed && (name == "forecast.today"  ? json_is_string(argument)
+                          : name == "forecast.days" ? json_is_integer(argument)
+                                                    : true);
+      }
+      const bool within = name == "forecast.today"  ? count == 1
+                          : name == "forecast.days" ? count <= 2
+                                                    : count >= 2 && count <= 40;
+      Tally& tally = tallies[name];
+      ++tally.calls;
+      tally.fitting += within && typed ? 1U : 0U;
+    }
+  }
+  for (const char* name : {"forecast.today", "forecast.days", "forecast.we\"ird\\"}) {
+    const Tally& tally = tallies[name];
+    EXPECT_GT(tally.calls, 300U) << name;
+    EXPECT_GT(tally.fitting * 10, tally.calls * 7) << name << ": too few calls fit it";
+    EXPECT_LT(tally.fitting, tally.calls) << name << ": it is never called otherwise";
+  }
+  for (const char* wrong : {"Forecast.Today", "FORECAST.DAYS", "today", "forecast.todayes"}) {
+    EXPECT_GT(tallies[wrong].calls, 0U) << wrong;
+  }
+  EXPECT_GT(longest_lines, 0U) << "no line of the longest length calls a callable it announced";
 }
 
 // A conversation differs while it still holds a call of sample.fail: the shrunk one holds
