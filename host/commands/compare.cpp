@@ -41,7 +41,9 @@ constexpr char COMPARE_HELP[] =
     "error. At the first difference it shrinks the conversation to a smallest one that\n"
     "still shows it (lines dropped, then values made simpler) and prints it with the\n"
     "difference. The conversations are those of a host, a careless one and a hostile one,\n"
-    "drawn from the seed: the same seed, the same ones.\n"
+    "drawn from the seed: the same seed, the same ones. Their calls are drawn from the\n"
+    "reference's own catalogue, learned from its announcement, so any extension of the\n"
+    "protocol can be compared with another version of itself or with a port.\n"
     "\n"
     "After '--' comes the candidate's command line as it is run for the protocol\n"
     "(-- ./my-port --protocol 1, a wrapper before it if you like); each conversation's own\n"
@@ -64,8 +66,8 @@ constexpr char COMPARE_HELP[] =
     "%s"
     "\n"
     "exit status: 0 when no difference was found; 1 when one was; 2 for a usage error (a\n"
-    "candidate or reference that cannot be run, a DIR that cannot be written among them),\n"
-    "said before any conversation is played.\n"
+    "candidate or reference that cannot be run, a reference that announces no catalogue, a\n"
+    "DIR that cannot be written among them), said before any conversation is played.\n"
     "\n"
     "example: extension-host compare --seconds 60 --save found -- ./my-port --protocol 1\n";
 
