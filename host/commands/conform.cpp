@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 
@@ -12,7 +13,9 @@
 #include "commands/options.h"
 #include "commands/sandbox_options.h"
 #include "conformance/conform_report.h"
+#include "conformance/failure_case.h"
 #include "conformance/judgement.h"
+#include "conversation/case_writer.h"
 #include "report/junit_report.h"
 #include "text/visible.h"
 
@@ -35,6 +38,10 @@ constexpr char CONFORM_HELP[] =
     "  --tap             report in TAP (version 13); a failed should is a TODO\n"
     "  --junit FILE      also write the report as JUnit XML to FILE\n"
     "  --markdown FILE   also write the report as Markdown to FILE, to paste into an issue\n"
+    "  --save DIR        keep each failure as a golden case in DIR/REQUIREMENT, with the\n"
+    "                    ending the protocol asks for, where it says what that is (a\n"
+    "                    command line, a violation, \"shutdown\", the end of input, the\n"
+    "                    silences); check then fails the extension until it is mended\n"
     "  --jobs N          hold N conversations at once (default: one per processor); the\n"
     "                    report is the same as with one at a time\n"
     "  --timeout-ms N    how long each answer is awaited while the extension is at work\n"
@@ -44,7 +51,8 @@ constexpr char CONFORM_HELP[] =
     "\n"
     "%s"
     "\n"
-    "exit status: 0 when no must failed; 1 when one did; 2 for a usage error.\n"
+    "exit status: 0 when no must failed; 1 when one did; 2 for a usage error, or a report\n"
+    "or case that could not be written.\n"
     "\n"
     "examples:\n"
     "  extension-host conform -- ./build/sample-extension --protocol 1\n"
@@ -57,12 +65,83 @@ struct ConformSettings {
   bool tap = false;
   std::optional<std::string> junit;
   std::optional<std::string> markdown;
+  std::optional<std::filesystem::path> save;
   long timeout_ms = 5000;
   std::size_t jobs = 0;
   std::vector<std::string> command;
   SandboxPolicy sandbox_policy;
   std::optional<Sandbox> sandbox;
 };
+
+// Whether the failures' cases can be kept in `folder`: one that is there, or can be made
+// in a folder that is, holding no case of a requirement's name already. Says why not.
+bool save_folder_usable(const std::filesystem::path& folder, std::string* problem) {
+  const std::optional<std::filesystem::path> name = folder_name(folder);
+  std::error_code failure;
+  if (!name) {
+    *problem = "--save names no folder of its own: '" + visible(folder.string()) + "'";
+    return false;
+  }
+  const auto status = std::filesystem::symlink_status(*name, failure);
+  if (!std::filesystem::exists(status)) {
+    if (!std::filesystem::is_directory(name->parent_path(), failure)) {
+      *problem = "--save: the folder " + visible(name->parent_path().string()) +
+                 " is not there to make " + visible(name->filename().string()) + " in";
+      return false;
+    }
+    return true;
+  }
+  if (!std::filesystem::is_directory(status)) {
+    *problem = "--save: " + visible(name->string()) + " is there and is no folder";
+    return false;
+  }
+  for (const RequirementRow& row : REQUIREMENTS) {
+    if (std::filesystem::exists(std::filesystem::symlink_status(*name / row.identifier, failure))) {
+      *problem = "--save: " + visible((*name / row.identifier).string()) +
+                 " is there already, where a failure of " + row.identifier + " would be kept";
+      return false;
+    }
+  }
+  return true;
+}
+
+// Keeps each failure that can be a case in `folder`, and says, in `prefix`ed lines, where
+// or why not. Returns false when a case that could be kept was not.
+bool save_failures(const Conformance& conformance, const std::filesystem::path& folder,
+                   const char* prefix) {
+  bool all_kept = true;
+  bool any_failed = false;
+  for (const RequirementRow& row : REQUIREMENTS) {
+    const Outcome& outcome = conformance.outcomes.at(static_cast<std::size_t>(row.requirement));
+    if (outcome.standing != Standing::kFailed || outcome.evidence.empty()) {
+      continue;
+    }
+    any_failed = true;
+    std::string problem;
+    const std::optional<Conversation> found =
+        failure_case(row.requirement, outcome.evidence.front(), &problem);
+    if (!found) {
+      std::printf("%snot saved: %s: %s\n", prefix, row.identifier, problem.c_str());
+      continue;
+    }
+    std::error_code failure;
+    std::filesystem::create_directory(folder, failure);
+    std::optional<CaseWriter> writer =
+        CaseWriter::prepare(folder / row.identifier, /*replace=*/false, "", &problem);
+    std::filesystem::path scratch = writer ? writer->scratch(&problem) : std::filesystem::path();
+    if (scratch.empty() || !write_case_files(scratch, *found, /*skip_streams=*/false, &problem) ||
+        !writer->commit(&problem)) {
+      std::printf("%snot saved: %s: %s\n", prefix, row.identifier, visible(problem).c_str());
+      all_kept = false;
+      continue;
+    }
+    std::printf("%ssaved as the case %s\n", prefix, visible(writer->target().string()).c_str());
+  }
+  if (!any_failed) {
+    std::printf("%snothing failed: no case saved\n", prefix);
+  }
+  return all_kept;
+}
 
 // Reads the options and checks, before any work, that it can be done. Returns the exit
 // status to end with, or none to go on.
@@ -85,6 +164,8 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       settings->junit = line.options[++i];
     } else if (option == "--markdown" && has_value) {
       settings->markdown = line.options[++i];
+    } else if (option == "--save" && has_value) {
+      settings->save = line.options[++i];
     } else if (option == "--jobs" && has_value) {
       if (const auto jobs = parse_whole(option, line.options[++i], 1, MAX_JOBS, &problem)) {
         settings->jobs = static_cast<std::size_t>(*jobs);
@@ -128,6 +209,9 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       return usage_error("conform", problem);
     }
   }
+  if (settings->save && !save_folder_usable(*settings->save, &problem)) {
+    return usage_error("conform", problem);
+  }
   if (settings->jobs == 0) {
     settings->jobs = static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
   }
@@ -164,9 +248,14 @@ int conform_command(const std::vector<std::string>& arguments) {
   const std::string report =
       settings.tap ? tap_conform_report(judged) : people_conform_report(judged);
   std::fputs(report.c_str(), stdout);
+  const bool saved = !settings.save || save_failures(conformance, *settings.save,
+                                                     settings.tap ? "# " : "");
   std::fflush(stdout);
   if ((settings.junit && !write_file(*settings.junit, junit_conform_report(judged))) ||
       (settings.markdown && !write_file(*settings.markdown, markdown_conform_report(judged)))) {
+    return 2;
+  }
+  if (!saved) {
     return 2;
   }
   return conformance.conforms() ? 0 : 1;

@@ -12,6 +12,7 @@ forecast=$fakes/forecast
 musts="command-line silent-before-handshake silent-on-standard-error announces-unasked envelope
   descriptors answers-in-order error-members shutdown end-of-input violation-ends line-framing"
 shoulds="canonical-form naming"
+saved="command-line silent-before-handshake silent-on-standard-error shutdown end-of-input violation-ends"
 
 # The right ones first: every requirement held; a wrapper that starts slowly and ends only
 # with its input, too.
@@ -31,8 +32,8 @@ grep -q '^extension: forecast 2.1.0; callables: forecast.today, forecast.days$' 
 
 # Each fault, alone: its requirement fails, every other holds or is not verified.
 for fault in $musts $shoulds; do
-  "$host" conform --env FORECAST_FAULT="$fault" -- "$forecast" --protocol 1 >"$scratch/out.txt" \
-    2>"$scratch/err.txt"
+  "$host" conform --env FORECAST_FAULT="$fault" --save "$scratch/saved-$fault" -- "$forecast" --protocol 1 \
+    >"$scratch/out.txt" 2>"$scratch/err.txt"
   status=$?
   expected=1
   case " $shoulds " in *" $fault "*) expected=0 ;; esac
@@ -44,6 +45,22 @@ for fault in $musts $shoulds; do
   # The failure shows the conversation: what the host sent, and how the extension ended.
   grep -q '^     -> {"type":"handshake"' "$scratch/out.txt" && grep -q '^     == ' "$scratch/out.txt" ||
     fail "the fault $fault's conversation is not shown: $(cat "$scratch/out.txt")"
+  # Where the protocol says what the right ending is, the failure is kept as a case that
+  # the right extension passes and the broken one fails; elsewhere it is said why not.
+  case " $saved " in
+    *" $fault "*)
+      grep -qx "saved as the case $scratch/saved-$fault/$fault" "$scratch/out.txt" ||
+        fail "the fault $fault is not saved: $(cat "$scratch/out.txt")"
+      "$host" check "$scratch/saved-$fault" -- "$forecast" | grep -qx "PASS $fault ([0-9]* ms)" ||
+        fail "the right extension does not pass the case of $fault"
+      "$host" check --env FORECAST_FAULT="$fault" "$scratch/saved-$fault" -- "$forecast" |
+        grep -q "^FAIL $fault: " || fail "the case of $fault does not fail the broken extension"
+      ;;
+    *)
+      grep -q "^not saved: $fault: " "$scratch/out.txt" && [ ! -e "$scratch/saved-$fault" ] ||
+        fail "the fault $fault, which no case can show, is not said unsaved: $(cat "$scratch/out.txt")"
+      ;;
+  esac
 done
 
 # What each kind of failure says, for the faults whose telling matters most.
@@ -100,4 +117,19 @@ grep -q '^| `violation-ends` | must | \*\*failed\*\* |' "$scratch/report.md" &&
 "$host" conform -- "$forecast" --protocol 2 >/dev/null 2>"$scratch/err.txt"
 [ $? -eq 2 ] && grep -q "each conversation gives the extension its own arguments, so '--protocol 2' cannot stand after it" "$scratch/err.txt" ||
   fail "a protocol argument of the user's own is not told: $(cat "$scratch/err.txt")"
+# --save: nothing is made for an extension that fails nothing; a place that cannot take the
+# cases is said before any work.
+"$host" conform --save "$scratch/none-saved" -- "$forecast" --protocol 1 >"$scratch/out.txt"
+[ $? -eq 0 ] && grep -qx 'nothing failed: no case saved' "$scratch/out.txt" && [ ! -e "$scratch/none-saved" ] ||
+  fail "a right extension's --save: $(cat "$scratch/out.txt")"
+touch "$scratch/a-file"
+mkdir -p "$scratch/taken/shutdown"
+for place in "$scratch/a-file" "$scratch/no/such/folder" "$scratch/taken"; do
+  "$host" conform --env FORECAST_FAULT=shutdown --save "$place" -- "$forecast" --protocol 1 \
+    >"$scratch/out.txt" 2>"$scratch/err.txt"
+  [ $? -eq 2 ] && [ ! -s "$scratch/out.txt" ] && grep -q '^extension-host conform: --save' "$scratch/err.txt" ||
+    fail "--save $place: $(cat "$scratch/out.txt" "$scratch/err.txt")"
+done
+[ -z "$(ls -A "$scratch/taken/shutdown")" ] || fail "a case in the way was written into"
+
 echo "conform: the sample and a right extension conform; 14 faults each fail their requirement alone; TAP, JUnit and Markdown read"
