@@ -259,7 +259,8 @@ void keep_unsteady(const std::filesystem::path& folder, const Contestants& conte
                    const Observed* reference) {
   std::error_code ignored;
   std::filesystem::create_directory(folder, ignored);
-  const GeneratedConversation conversation = generate_conversation(settings.catalogue, settings.seed, index);
+  const GeneratedConversation conversation =
+      generate_conversation(settings.catalogue, settings.seed, index);
   std::string problem;
   std::optional<CaseWriter> writer =
       CaseWriter::prepare(folder / ("conversation-" + std::to_string(index)), false, "", &problem);
@@ -329,11 +330,11 @@ int compare_command(const std::vector<std::string>& arguments) {
               counted(result.played, "conversation", "conversations").c_str(), result.seconds,
               static_cast<double>(result.played) / std::max(result.seconds, 1e-9),
               static_cast<unsigned long long>(settings.seed));
-  std::printf("  reference: %s\n  candidate: %s\n  calls drawn from the reference's catalogue: %s\n"
-              "  sandbox: %s\n",
-              shell_quoted(contestants.reference).c_str(),
-              shell_quoted(contestants.candidate).c_str(),
-              catalogue_summary(settings.catalogue).c_str(), settings.sandbox->description().c_str());
+  std::printf(
+      "  reference: %s\n  candidate: %s\n  calls drawn from the reference's catalogue: %s\n"
+      "  sandbox: %s\n",
+      shell_quoted(contestants.reference).c_str(), shell_quoted(contestants.candidate).c_str(),
+      catalogue_summary(settings.catalogue).c_str(), settings.sandbox->description().c_str());
 
   // Differences that did not recur: none is passed over in silence.
   bool flaky = false;
@@ -368,7 +369,8 @@ int compare_command(const std::vector<std::string>& arguments) {
                                 : "no difference");
     return flaky ? 1 : 0;
   }
-  const GeneratedConversation found = generate_conversation(settings.catalogue, settings.seed, *result.first_different);
+  const GeneratedConversation found =
+      generate_conversation(settings.catalogue, settings.seed, *result.first_different);
   std::printf("\nconversation %llu differs (%s); shrinking for at most %lld s...\n",
               static_cast<unsigned long long>(*result.first_different),
               counted(found.lines.size(), "line", "lines").c_str(),

@@ -63,8 +63,9 @@ std::string read_catalogue(const json_t* registration, std::vector<AnnouncedCall
              std::to_string(callable.minimum_arity) + " and \"maximum_arity\" " +
              std::to_string(callable.maximum_arity) + " are no range";
     }
-    if (std::any_of(catalogue->begin(), catalogue->end(),
-                    [&](const AnnouncedCallable& before) { return before.name == callable.name; })) {
+    if (std::any_of(catalogue->begin(), catalogue->end(), [&](const AnnouncedCallable& before) {
+          return before.name == callable.name;
+        })) {
       return where + " is named \"" + visible(callable.name) + "\", as one before it";
     }
     catalogue->push_back(std::move(callable));

@@ -26,8 +26,8 @@ std::string string_member(const json_t* object, const char* key) {
 
 // What the reference did instead of announcing itself, in words.
 std::string instead(const Observed& observed) {
-  std::string words = observed.timed_out ? "it was killed at the deadline, having written "
-                                         : "it wrote ";
+  std::string words =
+      observed.timed_out ? "it was killed at the deadline, having written " : "it wrote ";
   words += std::to_string(observed.output_total);
   words += " bytes";
   if (!observed.timed_out) {

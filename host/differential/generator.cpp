@@ -210,14 +210,8 @@ std::vector<std::string> wrong_names(const Catalogue& catalogue) {
   case_of_verb += capitalised(verb_of(third));
   std::string other = "other.";
   other += verb_of(first);
-  return {capitalised(first),
-          upper(second),
-          case_of_verb,
-          std::string(verb_of(first)),
-          catalogue.extension_id + ".",
-          first + "es",
-          other,
-          second + "ure"};
+  return {capitalised(first),           upper(second), case_of_verb, std::string(verb_of(first)),
+          catalogue.extension_id + ".", first + "es",  other,        second + "ure"};
 }
 
 // A wait that a right extension sleeps: mostly none, so that conversations stay quick; now
@@ -275,9 +269,9 @@ JsonText value_of_type(Draw& draw, const std::string& input) {
 JsonText arguments_for(Draw& draw, const AnnouncedCallable* callable) {
   const long long least =
       callable == nullptr ? 0 : std::min(callable->minimum_arity, WIDEST_ARITY_DRAWN);
-  const long long most = callable == nullptr ? 1
-                                             : std::clamp(callable->maximum_arity, least,
-                                                          least + WIDEST_ARITY_DRAWN);
+  const long long most =
+      callable == nullptr ? 1
+                          : std::clamp(callable->maximum_arity, least, least + WIDEST_ARITY_DRAWN);
   long long count = least;
   if (most > least) {
     count += static_cast<long long>(draw.below(static_cast<std::size_t>(most - least + 1)));
@@ -575,7 +569,8 @@ GeneratedConversation generate_conversation(const Catalogue& catalogue, std::uin
       // The longest line, or one byte more: rare, as each is a mebibyte.
       lines.push_back(line_of_length(catalogue, LONGEST_INPUT_LINE + draw.below(2)));
     } else {
-      lines.push_back(message_line(draw.chance(90) ? call(draw, i + 1, catalogue) : other_message(draw)));
+      lines.push_back(
+          message_line(draw.chance(90) ? call(draw, i + 1, catalogue) : other_message(draw)));
     }
   }
   // A wait of the limit itself, now and then: its five seconds are spent beside the other

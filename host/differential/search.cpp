@@ -58,7 +58,8 @@ SearchResult search(const Contestants& contestants, const SearchSettings& settin
         }
         index = next++;
       }
-      GeneratedConversation conversation = generate_conversation(*settings.catalogue, settings.seed, index);
+      GeneratedConversation conversation =
+          generate_conversation(*settings.catalogue, settings.seed, index);
       if (asked_wait_ms(conversation) >= SLOW_LANE_MS) {
         const std::lock_guard lock(mutex);
         if (slow_lanes.size() < SLOW_LANES) {

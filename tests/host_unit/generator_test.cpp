@@ -15,10 +15,9 @@
 namespace {
 
 const Catalogue& sample() {
-  static const auto* const catalogue =
-      new Catalogue(catalogue_of("sample", {{"sample.echo", 1, 1, "Value"},
-                                            {"sample.fail", 0, 0, "()"},
-                                            {"sample.wait", 1, 1, "Int"}}));
+  static const auto* const catalogue = new Catalogue(catalogue_of(
+      "sample",
+      {{"sample.echo", 1, 1, "Value"}, {"sample.fail", 0, 0, "()"}, {"sample.wait", 1, 1, "Int"}}));
   return *catalogue;
 }
 
