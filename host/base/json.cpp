@@ -41,3 +41,9 @@ const char* json_kind(const json_t* value) {
   }
   return "a value";
 }
+
+std::string string_member(const json_t* object, const char* key) {
+  const json_t* member = json_object_get(object, key);
+  return json_is_string(member) ? std::string(json_string_value(member), json_string_length(member))
+                                : std::string();
+}

@@ -23,4 +23,8 @@ std::string encode_as_written(const json_t* value);
 // boolean", "null", ...; "missing" for no value.
 const char* json_kind(const json_t* value);
 
+// The bytes of the string member `key` of `object`, NULs included; "" when it is missing,
+// no string, or `object` is no object.
+std::string string_member(const json_t* object, const char* key);
+
 #endif  // HOST_BASE_JSON_H_

@@ -32,8 +32,7 @@ std::string from_the_handshake_result(const Exchange& exchange, bool* found) {
   for (const WrittenLine& line : exchange.lines) {
     if (!*found) {
       const Json message(json_loadb(line.bytes.data(), line.bytes.size(), 0, nullptr));
-      const json_t* type = json_object_get(message.get(), "type");
-      *found = json_is_string(type) && std::string(json_string_value(type)) == "handshake_result";
+      *found = string_member(message.get(), "type") == "handshake_result";
     }
     if (*found) {
       output += line.bytes;

@@ -9,12 +9,6 @@
 
 namespace {
 
-std::string text_member(const json_t* message, const char* key) {
-  const json_t* member = json_object_get(message, key);
-  return json_is_string(member) ? std::string(json_string_value(member), json_string_length(member))
-                                : std::string();
-}
-
 // "the string \"key\"": missing, or what it is instead.
 std::string lacks_string(const json_t* message, const char* key) {
   const json_t* member = json_object_get(message, key);
@@ -29,7 +23,7 @@ std::string is_not(const json_t* message, const char* key, const std::string& ex
   if (std::string problem = lacks_string(message, key); !problem.empty()) {
     return problem;
   }
-  const std::string value = text_member(message, key);
+  const std::string value = string_member(message, key);
   return value == expected ? ""
                            : std::string("\"") + key + "\" is \"" + visible(value) + "\", not \"" +
                                  expected + "\"";
@@ -75,8 +69,8 @@ std::string envelope_problem(const json_t* message, const std::string& extension
   if (std::string problem = is_not(message, "protocol_version", "1.0"); !problem.empty()) {
     return problem;
   }
-  if (!extension_id.empty() && text_member(message, "extension_id") != extension_id) {
-    return R"("extension_id" is ")" + visible(text_member(message, "extension_id")) +
+  if (!extension_id.empty() && string_member(message, "extension_id") != extension_id) {
+    return R"("extension_id" is ")" + visible(string_member(message, "extension_id")) +
            "\", where the handshake's result said \"" + visible(extension_id) + "\"";
   }
   return "";
@@ -97,14 +91,14 @@ std::string register_problem(const json_t* message, std::vector<AnnouncedCallabl
 }
 
 std::string answer_problem(const json_t* message, const std::string& request_id) {
-  const std::string type = text_member(message, "type");
+  const std::string type = string_member(message, "type");
   if (type != "call_result" && type != "error") {
     return "a \"" + visible(type) + "\" message where the answer to a call was due";
   }
   if (type == "call_result" && json_object_get(message, "value") == nullptr) {
     return R"(the "call_result" has no "value")";
   }
-  const std::string answered = text_member(message, "request_id");
+  const std::string answered = string_member(message, "request_id");
   if (answered != request_id) {
     // As JSON strings: quotes and backslashes in them stay unambiguous.
     const Json ours(json_stringn(request_id.data(), request_id.size()));
@@ -116,7 +110,7 @@ std::string answer_problem(const json_t* message, const std::string& request_id)
 }
 
 std::string error_members_problem(const json_t* message) {
-  if (text_member(message, "type") != "error") {
+  if (string_member(message, "type") != "error") {
     return "";
   }
   for (const char* key : {"kind", "code", "message"}) {
@@ -157,10 +151,10 @@ std::string callable_name_problem(const std::string& name, const std::string& ex
 }
 
 std::string error_kind_problem(const json_t* message) {
-  if (text_member(message, "type") != "error") {
+  if (string_member(message, "type") != "error") {
     return "";
   }
-  const std::string kind = text_member(message, "kind");
+  const std::string kind = string_member(message, "kind");
   bool camel = !kind.empty() && is_upper(kind[0]);
   for (const char character : kind) {
     camel = camel && (is_lower(character) || is_upper(character) || is_digit(character));

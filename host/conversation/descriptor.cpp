@@ -12,12 +12,6 @@ bool is_string(const json_t* value) { return json_is_string(value); }
 bool is_integer(const json_t* value) { return json_is_integer(value); }
 bool is_boolean(const json_t* value) { return json_is_boolean(value); }
 
-std::string string_member(const json_t* object, const char* key) {
-  const json_t* member = json_object_get(object, key);
-  return json_is_string(member) ? std::string(json_string_value(member), json_string_length(member))
-                                : std::string();
-}
-
 }  // namespace
 
 const std::array<DescriptorMember, 11> DESCRIPTOR_MEMBERS = {{

@@ -18,12 +18,6 @@ constexpr char LEARNING_INPUT[] =
 // Far above any honest announcement, and a bound on what a hostile one can make us hold.
 constexpr std::size_t LONGEST_ANNOUNCEMENT = std::size_t{16} << 20U;
 
-std::string string_member(const json_t* object, const char* key) {
-  const json_t* member = json_object_get(object, key);
-  return json_is_string(member) ? std::string(json_string_value(member), json_string_length(member))
-                                : std::string();
-}
-
 // What the reference did instead of announcing itself, in words.
 std::string instead(const Observed& observed) {
   std::string words =
