@@ -51,12 +51,6 @@ std::string failure_text(const Outcome& outcome) {
   return text;
 }
 
-std::string seconds(std::chrono::milliseconds elapsed) {
-  std::array<char, 32> text{};
-  std::snprintf(text.data(), text.size(), "%.3f", static_cast<double>(elapsed.count()) / 1000.0);
-  return text.data();
-}
-
 }  // namespace
 
 std::string conform_summary(const Conformance& conformance) {
@@ -102,7 +96,7 @@ std::string people_conform_report(const Judged& judged) {
     }
   }
   return report + conform_summary(conformance) + " (" + std::to_string(conformance.dialogues) +
-         " conversations in " + seconds(conformance.elapsed) + " s)\n";
+         " conversations in " + report_seconds(conformance.elapsed) + " s)\n";
 }
 
 std::string tap_conform_report(const Judged& judged) {
@@ -150,7 +144,7 @@ std::string junit_conform_report(const Judged& judged) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"extension-host "
       "conform\"" +
       counts + ">\n  <testsuite name=\"" + xml_escaped(judged.command) + "\"" + counts +
-      " time=\"" + seconds(conformance.elapsed) +
+      " time=\"" + report_seconds(conformance.elapsed) +
       "\">\n    <properties>\n      <property name=\"sandbox\" value=\"" +
       xml_escaped(judged.containment) + "\"/>\n      <property name=\"extension\" value=\"" +
       xml_escaped(identity(conformance)) + "\"/>\n    </properties>\n";

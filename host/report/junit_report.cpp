@@ -18,12 +18,6 @@
 
 namespace {
 
-std::string seconds(std::chrono::milliseconds elapsed) {
-  std::array<char, 32> text{};
-  std::snprintf(text.data(), text.size(), "%.3f", static_cast<double>(elapsed.count()) / 1000.0);
-  return text.data();
-}
-
 // Now, as ISO 8601 in UTC with its zone: "2026-12-08T15:04:05Z".
 std::string timestamp() {
   std::array<char, 32> stamp{};
@@ -67,7 +61,7 @@ bool write_junit(const std::string& path, const std::string& suite, const std::s
   const std::string counts = R"( tests=")" + std::to_string(results.size()) + R"(" failures=")" +
                              std::to_string(failures) + R"(" errors=")" + std::to_string(errors) +
                              R"(" skipped=")" + std::to_string(skipped) + R"(" time=")" +
-                             seconds(elapsed) + "\"";
+                             report_seconds(elapsed) + "\"";
   std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   xml += "<testsuites name=\"extension-host check\"" + counts + ">\n";
   xml += "  <testsuite name=\"" + xml_escaped(suite) + "\"" + counts + " timestamp=\"" +
@@ -80,7 +74,7 @@ bool write_junit(const std::string& path, const std::string& suite, const std::s
   std::replace(class_name.begin(), class_name.end(), '.', '_');
   for (const CaseResult& result : results) {
     xml += "    <testcase name=\"" + xml_escaped(visible_name(result.name)) + "\" classname=\"" +
-           xml_escaped(class_name) + "\" time=\"" + seconds(result.verdict.elapsed) + "\"";
+           xml_escaped(class_name) + "\" time=\"" + report_seconds(result.verdict.elapsed) + "\"";
     if (!result.run) {
       xml += ">\n      <skipped message=\"" + std::string(SKIPPED) + "\"/>\n    </testcase>\n";
     } else if (!result.verdict.passed()) {

@@ -2,6 +2,8 @@
 #include "text/markup.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 
 #include "text/visible.h"
 
@@ -82,4 +84,10 @@ std::string markdown_code(const std::string& text) {
   }
   const std::string fence(std::max<std::size_t>(3, longest + 1), '`');
   return fence + "\n" + shown + (shown.ends_with('\n') ? "" : "\n") + fence + "\n";
+}
+
+std::string report_seconds(std::chrono::milliseconds elapsed) {
+  std::array<char, 32> text{};
+  std::snprintf(text.data(), text.size(), "%.3f", static_cast<double>(elapsed.count()) / 1000.0);
+  return text.data();
 }

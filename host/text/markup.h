@@ -4,6 +4,7 @@
 #ifndef HOST_TEXT_MARKUP_H_
 #define HOST_TEXT_MARKUP_H_
 
+#include <chrono>
 #include <string>
 
 // Text safe inside an XML element or a double-quoted attribute; with `keep_line_feeds`,
@@ -27,5 +28,8 @@ std::string markdown_cell(const std::string& text);
 
 // A Markdown fenced code block of `text`, fenced by more backticks than any run in it.
 std::string markdown_code(const std::string& text);
+
+// `elapsed` in seconds with three decimals, as JUnit's "time" and the reports write it.
+std::string report_seconds(std::chrono::milliseconds elapsed);
 
 #endif  // HOST_TEXT_MARKUP_H_
