@@ -7,10 +7,10 @@
 
 #include <sys/types.h>
 
-// Whether any process under `supervisor` (its descendants, not itself) is running, ready
-// to run, or in an uninterruptible wait (most often the disk). False when none is. True
-// when it has none: the extension is not started yet (or has ended, which its closed
-// output tells the caller sooner).
+// Whether any thread of any process under `supervisor` (its descendants, not itself) is
+// running, ready to run, or in an uninterruptible wait (most often the disk). False when
+// none is. True when it has no process: the extension is not started yet (or has ended,
+// which its closed output tells the caller sooner).
 bool any_process_at_work(pid_t supervisor);
 
 #endif  // HOST_PROCESS_ACTIVITY_H_
