@@ -65,7 +65,8 @@ constexpr char COMPARE_HELP[] =
     "\n"
     "%s"
     "\n"
-    "exit status: 0 when no difference was found; 1 when one was; 2 for a usage error (a\n"
+    "exit status: 0 when no difference was found; 1 when one was, or when no conversation\n"
+    "could be played whole in the time given; 2 for a usage error (a\n"
     "candidate or reference that cannot be run, a reference that announces no catalogue, a\n"
     "DIR that cannot be written among them), said before any conversation is played.\n"
     "\n"
@@ -363,6 +364,13 @@ int compare_command(const std::vector<std::string>& arguments) {
         keep_unsteady(unsteady_folder, contestants, settings, unsteady.index, &unsteady.reference);
       }
     }
+  }
+  if (!result.first_different && result.played == 0) {
+    // Nothing compared is no pass: a busy machine can cut every conversation short.
+    std::printf(
+        "\nno conversation was played whole: nothing was compared (--seconds gives more time, "
+        "--timeout-ms more to each conversation)\n");
+    return 1;
   }
   if (!result.first_different) {
     std::printf("\n%s\n", flaky ? "no difference that recurs; but the candidate is unsteady"

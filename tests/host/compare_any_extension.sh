@@ -49,6 +49,14 @@ done
 grep -q 'unknown_city' "$scratch/found-renamed-kind/input" "$scratch/found-renamed-kind/output" &&
   fail "the case expects the version's answer, not the reference's"
 
+# A search too short for any conversation to be played whole compared nothing: no pass.
+"$host" compare --reference "$forecast" --seconds 0.001 -- "$scratch/same" --protocol 1 \
+  >"$scratch/out.txt" 2>"$scratch/err.txt"
+status=$?
+[ $status -eq 1 ] && [ ! -s "$scratch/err.txt" ] &&
+  grep -q '^no conversation was played whole: nothing was compared' "$scratch/out.txt" ||
+  fail "a search that compared nothing: status $status: $(cat "$scratch/out.txt" "$scratch/err.txt")"
+
 # A reference that writes no catalogue: nothing is played, and it is said why.
 "$host" compare --reference "$fakes/garbage" --conversations 5 -- "$scratch/same" --protocol 1 \
   >"$scratch/out.txt" 2>"$scratch/err.txt"
