@@ -2,10 +2,9 @@
 #include "conformance/failure_case.h"
 
 #include "base/json.h"
+#include "conformance/trials.h"
 
 namespace {
-
-constexpr char SHUTDOWN_LINE[] = "{\"type\":\"shutdown\"}\n";
 
 // Whether the extension's own ending was an exit, which a case can expect again.
 bool exited(const Exchange& exchange) {

@@ -7,10 +7,9 @@
 #include "base/json.h"
 
 const char HANDSHAKE_LINE[] = "{\"type\":\"handshake\",\"protocol_version\":\"1.0\"}\n";
+const char SHUTDOWN_LINE[] = "{\"type\":\"shutdown\"}\n";
 
 namespace {
-
-constexpr char SHUTDOWN_LINE[] = "{\"type\":\"shutdown\"}\n";
 
 // Arities past this are tried at their bounds' nearest only: a catalogue may say 1000.
 constexpr long long WIDEST_ARITY_TRIED = 16;

@@ -30,8 +30,9 @@ struct Trial {
   bool answer_owed = false;
 };
 
-// The handshake line conform writes.
+// The handshake line conform writes, and its "shutdown" line.
 extern const char HANDSHAKE_LINE[];
+extern const char SHUTDOWN_LINE[];
 
 // The first dialogue, which learns the extension's identity and catalogue.
 Trial announcement_trial();
