@@ -20,6 +20,8 @@ const char* failure_name(Failure failure) {
       return "bad case";
     case Failure::kCannotStart:
       return "cannot start";
+    case Failure::kSandboxFailed:
+      return "sandbox failed";
     case Failure::kTimedOut:
       return "timed out";
     case Failure::kSignal:
@@ -260,6 +262,10 @@ Verdict judged(const Conversation& conversation, const Observed& observed,
   const std::string& output = observed.output;
   const auto elapsed = observed.elapsed;
   std::vector<std::pair<Failure, std::string>> aspects;
+  if (!termination.sandbox_failure.empty()) {
+    // Nothing it did is judged: what was seen cannot be told from what went wrong.
+    return failed(Failure::kSandboxFailed, describe(termination), elapsed);
+  }
   if (observed.timed_out) {
     aspects.emplace_back(Failure::kTimedOut,
                          "killed after " + std::to_string(timeout.count()) +

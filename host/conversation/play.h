@@ -16,6 +16,7 @@ enum class Failure {
   kNone,
   kBadCase,        // the case's own files cannot be read
   kCannotStart,    // the extension cannot be started
+  kSandboxFailed,  // its sandbox went wrong, and the host ended everything
   kTimedOut,       // killed at the deadline
   kSignal,         // ended by a signal of its own
   kOutputDiffers,  // standard output is not the expected bytes

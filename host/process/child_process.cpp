@@ -90,13 +90,15 @@ Termination from_status(int status) {
   return termination;
 }
 
-// Waits for the supervisor's first report: started, or why not. Returns "" once started,
-// else why it did not.
-std::string await_start(int reports) {
+// Waits for the supervisor's first report, taken through `stream`: started, or why not.
+// Returns "" once started, else why it did not.
+std::string await_start(int reports, ReportStream* stream) {
   const Clock::time_point deadline = Clock::now() + START_TIMEOUT;
-  SupervisorReport first;
-  std::size_t got = 0;
-  while (got < sizeof first) {
+  std::vector<SupervisorReport> first;
+  // One record's bytes at the most: what follows the first is the child's to take.
+  std::array<char, sizeof(SupervisorReport)> bytes{};
+  std::size_t wanted = bytes.size();
+  while (first.empty()) {
     pollfd ready = {reports, POLLIN, 0};
     const int polled = poll(&ready, 1, milliseconds_until(deadline));
     if (polled < 0 && errno == EINTR) {
@@ -105,25 +107,29 @@ std::string await_start(int reports) {
     if (polled <= 0) {
       return std::strerror(ETIMEDOUT);
     }
-    const ssize_t read_now =
-        read(reports, reinterpret_cast<char*>(&first) + got,  // NOLINT: a record's bytes
-             sizeof first - got);
+    const ssize_t read_now = read(reports, bytes.data(), wanted);
     if (read_now < 0 && (errno == EINTR || errno == EAGAIN)) {
       continue;
     }
     if (read_now <= 0) {
-      return "its supervisor ended without a word";
+      return stream->end() ? "its supervisor ended without a word"
+                           : "its sandbox failed: " + stream->fault();
     }
-    got += static_cast<std::size_t>(read_now);
+    wanted -= static_cast<std::size_t>(read_now);
+    if (!stream->take(std::string_view(bytes.data(), static_cast<std::size_t>(read_now)), &first)) {
+      return "its sandbox failed: " + stream->fault();
+    }
+    if (wanted == 0) {
+      wanted = bytes.size();
+    }
   }
-  if (first.kind == SupervisorReport::kStarted) {
+  if (first[0].kind == SupervisorReport::kStarted) {
     return "";
   }
-  if (first.kind == SupervisorReport::kSetupFailed) {
-    return Sandbox::setup_failure(first.step, first.value);
+  if (first[0].kind == SupervisorReport::kSetupFailed) {
+    return Sandbox::setup_failure(first[0].step, first[0].value);
   }
-  return std::strerror(first.kind == SupervisorReport::kExecFailed && first.value != 0 ? first.value
-                                                                                       : EIO);
+  return std::strerror(first[0].value);
 }
 
 }  // namespace
@@ -141,6 +147,9 @@ std::string describe(const Termination& termination) {
     if (termination.killed_by_host) {
       text += ", sent by the host";
     }
+  }
+  if (!termination.sandbox_failure.empty()) {
+    text += ", as its sandbox failed: " + termination.sandbox_failure;
   }
   if (termination.left_behind > 0) {
     text +=
@@ -175,6 +184,7 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     return std::nullopt;
   }
   StartedSandbox started;
+  ReportStream reports;
   std::string problem;
   const bool launched =
       options.sandbox->start(*program, argv, input[0], output[1], errors[1], &started, &problem);
@@ -182,7 +192,7 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
   close(output[1]);
   close(errors[1]);
   if (launched) {
-    problem = await_start(started.supervised.reports);
+    problem = await_start(started.supervised.reports, &reports);
     if (!problem.empty()) {
       close(started.supervised.control);
       close(started.supervised.reports);
@@ -200,11 +210,12 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
   for (const int fd : {input[1], output[0], errors[0], started.supervised.reports}) {
     set_nonblocking(fd);
   }
-  return ChildProcess(std::move(started), input[1], output[0], errors[0], options);
+  return ChildProcess(std::move(started), std::move(reports), input[1], output[0], errors[0],
+                      options);
 }
 
-ChildProcess::ChildProcess(StartedSandbox started, int input, int output, int error,
-                           ChildOptions options)
+ChildProcess::ChildProcess(StartedSandbox started, ReportStream reports, int input, int output,
+                           int error, ChildOptions options)
     : supervisor_(started.supervised.supervisor),
       input_(input),
       output_(output),
@@ -213,6 +224,7 @@ ChildProcess::ChildProcess(StartedSandbox started, int input, int output, int er
       control_(started.supervised.control),
       options_(options),
       error_(options.whole_error ? WHOLE_ERROR_LIMIT : SHOWN_ERROR_BYTES, SHOWN_ERROR_BYTES),
+      report_stream_(std::move(reports)),
       groups_(std::move(started.groups)),
       temporary_folder_(std::move(started.temporary_folder)) {}
 
@@ -229,7 +241,8 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       output_buffer_(std::move(other.output_buffer_)),
       output_total_(other.output_total_),
       error_(std::move(other.error_)),
-      partial_report_(std::move(other.partial_report_)),
+      report_stream_(std::move(other.report_stream_)),
+      sandbox_failure_(std::move(other.sandbox_failure_)),
       wait_status_(other.wait_status_),
       settled_(other.settled_),
       settled_at_(other.settled_at_),
@@ -256,6 +269,8 @@ void ChildProcess::close_streams() {
 
 void ChildProcess::take_reports() {
   std::array<char, 256> bytes{};
+  std::vector<SupervisorReport> records;
+  bool well_formed = true;
   for (;;) {
     const ssize_t got = read(reports_, bytes.data(), bytes.size());
     if (got < 0 && errno == EINTR) {
@@ -264,18 +279,24 @@ void ChildProcess::take_reports() {
     if (got <= 0) {
       if (got == 0 || errno != EAGAIN) {
         // The supervisor is gone; whatever it had not said will not come.
+        well_formed = report_stream_.end();
         close_fd(&reports_);
         settled_ = true;
         settled_at_ = settled_at_.value_or(Clock::now());
       }
       break;
     }
-    partial_report_.append(bytes.data(), static_cast<std::size_t>(got));
+    if (!report_stream_.take(std::string_view(bytes.data(), static_cast<std::size_t>(got)),
+                             &records)) {
+      well_formed = false;
+      break;
+    }
   }
-  while (partial_report_.size() >= sizeof(SupervisorReport)) {
-    SupervisorReport record;
-    std::memcpy(&record, partial_report_.data(), sizeof record);
-    partial_report_.erase(0, sizeof record);
+  if (!well_formed) {
+    fail_sandbox(report_stream_.fault());
+    return;
+  }
+  for (const SupervisorReport& record : records) {
     if (record.kind == SupervisorReport::kExited) {
       wait_status_ = record.value;
       // Nothing will read its input now but what it left, which is told its input ended,
@@ -288,6 +309,18 @@ void ChildProcess::take_reports() {
       settled_at_ = Clock::now();
     }
   }
+}
+
+void ChildProcess::fail_sandbox(const std::string& fault) {
+  // Nothing the supervisor says is believed now: it is ended with all it watched (the
+  // kernel ends its namespace with it; without one, the child has its parent-death signal).
+  sandbox_failure_ = "its supervisor's report is malformed (" + fault + ")";
+  end_requested_ = true;
+  close_fd(&control_);
+  close_fd(&reports_);
+  kill(supervisor_, SIGKILL);
+  settled_ = true;
+  settled_at_ = Clock::now();
 }
 
 template <typename Done>
@@ -506,6 +539,13 @@ void ChildProcess::reap_supervisor() {
 
 Termination ChildProcess::ending() {
   Termination termination;
+  if (!sandbox_failure_.empty()) {
+    termination.signaled = true;
+    termination.code = SIGKILL;
+    termination.killed_by_host = true;
+    termination.sandbox_failure = sandbox_failure_;
+    return termination;
+  }
   if (wait_status_) {
     termination = from_status(*wait_status_);
   } else {

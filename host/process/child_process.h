@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sandbox/report_stream.h"
 #include "sandbox/sandbox.h"
 #include "sandbox/supervisor_report.h"
 #include "text/bounded_text.h"
@@ -38,6 +39,9 @@ struct Termination {
   // Processes it started were left behind after it had exited (asleep, waiting for
   // nothing), and were ended by its supervisor: how many.
   int left_behind = 0;
+  // Its sandbox went wrong, and the host ended everything (then it is said killed by
+  // SIGKILL, sent by the host): why, in words. Empty when the sandbox held.
+  std::string sandbox_failure;
 };
 
 // In words: "exit status 0", "killed by signal 9 (SIGKILL), sent by the host", and what
@@ -157,7 +161,8 @@ class ChildProcess {
   Termination kill_now();
 
  private:
-  ChildProcess(StartedSandbox started, int input, int output, int error, ChildOptions options);
+  ChildProcess(StartedSandbox started, ReportStream reports, int input, int output, int error,
+               ChildOptions options);
   // Moves bytes between the pipes and takes the supervisor's reports until `done` holds
   // or the deadline passes; writes `pending` to the input meanwhile, counting what is left
   // in unsent_. Output past kept_output is dropped with `drop_excess`, else left in the
@@ -165,6 +170,8 @@ class ChildProcess {
   template <typename Done>
   bool pump(Done done, std::string_view pending, Clock::time_point deadline, bool drop_excess);
   void take_reports();
+  // A malformed record: ends everything at once, believing nothing more of the supervisor.
+  void fail_sandbox(const std::string& fault);
   void close_streams();
   void reap_supervisor();
   Termination ending();
@@ -182,7 +189,8 @@ class ChildProcess {
   std::string output_buffer_;
   std::size_t output_total_ = 0;
   BoundedText error_;
-  std::string partial_report_;
+  ReportStream report_stream_;
+  std::string sandbox_failure_;  // why the sandbox failed, when it did
   std::optional<int> wait_status_;  // the child's own, once it has ended
   bool settled_ = false;            // everything it started has ended too
   std::optional<Clock::time_point> settled_at_;

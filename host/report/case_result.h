@@ -16,10 +16,11 @@ struct CaseResult {
 inline constexpr char SKIPPED[] = "not run: --fail-fast stopped at an earlier failure";
 
 // Whether the case could not be played at all (a bad case, an extension that cannot
-// start): an error in the check rather than a failure of the extension.
+// start, a sandbox that failed): an error in the check rather than a failure of the extension.
 inline bool is_error(const CaseResult& result) {
   return result.run && (result.verdict.failure == Failure::kBadCase ||
-                        result.verdict.failure == Failure::kCannotStart);
+                        result.verdict.failure == Failure::kCannotStart ||
+                        result.verdict.failure == Failure::kSandboxFailed);
 }
 
 // The first line of a verdict's detail.

@@ -20,15 +20,11 @@
 #include <memory>
 
 #include "sandbox/default_signals.h"
+#include "sandbox/descriptor_map.h"
 
 namespace {
 
 constexpr std::size_t CHILD_STACK_BYTES = std::size_t{64} << 10U;
-constexpr int FIRST_PLACED = 0;
-constexpr int REPORTS_FD = 3;
-constexpr int FILTER_FD = 5;
-constexpr int FIRST_GROUP_FD = 6;
-constexpr int MAX_GROUPS = 2;
 // Descriptors are moved above this before they are put in place, so that none is
 // overwritten before it has been moved.
 constexpr int OUT_OF_THE_WAY = 64;
@@ -51,7 +47,7 @@ struct ChildStart {
   bool user_namespace = false;
   std::array<char, 48> uid_map{};
   std::array<char, 48> gid_map{};
-  std::array<int, FIRST_GROUP_FD + MAX_GROUPS> wanted{};  // -1 where none
+  std::array<int, SUPERVISOR_DESCRIPTORS> wanted{};  // -1 where none
   int placed = 0;          // descriptors 0 .. placed-1 are the supervisor's
   volatile int error = 0;  // why the exec failed, read by the parent after the clone
 };
@@ -90,10 +86,39 @@ bool enter_user_namespace(const ChildStart& start) {
   if (syscall(SYS_capset, &header, data.data()) != 0) {
     return false;
   }
-  for (unsigned long capability = 0; capability < 64; ++capability) {
-    prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, capability, 0, 0);
+  for (unsigned long capability = 0;; ++capability) {
+    if (prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, capability, 0, 0) != 0) {
+      return errno == EINVAL;  // past the last capability this kernel knows
+    }
   }
-  return true;
+}
+
+// Puts each wanted descriptor at its place in the map and closes every other. Returns
+// false, with errno set, when one cannot be placed: a supervisor missing its report pipe
+// could not say how the extension ended.
+bool place_descriptors(const ChildStart& start) {
+  std::array<int, SUPERVISOR_DESCRIPTORS> moved{};
+  // Moved out of the way first, so that none is overwritten before it has been moved.
+  for (int i = 0; i < start.placed; ++i) {
+    const int fd = start.wanted[static_cast<std::size_t>(i)];
+    moved[static_cast<std::size_t>(i)] = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, OUT_OF_THE_WAY);
+    if (fd >= 0 && moved[static_cast<std::size_t>(i)] < 0) {
+      return false;
+    }
+  }
+  for (int i = 0; i < start.placed; ++i) {
+    const int fd = moved[static_cast<std::size_t>(i)];
+    // The copy in place is inherited; the one out of the way is not.
+    if (fd >= 0 && dup2(fd, i) != i) {
+      return false;
+    }
+    if (fd < 0 && close(i) != 0 && errno != EBADF) {
+      return false;
+    }
+  }
+  // Closed at once, not at the exec: until then this child holds every descriptor the host
+  // had, among them other extensions' pipes, whose ends it would keep open.
+  return close_range(static_cast<unsigned>(start.placed), ~0U, 0) == 0;
 }
 
 int run_supervisor(void* argument) {
@@ -103,22 +128,10 @@ int run_supervisor(void* argument) {
     start.error = errno;
     _exit(127);
   }
-  std::array<int, FIRST_GROUP_FD + MAX_GROUPS> moved{};
-  for (int i = 0; i < start.placed; ++i) {
-    const int fd = start.wanted[static_cast<std::size_t>(i)];
-    moved[static_cast<std::size_t>(i)] = fd < 0 ? -1 : fcntl(fd, F_DUPFD_CLOEXEC, OUT_OF_THE_WAY);
+  if (!place_descriptors(start)) {
+    start.error = errno;
+    _exit(127);
   }
-  for (int i = 0; i < start.placed; ++i) {
-    const int fd = moved[static_cast<std::size_t>(i)];
-    if (fd >= 0) {
-      dup2(fd, i);  // the copy in place is inherited; the one out of the way is not
-    } else {
-      close(i);
-    }
-  }
-  // Closed at once, not at the exec: until then this child holds every descriptor the host
-  // had, among them other extensions' pipes, whose ends it would keep open.
-  close_range(static_cast<unsigned>(start.placed), ~0U, 0);
   execve(start.program, start.argv, start.envp);
   start.error = errno;
   _exit(127);
@@ -149,15 +162,15 @@ int launch_supervisor(const SupervisorLaunch& launch, int input, int output, int
   std::snprintf(start.uid_map.data(), start.uid_map.size(), "%u %u 1\n", geteuid(), geteuid());
   std::snprintf(start.gid_map.data(), start.gid_map.size(), "%u %u 1\n", getegid(), getegid());
   start.wanted.fill(-1);
-  start.wanted[FIRST_PLACED] = input;
-  start.wanted[1] = output;
-  start.wanted[2] = error;
+  start.wanted[STDIN_FILENO] = input;
+  start.wanted[STDOUT_FILENO] = output;
+  start.wanted[STDERR_FILENO] = error;
   start.wanted[REPORTS_FD] = reports[1];
-  start.wanted[REPORTS_FD + 1] = control[0];
+  start.wanted[CONTROL_FD] = control[0];
   start.wanted[FILTER_FD] = launch.filter;
   start.placed = FIRST_GROUP_FD;
   for (const int group : launch.groups) {
-    if (start.placed < FIRST_GROUP_FD + MAX_GROUPS) {
+    if (start.placed < SUPERVISOR_DESCRIPTORS) {
       start.wanted[static_cast<std::size_t>(start.placed++)] = group;
     }
   }

@@ -17,6 +17,7 @@
 
 #include "base/executable.h"
 #include "sandbox/environment.h"
+#include "sandbox/report_stream.h"
 #include "sandbox/supervisor_report.h"
 #include "sandbox/system_call_filter.h"
 
@@ -70,11 +71,11 @@ std::string hidden_path(const std::vector<std::string>& command,
   return "";
 }
 
-// Reads the supervisor's records until it ends or the deadline passes.
-std::vector<SupervisorReport> read_all_reports(int reports,
-                                               std::chrono::steady_clock::time_point deadline) {
-  std::vector<SupervisorReport> records;
-  std::string bytes;
+// Reads the supervisor's records until it ends or the deadline passes. Returns "" when
+// they were well formed, else what was wrong.
+std::string read_all_reports(int reports, std::chrono::steady_clock::time_point deadline,
+                             std::vector<SupervisorReport>* records) {
+  ReportStream stream;
   for (;;) {
     const auto left =
         std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -84,7 +85,7 @@ std::vector<SupervisorReport> read_all_reports(int reports,
       continue;
     }
     if (polled <= 0) {
-      break;
+      return "";
     }
     std::array<char, 256> chunk{};
     const ssize_t got = read(reports, chunk.data(), chunk.size());
@@ -92,23 +93,18 @@ std::vector<SupervisorReport> read_all_reports(int reports,
       continue;
     }
     if (got <= 0) {
-      break;
+      return stream.end() ? "" : stream.fault();
     }
-    bytes.append(chunk.data(), static_cast<std::size_t>(got));
+    if (!stream.take(std::string_view(chunk.data(), static_cast<std::size_t>(got)), records)) {
+      return stream.fault();
+    }
   }
-  for (std::size_t at = 0; at + sizeof(SupervisorReport) <= bytes.size();
-       at += sizeof(SupervisorReport)) {
-    SupervisorReport record;
-    std::memcpy(&record, bytes.data() + at, sizeof record);
-    records.push_back(record);
-  }
-  return records;
 }
 
 }  // namespace
 
 std::string Sandbox::setup_failure(int step, int error) {
-  static constexpr std::array<const char*, 13> PARTS = {
+  static constexpr std::array<const char*, SupervisorReport::kLastStep + 1> PARTS = {
       "the sandbox",
       "the supervisor's command line",
       "its control groups",
@@ -122,6 +118,7 @@ std::string Sandbox::setup_failure(int step, int error) {
       "dropping every privilege",
       "the system call filter",
       "its supervisor",
+      "a start with its three streams alone",
   };
   const char* part = step >= 0 && static_cast<std::size_t>(step) < PARTS.size()
                          ? PARTS[static_cast<std::size_t>(step)]
@@ -393,11 +390,15 @@ std::string Sandbox::probe() const {
   if (!launched) {
     return problem;
   }
-  const std::vector<SupervisorReport> records = read_all_reports(
-      started.supervised.reports, std::chrono::steady_clock::now() + PROBE_TIMEOUT);
+  std::vector<SupervisorReport> records;
+  const std::string fault = read_all_reports(
+      started.supervised.reports, std::chrono::steady_clock::now() + PROBE_TIMEOUT, &records);
   close(started.supervised.reports);
   close(started.supervised.control);
   reap_supervisor(started.supervised.supervisor, PROBE_TIMEOUT);
+  if (!fault.empty()) {
+    return "its supervisor's report is malformed (" + fault + ")";
+  }
   for (const SupervisorReport& record : records) {
     if (record.kind == SupervisorReport::kSetupFailed) {
       return setup_failure(record.step, record.value);

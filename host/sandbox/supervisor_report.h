@@ -33,6 +33,8 @@ struct SupervisorReport {
     kCapabilities = 10,  // no privilege: capabilities dropped, none to gain
     kSystemCalls = 11,   // the system call filter
     kSupervision = 12,   // the supervisor's own means: signals, pipes, a process
+    kDescriptors = 13,   // every descriptor but its three streams closed
+    kLastStep = kDescriptors,
   };
   std::int32_t kind = 0;
   std::int32_t value = 0;

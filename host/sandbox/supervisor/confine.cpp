@@ -4,6 +4,7 @@
 #include "sandbox/supervisor/confine.h"
 
 #include <linux/capability.h>
+#include <linux/close_range.h>
 #include <linux/seccomp.h>
 #include <linux/securebits.h>
 #include <sys/prctl.h>
@@ -12,9 +13,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-
 #include <csignal>
+
 #include "sandbox/default_signals.h"
+#include "sandbox/descriptor_map.h"
 
 namespace {
 
@@ -60,9 +62,18 @@ bool drop_privilege() {
 }  // namespace
 
 SupervisorReport::Step confine_and_run(const Confinement& confinement, int* error) {
+  // Its three streams alone: the supervisor's pipes, held by the program, would let it
+  // write its own verdict, or end its own watch. Marked rather than closed, as the pipe
+  // that tells the supervisor of a failure here must stay open until the exec.
+  if (close_range(EXTENSION_DESCRIPTORS, ~0U, CLOSE_RANGE_CLOEXEC) != 0) {
+    *error = errno;
+    return SupervisorReport::kDescriptors;
+  }
   default_signals();
-  if (!confinement.pid_namespace) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // Without a namespace to end with it, it ends when its supervisor does.
+  if (!confinement.pid_namespace && prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) {
+    *error = errno;
+    return SupervisorReport::kSupervision;
   }
   if (confinement.process_limit > 0) {
     const rlimit limit = {static_cast<rlim_t>(confinement.process_limit),

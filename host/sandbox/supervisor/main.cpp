@@ -38,8 +38,6 @@
 
 namespace {
 
-constexpr int FILTER_FD = 5;
-constexpr int FIRST_GROUP_FD = 6;
 constexpr std::size_t MAX_WRITABLE = 64;
 constexpr std::size_t MAX_FILTER_BYTES = 1 << 14;
 constexpr std::size_t EXEC_STACK_BYTES = std::size_t{64} << 10U;
@@ -184,11 +182,13 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, &settings)) {
     fail(SupervisorReport::kArguments, EINVAL);
   }
+  // Joined first, so that all it starts is counted there from the first.
   join_groups(settings.control_groups);
-  if (settings.pid_namespace) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-  } else {
-    prctl(PR_SET_CHILD_SUBREAPER, 1);
+  // With a namespace of its own, everything in it ends with this process, which ends with
+  // the host; without one, orphans come here to be ended.
+  if (settings.pid_namespace ? prctl(PR_SET_PDEATHSIG, SIGKILL) != 0
+                             : prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+    fail(SupervisorReport::kSupervision, errno);
   }
   // The host may have ended before the death signal was set: its end of the control
   // pipe is closed then.
@@ -198,9 +198,13 @@ int main(int argc, char** argv) {
   }
   // Nothing in the sandbox may read this process's memory or descriptors, nor trace it:
   // the report pipe is the host's word on how the extension ended.
-  prctl(PR_SET_DUMPABLE, 0);
+  if (prctl(PR_SET_DUMPABLE, 0) != 0) {
+    fail(SupervisorReport::kSupervision, errno);
+  }
   // Out of the host's session: a terminal's Ctrl-C is the host's to handle.
-  setsid();
+  if (setsid() < 0) {
+    fail(SupervisorReport::kSupervision, errno);
+  }
   if (settings.files) {
     const FileView view{settings.temporary_bytes, settings.writable.data(),
                         settings.writable_count};
@@ -220,8 +224,10 @@ int main(int argc, char** argv) {
   sigset_t child_signal;
   sigemptyset(&child_signal);
   sigaddset(&child_signal, SIGCHLD);
-  sigprocmask(SIG_SETMASK, &child_signal, nullptr);
-  const int child_events = signalfd(-1, &child_signal, SFD_NONBLOCK | SFD_CLOEXEC);
+  // Children's ends come as readable events, beside the host's control pipe.
+  const int child_events = sigprocmask(SIG_SETMASK, &child_signal, nullptr) == 0
+                               ? signalfd(-1, &child_signal, SFD_NONBLOCK | SFD_CLOEXEC)
+                               : -1;
   std::array<int, 2> failure{};
   if (child_events < 0 || pipe2(failure.data(), O_CLOEXEC) != 0) {
     fail(SupervisorReport::kSupervision, errno);

@@ -9,11 +9,9 @@
 
 #include <sys/types.h>
 
+#include "sandbox/descriptor_map.h"
 #include "sandbox/supervisor_report.h"
 
-// The supervisor's descriptors, as the host puts them in place.
-inline constexpr int REPORTS_FD = 3;
-inline constexpr int CONTROL_FD = 4;
 
 // Writes one record to the host.
 void report(SupervisorReport::Kind kind, int value,
