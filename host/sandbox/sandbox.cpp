@@ -24,8 +24,10 @@
 namespace {
 
 constexpr char SUPERVISOR_NAME[] = "extension-sandbox";
-constexpr int PIDS_AND_MOUNTS = CLONE_NEWPID | CLONE_NEWNS;
-constexpr int USER_PIDS_AND_MOUNTS = CLONE_NEWUSER | CLONE_NEWPID | CLONE_NEWNS;
+// Its own processes, mounts, and IPC (System V's objects and POSIX message queues, which
+// would otherwise outlive it and be shared with the machine's programs).
+constexpr int PIDS_AND_MOUNTS = CLONE_NEWPID | CLONE_NEWNS | CLONE_NEWIPC;
+constexpr int USER_PIDS_AND_MOUNTS = CLONE_NEWUSER | PIDS_AND_MOUNTS;
 // How long a trial of the sandbox may take: it starts no program.
 constexpr std::chrono::seconds PROBE_TIMEOUT{10};
 // The folder the sandbox puts a private file system over, the extension's TMPDIR.
@@ -253,6 +255,8 @@ std::string Sandbox::describe() const {
   parts.emplace_back(files_ ? "no terminal" : "the terminal reachable");
   parts.emplace_back(pid_namespace && files_ ? "only its own processes"
                                              : "the host's processes in sight");
+  parts.emplace_back((namespaces_ & CLONE_NEWIPC) != 0 ? "IPC of its own"
+                                                        : "the machine's IPC shared");
   parts.emplace_back(policy_.network ? "network allowed"
                      : filter_ >= 0  ? "no network"
                                      : "network reachable");

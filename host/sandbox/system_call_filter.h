@@ -1,12 +1,14 @@
-// The system calls an extension may not make, compiled once by libseccomp into a program
-// the kernel runs at every call the extension makes.
+// The system calls an extension may make, compiled once by libseccomp into a program the
+// kernel runs at every call the extension makes.
 //
-// Refused: every socket() (no network, and no way to the machine's services through
-// their sockets, abstract or not; a pair of connected sockets stays allowed), io_uring
-// (which opens sockets of its own), typing into a terminal (TIOCSTI, TIOCLINUX), the
-// kernel's keyrings (which are not the sandbox's), and new namespaces. Everything else is
-// allowed: the sandbox holds the extension by what it can see and may write, not by a list
-// of every system call its interpreter might make.
+// An allowlist: what a program, an interpreter or a virtual machine needs to run (its
+// processes and threads, memory, files as the mounts allow, descriptors, time, its own
+// identity and limits, IPC in a namespace of its own), each group with its reason. Every
+// other call is refused, a call the kernel gains later among them, until someone names
+// it. What the filter holds beyond what is named: a socket of any kind (with --network,
+// any but VSOCK), a socket pair that could address another socket (datagrams), typing
+// into a terminal, new namespaces, another process's memory, descriptors or tracing,
+// the kernel's keyrings, io_uring, BPF and performance counters.
 #ifndef HOST_SANDBOX_SYSTEM_CALL_FILTER_H_
 #define HOST_SANDBOX_SYSTEM_CALL_FILTER_H_
 

@@ -9,6 +9,7 @@ the user's reaches, so no refusal below can pass for the wrong reason. Run as th
 running the tests and, as root, as nobody too, where nobody can reach the build.
 
 usage: sandbox_holds.py HOST EXTENSION FAKES"""
+import ctypes
 import os
 import pty
 import pwd
@@ -19,6 +20,7 @@ import tempfile
 import threading
 
 HOST, EXTENSION, FAKES = sys.argv[1:4]
+DATAGRAM = None  # the path of the test's datagram socket, made in main()
 PROBE = os.path.join(FAKES, "probes-its-sandbox")
 SECRET = "PROBE_SECRET"
 
@@ -41,11 +43,41 @@ UNSANDBOXED = {
     "the folder outside": True,
     "its own TMPDIR": True,
     "300 processes": True,
+    "a descriptor beyond its streams": False,
+    "the machine's IPC": True,
+    "IPC of its own": True,
+    "a datagram socket of the machine": True,
+    "a connected pair": True,
+    "the kernel's rarer calls": True,
+    "a new namespace": True,
     "the kernel's settings": "root",
 }
+# What the sandbox leaves it by default: a file of its own, a segment of its own, and a
+# connected pair of sockets, which reach nothing outside.
+ITS_OWN = {"its own TMPDIR", "IPC of its own", "a connected pair"}
 GRANTS = {"the secret variable": ["--env", SECRET],
           "the listening port": ["--network"],
+          "a datagram socket of the machine": [],
           "the folder outside": ["--writable", "OUTSIDE"]}
+
+
+LIBC = ctypes.CDLL(None, use_errno=True)
+IPC_CREAT, IPC_RMID = 0o1000, 0
+# The machine's segment the probe looks for; the one after it is the probe's own.
+IPC_KEY = 0x5A000000 + os.getpid() % 0x10000 * 2
+
+
+def segment(key, create=False):
+    """The id of the System V segment under `key` on the machine, or None."""
+    found = LIBC.shmget(ctypes.c_int(key), ctypes.c_size_t(4096 if create else 0),
+                        ctypes.c_int(IPC_CREAT | 0o666 if create else 0))
+    return None if found < 0 else found
+
+
+def remove_segment(key):
+    found = segment(key)
+    if found is not None:
+        LIBC.shmctl(ctypes.c_int(found), ctypes.c_int(IPC_RMID), None)
 
 
 def fail(message):
@@ -84,9 +116,10 @@ def run_host_with(options, user, port, outside, user_temporary):
     script = ('exec "$0" run "$@" --timeout-ms 120000 --call sample.echo "[1]" -- "$PROBE" '
               '--tty "$TERMINAL" '
               '--host-pid $$ --port "$PORT" --outside "$OUTSIDE" --secret "$SECRET" '
-              '--protocol 1')
+              '--ipc-key "$IPC_KEY" --datagram "$DATAGRAM" --protocol 1')
     environment = dict(os.environ, PROBE=PROBE, TERMINAL=terminal, PORT=str(port),
-                       OUTSIDE=outside, SECRET=SECRET, PROBE_SECRET="s3cret")
+                       OUTSIDE=outside, SECRET=SECRET, PROBE_SECRET="s3cret",
+                       IPC_KEY=str(IPC_KEY), DATAGRAM=DATAGRAM)
     if user is not None:
         # A user's own TMPDIR is the user's to write, as a login's is.
         environment["TMPDIR"] = user_temporary
@@ -136,6 +169,13 @@ def header(output):
     fail("no sandbox line in the report:\n" + output)
 
 
+def left_its_segment():
+    """Whether the probe's own segment outlived it on the machine; removes it."""
+    left = segment(IPC_KEY + 1) is not None
+    remove_segment(IPC_KEY + 1)
+    return left
+
+
 def holds_as(user, port):
     root = (user or pwd.getpwuid(os.geteuid()).pw_name) == "root"
     who = user or "the test's user"
@@ -149,16 +189,20 @@ def holds_as(user, port):
                        for what, value in UNSANDBOXED.items()}
         output = run_host(["--no-sandbox"], user, port, outside)
         check(f"as {who}, without a sandbox", output, unsandboxed)
+        if not left_its_segment():
+            fail(f"as {who}: without a sandbox, the probe's segment is not seen outside")
         if "no sandbox (--no-sandbox)" not in header(output):
             fail(f"as {who}: --no-sandbox is not said: {header(output)}")
         for written in os.listdir(outside):
             os.remove(os.path.join(outside, written))
 
         output = run_host([], user, port, outside)
-        sandboxed = {what: what == "its own TMPDIR" for what in UNSANDBOXED}
+        sandboxed = {what: what in ITS_OWN for what in UNSANDBOXED}
         check(f"as {who}, in the sandbox", output, sandboxed)
+        if left_its_segment():
+            fail(f"as {who}: a segment made in the sandbox outlived it on the machine")
         line = header(output)
-        for said in ("no terminal", "only its own processes", "no network",
+        for said in ("no terminal", "only its own processes", "IPC of its own", "no network",
                      "files read-only but its private TMPDIR, /dev/shm", "at most 64 processes"):
             if said not in line:
                 fail(f"as {who}: the report does not say '{said}': {line}")
@@ -169,12 +213,14 @@ def holds_as(user, port):
         output = run_host(grants, user, port, outside)
         granted = dict(sandboxed, **{what: True for what in GRANTS})
         check(f"as {who}, with {' '.join(grants)}", output, granted)
+        left_its_segment()
         line = header(output)
         for said in ("network allowed", f"and {os.path.realpath(outside)}", SECRET):
             if said not in line:
                 fail(f"as {who}: the report does not say the grant '{said}': {line}")
     print(f"as {who}: the probe reaches {sum(map(bool, unsandboxed.values()))} ways out "
-          f"without a sandbox, none in it but its TMPDIR, and each grant alone")
+          f"without a sandbox, none in it but what is its own ({', '.join(sorted(ITS_OWN))}), "
+          f"and each grant alone")
 
 
 def nobody_can_run_the_build():
@@ -184,6 +230,26 @@ def nobody_can_run_the_build():
 
 
 def main():
+    global DATAGRAM
+    if segment(IPC_KEY, create=True) is None:
+        fail("cannot make the machine's segment for the probe to find")
+    sockets = tempfile.mkdtemp()
+    os.chmod(sockets, 0o755)
+    DATAGRAM = os.path.join(sockets, "datagram")
+    receiver = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    receiver.bind(DATAGRAM)
+    os.chmod(DATAGRAM, 0o777)
+    try:
+        return holds()
+    finally:
+        receiver.close()
+        os.remove(DATAGRAM)
+        os.rmdir(sockets)
+        remove_segment(IPC_KEY)
+        remove_segment(IPC_KEY + 1)
+
+
+def holds():
     port = listen()
     holds_as(None, port)
     if nobody_can_run_the_build():

@@ -39,7 +39,8 @@
 namespace {
 
 constexpr std::size_t MAX_WRITABLE = 64;
-constexpr std::size_t MAX_FILTER_BYTES = 1 << 14;
+// The longest program the kernel takes.
+constexpr std::size_t MAX_FILTER_BYTES = BPF_MAXINSNS * sizeof(sock_filter);
 constexpr std::size_t EXEC_STACK_BYTES = std::size_t{64} << 10U;
 
 struct Settings {
