@@ -8,10 +8,14 @@
 
 const char SANDBOX_OPTIONS_HELP[] =
     "The extension runs in a sandbox: it reaches no terminal, no process but its own, no\n"
-    "network, of the environment only PATH HOME LANG LANGUAGE LC_* TZ, no file it may write\n"
-    "but its private TMPDIR (/dev/shm), at most 64 processes and, where the machine bounds\n"
-    "it, 1 GiB of memory. Every report says how it was contained. To loosen it:\n"
+    "IPC but its own, no network, of the environment only PATH HOME LANG LANGUAGE LC_* TZ,\n"
+    "of the files only the system's, its program's, its arguments' and the current folder\n"
+    "(no home folder, /tmp, /var or /run, no file of /etc that only its owner may read),\n"
+    "no file it may write but its private TMPDIR (/dev/shm), at most 64 processes and,\n"
+    "where the machine bounds it, 1 GiB of memory. Every report says how it was contained.\n"
+    "To loosen it:\n"
     "  --network                let it reach the network\n"
+    "  --read DIR               let it see DIR, read-only (repeatable)\n"
     "  --writable DIR           let it write DIR (repeatable): a coverage build's counters\n"
     "  --env NAME[=VALUE]       pass NAME from this environment, or set it (repeatable)\n"
     "  --max-processes N        at most N processes and threads (default 64)\n"
@@ -37,14 +41,14 @@ bool read_sandbox_option(const std::vector<std::string>& options, std::size_t* a
     policy->accept_weaker = true;
   } else if (option == "--no-sandbox") {
     policy->enabled = false;
-  } else if (option == "--writable" && has_value) {
+  } else if ((option == "--writable" || option == "--read") && has_value) {
     const std::string& folder = options[++*at];
     std::error_code failed;
     const std::filesystem::path real = std::filesystem::canonical(folder, failed);
     if (failed || !std::filesystem::is_directory(real, failed)) {
-      *problem = "--writable takes a folder that exists, not '" + folder + "'";
+      *problem = option + " takes a folder that exists, not '" + folder + "'";
     } else {
-      policy->writable.push_back(real.string());
+      (option == "--read" ? policy->readable : policy->writable).push_back(real.string());
     }
   } else if (option == "--env" && has_value) {
     const std::string& variable = options[++*at];

@@ -19,6 +19,7 @@ struct SandboxPolicy {
   bool accept_weaker = false;         // --weaker-sandbox: run with the parts this machine can make
   bool network = false;               // --network
   std::vector<std::string> writable;  // --writable DIR: absolute, as given after realpath
+  std::vector<std::string> readable;  // --read DIR: likewise, shown read-only
   // --env NAME (the host's value) and --env NAME=VALUE, in the order given.
   std::vector<std::string> environment;
   long max_processes = DEFAULT_MAX_PROCESSES;

@@ -111,7 +111,7 @@ std::string Sandbox::setup_failure(int step, int error) {
       "the supervisor's command line",
       "its control groups",
       "a mount namespace of its own",
-      "a read-only file system",
+      "a folder shown read-only",
       "a /proc of its own processes",
       "a /dev without terminals",
       "its private TMPDIR",
@@ -121,6 +121,8 @@ std::string Sandbox::setup_failure(int step, int error) {
       "the system call filter",
       "its supervisor",
       "a start with its three streams alone",
+      "a root holding only what it is shown",
+      "the folders shown as the host saw them (one was replaced since)",
   };
   const char* part = step >= 0 && static_cast<std::size_t>(step) < PARTS.size()
                          ? PARTS[static_cast<std::size_t>(step)]
@@ -135,6 +137,7 @@ Sandbox::Sandbox(Sandbox&& other) noexcept
       filter_(std::exchange(other.filter_, -1)),
       namespaces_(other.namespaces_),
       files_(other.files_),
+      view_(std::move(other.view_)),
       limit_in_namespace_(other.limit_in_namespace_),
       groups_(std::move(other.groups_)),
       description_(std::move(other.description_)) {}
@@ -150,6 +153,7 @@ Sandbox& Sandbox::operator=(Sandbox&& other) noexcept {
     filter_ = std::exchange(other.filter_, -1);
     namespaces_ = other.namespaces_;
     files_ = other.files_;
+    view_ = std::move(other.view_);
     limit_in_namespace_ = other.limit_in_namespace_;
     groups_ = std::move(other.groups_);
     description_ = std::move(other.description_);
@@ -178,6 +182,10 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
   if (!policy.enabled) {
     sandbox.description_ = "no sandbox (--no-sandbox): it reaches all the user may";
     return sandbox;
+  }
+  sandbox.view_ = ViewPlan::make(policy, problem);
+  if (!sandbox.view_) {
+    return std::nullopt;
   }
   std::vector<std::string> missing;
   std::string filter_problem;
@@ -267,6 +275,15 @@ std::string Sandbox::describe() const {
       files += " and " + folder;
     }
     parts.push_back(files);
+    std::string seen =
+        "of the files only the system's, its program's, its arguments' and the current folder";
+    for (const std::string& folder : policy_.readable) {
+      seen += " and " + folder;
+    }
+    parts.push_back(seen);
+    parts.push_back("hidden the home folders, /root, /tmp, /var, /run, /srv, /mnt, /media and " +
+                    std::to_string(view_->hidden_count()) +
+                    " entries of /etc that only their owners may read");
   } else {
     parts.emplace_back("files writable as the user may, TMPDIR a folder the host removes");
   }
@@ -292,7 +309,9 @@ std::string Sandbox::describe() const {
   return text;
 }
 
-std::vector<std::string> Sandbox::supervisor_options(bool probe, std::size_t groups,
+std::vector<std::string> Sandbox::supervisor_options(const std::string& program,
+                                                     const std::vector<std::string>& argv,
+                                                     bool probe, std::size_t groups,
                                                      const std::string& temporary_folder) const {
   std::vector<std::string> options = {SUPERVISOR_NAME};
   if ((namespaces_ & CLONE_NEWPID) != 0) {
@@ -301,10 +320,24 @@ std::vector<std::string> Sandbox::supervisor_options(bool probe, std::size_t gro
   if (files_) {
     options.emplace_back("--files");
     options.push_back(std::to_string(policy_.temporary_size));
-    for (const std::string& folder : policy_.writable) {
-      options.emplace_back("--writable");
-      options.push_back(folder);
+    for (const ShownEntry& entry : view_->for_command(program, argv)) {
+      switch (entry.kind) {
+        case ShownEntry::kReadOnly:
+        case ShownEntry::kWritable:
+          options.insert(options.end(), {"--show", entry.kind == ShownEntry::kWritable ? "w" : "r",
+                                         std::to_string(entry.device),
+                                         std::to_string(entry.inode), entry.path});
+          break;
+        case ShownEntry::kLink:
+          options.insert(options.end(), {"--link", entry.path, entry.target});
+          break;
+        case ShownEntry::kHidden:
+          options.insert(options.end(), {"--hide", entry.path});
+          break;
+      }
     }
+    options.emplace_back("--cwd");
+    options.push_back(view_->working_folder());
   }
   if (!temporary_folder.empty()) {
     options.emplace_back("--temporary-folder");
@@ -360,7 +393,8 @@ bool Sandbox::launch(const std::string& program, const std::vector<std::string>&
   SupervisorLaunch launch;
   launch.program = supervisor_program_;
   launch.argv =
-      supervisor_options(probe, started->groups.joining().size(), started->temporary_folder);
+      supervisor_options(program, argv, probe, started->groups.joining().size(),
+                         started->temporary_folder);
   launch.argv.push_back(program);
   launch.argv.insert(launch.argv.end(), argv.begin(), argv.end());
   launch.environment = extension_environment(host_environment_, policy_, temporary_folder);

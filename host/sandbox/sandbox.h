@@ -24,6 +24,7 @@
 #include "sandbox/control_groups.h"
 #include "sandbox/launch.h"
 #include "sandbox/policy.h"
+#include "sandbox/view_plan.h"
 
 // One extension's sandbox, once started: what the host must hold until it has ended.
 struct StartedSandbox {
@@ -75,10 +76,11 @@ class Sandbox {
   // else what could not.
   [[nodiscard]] std::string probe() const;
   [[nodiscard]] std::string describe() const;
-  // The supervisor's command line, up to its "--", for a start with `groups` groups and a
-  // temporary folder made by the host, if any.
+  // The supervisor's command line, up to its "--", for a start of `program` with `argv`,
+  // `groups` groups and a temporary folder made by the host, if any.
   [[nodiscard]] std::vector<std::string> supervisor_options(
-      bool probe, std::size_t groups, const std::string& temporary_folder) const;
+      const std::string& program, const std::vector<std::string>& argv, bool probe,
+      std::size_t groups, const std::string& temporary_folder) const;
 
   SandboxPolicy policy_;
   std::string supervisor_program_;
@@ -86,6 +88,7 @@ class Sandbox {
   int filter_ = -1;  // the sealed filter, shared by every supervisor
   int namespaces_ = 0;
   bool files_ = false;                     // a private mount namespace with the read-only view
+  std::optional<ViewPlan> view_;           // what it is shown of the files, with files_
   bool limit_in_namespace_ = false;        // processes bounded by the user namespace's limit
   std::unique_ptr<ControlGroups> groups_;  // where the groups are made; none when unused
   std::string description_;

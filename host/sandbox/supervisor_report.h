@@ -24,7 +24,7 @@ struct SupervisorReport {
     kArguments = 1,      // the supervisor's own command line is not one it knows
     kControlGroup = 2,   // joining the groups that bound processes and memory
     kPrivateMounts = 3,  // a mount namespace of its own, unseen by the machine's
-    kReadOnly = 4,       // every file system read-only
+    kReadOnly = 4,       // a folder shown read-only
     kProcesses = 5,      // /proc showing its own processes only
     kDevices = 6,        // /dev without terminals: null, zero, full, random, urandom
     kTemporary = 7,      // a private, bounded /dev/shm, its TMPDIR
@@ -34,7 +34,9 @@ struct SupervisorReport {
     kSystemCalls = 11,   // the system call filter
     kSupervision = 12,   // the supervisor's own means: signals, pipes, a process
     kDescriptors = 13,   // every descriptor but its three streams closed
-    kLastStep = kDescriptors,
+    kNewRoot = 14,       // a root of its own, holding only what it is shown
+    kReplaced = 15,      // a folder shown is no longer the one the host saw
+    kLastStep = kReplaced,
   };
   std::int32_t kind = 0;
   std::int32_t value = 0;

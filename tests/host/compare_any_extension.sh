@@ -11,7 +11,9 @@ export SAMPLE_EXTENSION=$extension
 . "$(dirname "$0")/lib.sh"
 forecast=$fakes/forecast
 
-# A version of forecast: the same program, with a fault or without.
+# A version of forecast: the same program, with a fault or without, run from a script
+# that the sandbox shows without forecast's folder unless it is granted.
+shown=(--read "$fakes")
 version() {
   printf '#!/bin/sh\n%sexec "%s" "$@"\n' "$2" "$forecast" >"$scratch/$1"
   chmod +x "$scratch/$1"
@@ -20,7 +22,7 @@ version same ""
 version renamed-kind "FORECAST_FAULT=naming "
 version lower-escapes "FORECAST_FAULT=canonical-form "
 
-"$host" compare --reference "$forecast" --conversations 300 -- "$scratch/same" --protocol 1 \
+"$host" compare "${shown[@]}" --reference "$forecast" --conversations 300 -- "$scratch/same" --protocol 1 \
   >"$scratch/out.txt" 2>"$scratch/err.txt"
 status=$?
 [ $status -eq 0 ] && [ ! -s "$scratch/err.txt" ] && grep -qx 'no difference' "$scratch/out.txt" ||
@@ -31,7 +33,7 @@ grep -qx "  calls drawn from the reference's catalogue: forecast: forecast.today
 # Each fault shows only in an answer to forecast.today: an error's kind named otherwise
 # for an empty city, escapes in lower case for a city outside ASCII.
 for fault in renamed-kind lower-escapes; do
-  "$host" compare --reference "$forecast" --seconds 60 --save "$scratch/found-$fault" \
+  "$host" compare "${shown[@]}" --reference "$forecast" --seconds 60 --save "$scratch/found-$fault" \
     -- "$scratch/$fault" --protocol 1 >"$scratch/out.txt" 2>"$scratch/err.txt"
   status=$?
   [ $status -eq 1 ] && [ ! -s "$scratch/err.txt" ] ||
@@ -43,14 +45,14 @@ for fault in renamed-kind lower-escapes; do
     fail "$fault: the case saved calls no forecast.today"
   "$host" check "$scratch/found-$fault" -- "$forecast" | grep -q "^PASS found-$fault" ||
     fail "$fault: the reference does not pass the case saved"
-  "$host" check "$scratch/found-$fault" -- "$scratch/$fault" | grep -q "^FAIL found-$fault: output differs" ||
+  "$host" check "${shown[@]}" "$scratch/found-$fault" -- "$scratch/$fault" | grep -q "^FAIL found-$fault: output differs" ||
     fail "$fault: the version does not fail the case saved"
 done
 grep -q 'unknown_city' "$scratch/found-renamed-kind/input" "$scratch/found-renamed-kind/output" &&
   fail "the case expects the version's answer, not the reference's"
 
 # A search too short for any conversation to be played whole compared nothing: no pass.
-"$host" compare --reference "$forecast" --seconds 0.001 -- "$scratch/same" --protocol 1 \
+"$host" compare "${shown[@]}" --reference "$forecast" --seconds 0.001 -- "$scratch/same" --protocol 1 \
   >"$scratch/out.txt" 2>"$scratch/err.txt"
 status=$?
 [ $status -eq 1 ] && [ ! -s "$scratch/err.txt" ] &&
@@ -58,7 +60,7 @@ status=$?
   fail "a search that compared nothing: status $status: $(cat "$scratch/out.txt" "$scratch/err.txt")"
 
 # A reference that writes no catalogue: nothing is played, and it is said why.
-"$host" compare --reference "$fakes/garbage" --conversations 5 -- "$scratch/same" --protocol 1 \
+"$host" compare "${shown[@]}" --reference "$fakes/garbage" --conversations 5 -- "$scratch/same" --protocol 1 \
   >"$scratch/out.txt" 2>"$scratch/err.txt"
 status=$?
 [ $status -eq 2 ] && [ ! -s "$scratch/out.txt" ] &&

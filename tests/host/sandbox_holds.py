@@ -21,6 +21,7 @@ import threading
 
 HOST, EXTENSION, FAKES = sys.argv[1:4]
 DATAGRAM = None  # the path of the test's datagram socket, made in main()
+TMP_MARKER = None  # a file of the machine's /tmp, made in main()
 PROBE = os.path.join(FAKES, "probes-its-sandbox")
 SECRET = "PROBE_SECRET"
 
@@ -50,6 +51,9 @@ UNSANDBOXED = {
     "a connected pair": True,
     "the kernel's rarer calls": True,
     "a new namespace": True,
+    "a secret file": "root",
+    "the machine's /tmp": True,
+    "the user's home": True,
     "the kernel's settings": "root",
 }
 # What the sandbox leaves it by default: a file of its own, a segment of its own, and a
@@ -58,7 +62,8 @@ ITS_OWN = {"its own TMPDIR", "IPC of its own", "a connected pair"}
 GRANTS = {"the secret variable": ["--env", SECRET],
           "the listening port": ["--network"],
           "a datagram socket of the machine": [],
-          "the folder outside": ["--writable", "OUTSIDE"]}
+          "the folder outside": ["--writable", "OUTSIDE"],
+          "the user's home": ["--read", "HOME"]}
 
 
 LIBC = ctypes.CDLL(None, use_errno=True)
@@ -98,7 +103,7 @@ def listen():
     return server.getsockname()[1]
 
 
-def run_host_with(options, user, port, outside, user_temporary):
+def run_host_with(options, user, port, outside, user_temporary, home):
     """Runs the host on a pseudo-terminal, the probe under it; returns what it printed."""
     master, slave = pty.openpty()
     terminal = os.ttyname(slave)
@@ -111,15 +116,17 @@ def run_host_with(options, user, port, outside, user_temporary):
             os.setgid(record.pw_gid)
             os.setgroups([])
             os.setuid(record.pw_uid)
-    options = [outside if word == "OUTSIDE" else word for word in options]
+    options = [{"OUTSIDE": outside, "HOME": home}.get(word, word) for word in options]
     # The shell's process id is the host's once it execs: the probe is told it.
     script = ('exec "$0" run "$@" --timeout-ms 120000 --call sample.echo "[1]" -- "$PROBE" '
               '--tty "$TERMINAL" '
               '--host-pid $$ --port "$PORT" --outside "$OUTSIDE" --secret "$SECRET" '
-              '--ipc-key "$IPC_KEY" --datagram "$DATAGRAM" --protocol 1')
+              '--ipc-key "$IPC_KEY" --datagram "$DATAGRAM" --tmp-marker-hex "$TMP_MARKER" '
+              '--protocol 1')
     environment = dict(os.environ, PROBE=PROBE, TERMINAL=terminal, PORT=str(port),
                        OUTSIDE=outside, SECRET=SECRET, PROBE_SECRET="s3cret",
-                       IPC_KEY=str(IPC_KEY), DATAGRAM=DATAGRAM)
+                       IPC_KEY=str(IPC_KEY), DATAGRAM=DATAGRAM, TMP_MARKER=TMP_MARKER.encode().hex(),
+                       HOME=home)
     if user is not None:
         # A user's own TMPDIR is the user's to write, as a login's is.
         environment["TMPDIR"] = user_temporary
@@ -179,12 +186,16 @@ def left_its_segment():
 def holds_as(user, port):
     root = (user or pwd.getpwuid(os.geteuid()).pw_name) == "root"
     who = user or "the test's user"
-    with tempfile.TemporaryDirectory() as outside, tempfile.TemporaryDirectory() as own:
+    with tempfile.TemporaryDirectory() as outside, tempfile.TemporaryDirectory() as own, \
+            tempfile.TemporaryDirectory() as home:
         os.chmod(outside, 0o777)
         os.chmod(own, 0o1777)
+        os.chmod(home, 0o755)
+        with open(os.path.join(home, ".profile"), "w"):
+            pass
 
         def run_host(options, user, port, outside):
-            return run_host_with(options, user, port, outside, own)
+            return run_host_with(options, user, port, outside, own, home)
         unsandboxed = {what: (root if value == "root" else value)
                        for what, value in UNSANDBOXED.items()}
         output = run_host(["--no-sandbox"], user, port, outside)
@@ -215,7 +226,8 @@ def holds_as(user, port):
         check(f"as {who}, with {' '.join(grants)}", output, granted)
         left_its_segment()
         line = header(output)
-        for said in ("network allowed", f"and {os.path.realpath(outside)}", SECRET):
+        for said in ("network allowed", f"and {os.path.realpath(outside)}", SECRET,
+                     f"current folder and {os.path.realpath(home)}"):
             if said not in line:
                 fail(f"as {who}: the report does not say the grant '{said}': {line}")
     print(f"as {who}: the probe reaches {sum(map(bool, unsandboxed.values()))} ways out "
@@ -230,12 +242,18 @@ def nobody_can_run_the_build():
 
 
 def main():
-    global DATAGRAM
+    global DATAGRAM, TMP_MARKER
     if segment(IPC_KEY, create=True) is None:
         fail("cannot make the machine's segment for the probe to find")
-    sockets = tempfile.mkdtemp()
+    sockets = tempfile.mkdtemp(dir="/tmp")
     os.chmod(sockets, 0o755)
     DATAGRAM = os.path.join(sockets, "datagram")
+    # Apart from the socket, whose folder the probe's arguments show.
+    markers = tempfile.mkdtemp(dir="/tmp")
+    os.chmod(markers, 0o755)
+    TMP_MARKER = os.path.join(markers, "marker")
+    with open(TMP_MARKER, "w"):
+        pass
     receiver = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     receiver.bind(DATAGRAM)
     os.chmod(DATAGRAM, 0o777)
@@ -244,6 +262,8 @@ def main():
     finally:
         receiver.close()
         os.remove(DATAGRAM)
+        os.remove(TMP_MARKER)
+        os.rmdir(markers)
         os.rmdir(sockets)
         remove_segment(IPC_KEY)
         remove_segment(IPC_KEY + 1)

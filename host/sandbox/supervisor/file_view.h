@@ -1,14 +1,19 @@
-// The file system as the extension sees it, made in the supervisor's own mount namespace.
+// The file system as the extension sees it: a root of its own, made in the supervisor's
+// mount namespace, that holds what the host chose to show and nothing else.
 //
-// Everything is read-only and without set-user-ID, as the machine's file systems stand
-// (the machine's /tmp among them: an extension built or unpacked there still runs); over it
-// come what the extension may have: a /proc of its own PID namespace (its kernel settings
-// read-only), a /dev of null, zero, full, random and urandom alone (no terminal, no disk),
-// and a private /dev/shm, its TMPDIR, a tmpfs of a bounded size that vanishes with the
-// namespace, whatever ends the host. Folders granted writable are
-// put back as they were. Nothing made here propagates to the machine: the mounts are
-// private, so a mount the extension might make can neither leak out nor turn a cleanup
-// outward, and there is no cleanup to turn.
+// The host names each folder shown (the system's programs, libraries and configuration,
+// the extension's program and the folders its arguments name, the current folder, the
+// folders granted) with the device and inode it saw there, and the entries to hide
+// within them (the files of the configuration that only their owners may read). Each is
+// looked up without following a link, and shown only if it is still what the host saw,
+// so that no extension, by swapping a folder for a link between two runs, can have a
+// later one shown something else. Over them come a /proc of its own PID namespace (its
+// kernel settings read-only), a /dev of null, zero, full, random and urandom alone (no
+// terminal, no disk), and a private /dev/shm, its TMPDIR, a tmpfs of a bounded size that
+// vanishes with the namespace, whatever ends the host. All is read-only and without
+// set-user-ID but /dev/shm and the folders granted writable. The mounts are private, so
+// a mount the extension might make can neither leak out nor turn a cleanup outward, and
+// there is no cleanup to turn.
 #ifndef HOST_SANDBOX_SUPERVISOR_FILE_VIEW_H_
 #define HOST_SANDBOX_SUPERVISOR_FILE_VIEW_H_
 
@@ -16,15 +21,27 @@
 
 #include "sandbox/supervisor_report.h"
 
-struct FileView {
-  unsigned long long temporary_bytes = 0;  // the size of /dev/shm
-  const char* const* writable = nullptr;   // absolute folders, granted writable
-  std::size_t writable_count = 0;
+struct ViewEntry {
+  enum Kind { kReadOnly, kWritable, kLink, kHidden };
+  Kind kind = kReadOnly;
+  const char* path = nullptr;    // absolute, without links in it
+  const char* target = nullptr;  // kLink: what the link holds
+  // kReadOnly, kWritable: the folder the host saw at `path`.
+  unsigned long long device = 0;
+  unsigned long long inode = 0;
 };
 
-// Makes the view. REQUIRES: the caller is alone in a new mount namespace, with the
-// capability to mount in it. Returns kNoStep on success; otherwise the step that failed,
-// with its error number in `*error`.
+struct FileView {
+  unsigned long long temporary_bytes = 0;  // the size of /dev/shm
+  // In the order they are made: a folder before what is shown or hidden within it.
+  const ViewEntry* entries = nullptr;
+  std::size_t entry_count = 0;
+  const char* working_folder = nullptr;  // where the extension starts; shown
+};
+
+// Makes the view and enters it, as root and as the current folder. REQUIRES: the caller
+// is alone in a new mount namespace, with the capability to mount in it. Returns kNoStep
+// on success; otherwise the step that failed, with its error number in `*error`.
 SupervisorReport::Step make_file_view(const FileView& view, int* error);
 
 #endif  // HOST_SANDBOX_SUPERVISOR_FILE_VIEW_H_

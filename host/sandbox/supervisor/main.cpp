@@ -9,9 +9,14 @@
 // watches it to its end. Every part of the sandbox that cannot be made is reported by
 // name (SupervisorReport::kSetupFailed), and nothing runs.
 //
-//   extension-sandbox [--pid-namespace] [--files TMP_BYTES] [--writable DIR]...
+//   extension-sandbox [--pid-namespace] [--files TMP_BYTES [--show r|w DEV INO DIR]...
+//                     [--link PATH TARGET]... [--hide PATH]... [--cwd DIR]]
 //                     [--temporary-folder DIR] [--process-limit N] [--drop-privilege]
 //                     [--filter] [--control-groups N] [--probe] -- PROGRAM ARGV0 ARGS...
+//
+// --files makes the view of the files (see file_view.h) from the entries after it, in
+// their order: a folder shown read-only (r) or writable (w), as the host saw it (DEV and
+// INO); a link; an entry hidden; the folder to start in.
 //
 // --temporary-folder names the folder the host made for the extension's temporary files
 // where no private TMPDIR could be made: the supervisor removes it once nothing runs.
@@ -38,7 +43,7 @@
 
 namespace {
 
-constexpr std::size_t MAX_WRITABLE = 64;
+constexpr std::size_t MAX_VIEW_ENTRIES = 512;
 // The longest program the kernel takes.
 constexpr std::size_t MAX_FILTER_BYTES = BPF_MAXINSNS * sizeof(sock_filter);
 constexpr std::size_t EXEC_STACK_BYTES = std::size_t{64} << 10U;
@@ -47,8 +52,9 @@ struct Settings {
   bool pid_namespace = false;
   bool files = false;
   unsigned long long temporary_bytes = 0;
-  std::array<const char*, MAX_WRITABLE> writable{};
-  std::size_t writable_count = 0;
+  std::array<ViewEntry, MAX_VIEW_ENTRIES> view{};
+  std::size_t view_count = 0;
+  const char* working_folder = nullptr;
   const char* temporary_folder = nullptr;
   long process_limit = 0;
   bool drop_privilege = false;
@@ -66,6 +72,42 @@ bool read_number(const char* text, unsigned long long* value) {
   errno = 0;
   *value = std::strtoull(text, &end, 10);
   return errno == 0 && *end == '\0';
+}
+
+// Takes the view entry that begins at argv[*i] (its option there), if it is one; moves
+// *i to its last word. Returns false when it is not one, or is malformed.
+bool parse_view_entry(int argc, char** argv, int* i, Settings* settings) {
+  const auto word = [&](int at) { return *i + at < argc ? argv[*i + at] : nullptr; };
+  const auto absolute = [](const char* path) { return path != nullptr && path[0] == '/'; };
+  if (settings->view_count == MAX_VIEW_ENTRIES) {
+    return false;
+  }
+  ViewEntry& entry = settings->view[settings->view_count];
+  const char* option = argv[*i];
+  if (std::strcmp(option, "--show") == 0) {
+    const char* mode = word(1);
+    if (mode == nullptr || (std::strcmp(mode, "r") != 0 && std::strcmp(mode, "w") != 0) ||
+        !read_number(word(2), &entry.device) || !read_number(word(3), &entry.inode) ||
+        !absolute(word(4))) {
+      return false;
+    }
+    entry.kind = mode[0] == 'w' ? ViewEntry::kWritable : ViewEntry::kReadOnly;
+    entry.path = word(4);
+    *i += 4;
+  } else if (std::strcmp(option, "--link") == 0 && absolute(word(1)) && word(2) != nullptr) {
+    entry.kind = ViewEntry::kLink;
+    entry.path = word(1);
+    entry.target = word(2);
+    *i += 2;
+  } else if (std::strcmp(option, "--hide") == 0 && absolute(word(1))) {
+    entry.kind = ViewEntry::kHidden;
+    entry.path = word(1);
+    *i += 1;
+  } else {
+    return false;
+  }
+  ++settings->view_count;
+  return true;
 }
 
 bool parse(int argc, char** argv, Settings* settings) {
@@ -89,9 +131,15 @@ bool parse(int argc, char** argv, Settings* settings) {
       settings->files = true;
       settings->temporary_bytes = number;
       ++i;
-    } else if (std::strcmp(option, "--writable") == 0 && value != nullptr && value[0] == '/' &&
-               settings->writable_count < MAX_WRITABLE) {
-      settings->writable[settings->writable_count++] = value;
+    } else if (settings->files && (std::strcmp(option, "--show") == 0 ||
+                                   std::strcmp(option, "--link") == 0 ||
+                                   std::strcmp(option, "--hide") == 0)) {
+      if (!parse_view_entry(argc, argv, &i, settings)) {
+        return false;
+      }
+    } else if (std::strcmp(option, "--cwd") == 0 && settings->files && value != nullptr &&
+               value[0] == '/') {
+      settings->working_folder = value;
       ++i;
     } else if (std::strcmp(option, "--temporary-folder") == 0 && value != nullptr &&
                value[0] == '/') {
@@ -207,8 +255,8 @@ int main(int argc, char** argv) {
     fail(SupervisorReport::kSupervision, errno);
   }
   if (settings.files) {
-    const FileView view{settings.temporary_bytes, settings.writable.data(),
-                        settings.writable_count};
+    const FileView view{settings.temporary_bytes, settings.view.data(), settings.view_count,
+                        settings.working_folder};
     int error = 0;
     const SupervisorReport::Step failed = make_file_view(view, &error);
     if (failed != SupervisorReport::kNoStep) {
