@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -103,6 +104,30 @@ std::string read_all_reports(int reports, std::chrono::steady_clock::time_point 
   }
 }
 
+// The view's entries as the supervisor takes them.
+void append_view(const std::vector<ShownEntry>& entries, std::vector<std::string>* options) {
+  for (const ShownEntry& entry : entries) {
+    switch (entry.kind) {
+      case ShownEntry::kReadOnly:
+      case ShownEntry::kWritable:
+      case ShownEntry::kListOnly: {
+        const char* mode = entry.kind == ShownEntry::kWritable   ? "w"
+                           : entry.kind == ShownEntry::kListOnly ? "l"
+                                                                 : "r";
+        options->insert(options->end(), {"--show", mode, std::to_string(entry.device),
+                                         std::to_string(entry.inode), entry.path});
+        break;
+      }
+      case ShownEntry::kLink:
+        options->insert(options->end(), {"--link", entry.path, entry.target});
+        break;
+      case ShownEntry::kHidden:
+        options->insert(options->end(), {"--hide", entry.path});
+        break;
+    }
+  }
+}
+
 }  // namespace
 
 std::string Sandbox::setup_failure(int step, int error) {
@@ -123,6 +148,7 @@ std::string Sandbox::setup_failure(int step, int error) {
       "a start with its three streams alone",
       "a root holding only what it is shown",
       "the folders shown as the host saw them (one was replaced since)",
+      "Landlock's hold on its files and signals, where no namespace can be made",
   };
   const char* part = step >= 0 && static_cast<std::size_t>(step) < PARTS.size()
                          ? PARTS[static_cast<std::size_t>(step)]
@@ -137,6 +163,7 @@ Sandbox::Sandbox(Sandbox&& other) noexcept
       filter_(std::exchange(other.filter_, -1)),
       namespaces_(other.namespaces_),
       files_(other.files_),
+      landlock_(other.landlock_),
       view_(std::move(other.view_)),
       limit_in_namespace_(other.limit_in_namespace_),
       groups_(std::move(other.groups_)),
@@ -153,6 +180,7 @@ Sandbox& Sandbox::operator=(Sandbox&& other) noexcept {
     filter_ = std::exchange(other.filter_, -1);
     namespaces_ = other.namespaces_;
     files_ = other.files_;
+    landlock_ = other.landlock_;
     view_ = std::move(other.view_);
     limit_in_namespace_ = other.limit_in_namespace_;
     groups_ = std::move(other.groups_);
@@ -217,17 +245,21 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
     }
   }
   if (!made) {
+    // Without namespaces, Landlock alone keeps it from the terminal and from the files it
+    // is not shown: a sandbox without it would be no sandbox, and is not run.
     sandbox.namespaces_ = 0;
     sandbox.files_ = false;
     sandbox.limit_in_namespace_ = false;
+    sandbox.landlock_ = true;
     const std::string failure = sandbox.probe();
     if (!failure.empty()) {
-      *problem = "the sandbox cannot be made on this machine: " + failure;
+      *problem = "the sandbox cannot be made on this machine: without namespaces of its own (" +
+                 namespace_problem + "), " + failure + "; --no-sandbox runs it without any";
       return std::nullopt;
     }
     missing.push_back(
-        "its own namespaces, so it could reach the terminal, see the host's "
-        "processes and write the user's files (" +
+        "its own namespaces, so it would see the host's processes (not to trace, read or "
+        "signal them) and share the machine's IPC, its files held by Landlock alone (" +
         namespace_problem + ")");
   }
   if (!sandbox.limit_in_namespace_ && !groups_bound_processes) {
@@ -240,6 +272,14 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
     }
     *problem = "the sandbox cannot be made whole on this machine: it would lack " + parts +
                ". --weaker-sandbox runs the extension without that, --no-sandbox without any";
+    return std::nullopt;
+  }
+  // Where no PID namespace hides the host, the host hides itself: a process that is not
+  // dumpable may not be traced, nor its memory, environment or descriptors read, by one
+  // without privilege, which the extension is.
+  if (sandbox.landlock_ && prctl(PR_SET_DUMPABLE, 0) != 0) {
+    *problem = std::string("the host cannot keep itself from the extension: ") +
+               std::strerror(errno) + "; --no-sandbox runs it without any sandbox";
     return std::nullopt;
   }
   if (sandbox.files_) {
@@ -260,9 +300,10 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
 std::string Sandbox::describe() const {
   std::vector<std::string> parts;
   const bool pid_namespace = (namespaces_ & CLONE_NEWPID) != 0;
-  parts.emplace_back(files_ ? "no terminal" : "the terminal reachable");
+  parts.emplace_back(files_ || landlock_ ? "no terminal" : "the terminal reachable");
   parts.emplace_back(pid_namespace && files_ ? "only its own processes"
-                                             : "the host's processes in sight");
+                     : landlock_ ? "the host's processes in sight, not to trace, read or signal"
+                                 : "the host's processes in sight");
   parts.emplace_back((namespaces_ & CLONE_NEWIPC) != 0 ? "IPC of its own"
                                                         : "the machine's IPC shared");
   parts.emplace_back(policy_.network ? "network allowed"
@@ -284,6 +325,24 @@ std::string Sandbox::describe() const {
     parts.push_back("hidden the home folders, /root, /tmp, /var, /run, /srv, /mnt, /media and " +
                     std::to_string(view_->hidden_count()) +
                     " entries of /etc that only their owners may read");
+  } else if (landlock_) {
+    std::string files =
+        "files read-only but its TMPDIR, a folder the host removes, held by Landlock";
+    for (const std::string& folder : policy_.writable) {
+      files += " and " + folder;
+    }
+    parts.push_back(files);
+    std::string seen =
+        "of the files only the system's, its program's, its arguments' and the current folder";
+    for (const std::string& folder : policy_.readable) {
+      seen += " and " + folder;
+    }
+    parts.push_back(seen);
+    parts.push_back("none to read of the home folders, /root, /tmp, /var, /run, /srv, /mnt, "
+                    "/media and " +
+                    std::to_string(view_->hidden_count()) +
+                    " entries of /etc that only their owners may read, though their names may "
+                    "be looked up");
   } else {
     parts.emplace_back("files writable as the user may, TMPDIR a folder the host removes");
   }
@@ -320,24 +379,12 @@ std::vector<std::string> Sandbox::supervisor_options(const std::string& program,
   if (files_) {
     options.emplace_back("--files");
     options.push_back(std::to_string(policy_.temporary_size));
-    for (const ShownEntry& entry : view_->for_command(program, argv)) {
-      switch (entry.kind) {
-        case ShownEntry::kReadOnly:
-        case ShownEntry::kWritable:
-          options.insert(options.end(), {"--show", entry.kind == ShownEntry::kWritable ? "w" : "r",
-                                         std::to_string(entry.device),
-                                         std::to_string(entry.inode), entry.path});
-          break;
-        case ShownEntry::kLink:
-          options.insert(options.end(), {"--link", entry.path, entry.target});
-          break;
-        case ShownEntry::kHidden:
-          options.insert(options.end(), {"--hide", entry.path});
-          break;
-      }
-    }
+    append_view(view_->for_command(program, argv), &options);
     options.emplace_back("--cwd");
     options.push_back(view_->working_folder());
+  } else if (landlock_) {
+    options.emplace_back("--landlock");
+    append_view(view_->for_command(program, argv, /*entry_by_entry=*/true), &options);
   }
   if (!temporary_folder.empty()) {
     options.emplace_back("--temporary-folder");

@@ -88,7 +88,8 @@ class Sandbox {
   int filter_ = -1;  // the sealed filter, shared by every supervisor
   int namespaces_ = 0;
   bool files_ = false;                     // a private mount namespace with the read-only view
-  std::optional<ViewPlan> view_;           // what it is shown of the files, with files_
+  bool landlock_ = false;                  // without namespaces: Landlock holds its files
+  std::optional<ViewPlan> view_;           // what it is shown of the files
   bool limit_in_namespace_ = false;        // processes bounded by the user namespace's limit
   std::unique_ptr<ControlGroups> groups_;  // where the groups are made; none when unused
   std::string description_;

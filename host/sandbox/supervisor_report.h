@@ -36,7 +36,8 @@ struct SupervisorReport {
     kDescriptors = 13,   // every descriptor but its three streams closed
     kNewRoot = 14,       // a root of its own, holding only what it is shown
     kReplaced = 15,      // a folder shown is no longer the one the host saw
-    kLastStep = kReplaced,
+    kLandlock = 16,      // without namespaces, Landlock's hold on its files and signals
+    kLastStep = kLandlock,
   };
   std::int32_t kind = 0;
   std::int32_t value = 0;

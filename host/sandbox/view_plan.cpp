@@ -192,6 +192,57 @@ std::vector<ShownEntry> in_order(std::vector<ShownEntry> entries) {
   return made;
 }
 
+// `entries` with each folder shown read-only that holds a hidden entry replaced by the
+// folder for listing and its entries one by one, the hidden left out; links within need
+// no rule, as what they lead to is judged.
+std::vector<ShownEntry> entry_by_entry(const std::vector<ShownEntry>& entries) {
+  std::vector<std::string> hidden;
+  for (const ShownEntry& entry : entries) {
+    if (entry.kind == ShownEntry::kHidden) {
+      hidden.push_back(entry.path);
+    }
+  }
+  const auto holds_hidden = [&](const std::string& folder) {
+    return std::any_of(hidden.begin(), hidden.end(), [&](const std::string& path) {
+      return path != folder && lies_within(path, folder);
+    });
+  };
+  std::vector<ShownEntry> split;
+  std::vector<ShownEntry> pending;
+  for (const ShownEntry& entry : entries) {
+    if (entry.kind == ShownEntry::kHidden) {
+      continue;
+    }
+    if (entry.kind != ShownEntry::kReadOnly || !holds_hidden(entry.path)) {
+      split.push_back(entry);
+      continue;
+    }
+    pending.push_back(entry);
+    while (!pending.empty()) {
+      ShownEntry folder_entry = std::move(pending.back());
+      pending.pop_back();
+      folder_entry.kind = ShownEntry::kListOnly;
+      std::error_code failed;
+      for (const fs::directory_entry& child : fs::directory_iterator(folder_entry.path, failed)) {
+        struct stat status = {};
+        const std::string path = child.path().string();
+        if (lstat(path.c_str(), &status) != 0 || S_ISLNK(status.st_mode) ||
+            std::find(hidden.begin(), hidden.end(), path) != hidden.end()) {
+          continue;
+        }
+        ShownEntry shown{ShownEntry::kReadOnly, path, "", status.st_dev, status.st_ino};
+        if (S_ISDIR(status.st_mode) && holds_hidden(path)) {
+          pending.push_back(std::move(shown));
+        } else {
+          split.push_back(std::move(shown));
+        }
+      }
+      split.push_back(std::move(folder_entry));
+    }
+  }
+  return split;
+}
+
 }  // namespace
 
 std::optional<ViewPlan> ViewPlan::make(const SandboxPolicy& policy, std::string* problem) {
@@ -253,7 +304,8 @@ std::optional<ViewPlan> ViewPlan::make(const SandboxPolicy& policy, std::string*
 }
 
 std::vector<ShownEntry> ViewPlan::for_command(const std::string& program,
-                                              const std::vector<std::string>& argv) const {
+                                              const std::vector<std::string>& argv,
+                                              bool entry_by_entry_for_landlock) const {
   std::vector<ShownEntry> entries = common_;
   add_program_folders(program, &entries);
   const fs::path interpreter = interpreter_of(program);
@@ -263,5 +315,6 @@ std::vector<ShownEntry> ViewPlan::for_command(const std::string& program,
   for (std::size_t i = 1; i < argv.size(); ++i) {
     add_named(argv[i], &entries);
   }
-  return in_order(std::move(entries));
+  std::vector<ShownEntry> ordered = in_order(std::move(entries));
+  return entry_by_entry_for_landlock ? entry_by_entry(ordered) : ordered;
 }

@@ -26,11 +26,13 @@
 #include "sandbox/policy.h"
 
 struct ShownEntry {
-  enum Kind { kReadOnly, kWritable, kLink, kHidden };
+  // kListOnly: a folder whose names alone are shown, where what lies in it is shown entry
+  // by entry (Landlock cannot hide an entry within a folder it shows).
+  enum Kind { kReadOnly, kWritable, kListOnly, kLink, kHidden };
   Kind kind = kReadOnly;
   std::string path;    // absolute, without links
   std::string target;  // kLink: what the link holds
-  dev_t device = 0;    // kReadOnly, kWritable: the folder as the host saw it
+  dev_t device = 0;    // kReadOnly, kWritable, kListOnly: the entry as the host saw it
   ino_t inode = 0;
 };
 
@@ -44,9 +46,11 @@ class ViewPlan {
 
   // The whole view for one start of `program` (a path, as find_program gives it) with
   // `argv`, in the order it is made: a folder before what lies within it, and nothing
-  // shown twice.
+  // shown twice. With `entry_by_entry`, for Landlock, a folder read-only that holds a
+  // hidden entry is shown for listing, and what it holds entry by entry, but the hidden.
   [[nodiscard]] std::vector<ShownEntry> for_command(const std::string& program,
-                                                    const std::vector<std::string>& argv) const;
+                                                    const std::vector<std::string>& argv,
+                                                    bool entry_by_entry = false) const;
 
   [[nodiscard]] const std::string& working_folder() const { return working_folder_; }
   // How many entries of the configuration are hidden.

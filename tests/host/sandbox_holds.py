@@ -103,7 +103,15 @@ def listen():
     return server.getsockname()[1]
 
 
-def run_host_with(options, user, port, outside, user_temporary, home):
+# Runs a command where no namespace may be made: in a user namespace of its own, as its
+# root without any capability, with user namespaces forbidden there.
+NO_NAMESPACES = ["unshare", "--user", "--map-root-user", "sh", "-c",
+                 'echo 0 >/proc/sys/user/max_user_namespaces && exec setpriv '
+                 '--securebits=+noroot,+noroot_locked --inh-caps=-all --bounding-set=-all "$@"',
+                 "sh"]
+
+
+def run_host_with(options, user, port, outside, user_temporary, home, wrapper=()):
     """Runs the host on a pseudo-terminal, the probe under it; returns what it printed."""
     master, slave = pty.openpty()
     terminal = os.ttyname(slave)
@@ -130,7 +138,8 @@ def run_host_with(options, user, port, outside, user_temporary, home):
     if user is not None:
         # A user's own TMPDIR is the user's to write, as a login's is.
         environment["TMPDIR"] = user_temporary
-    process = subprocess.Popen(["sh", "-c", script, HOST] + options, stdin=slave, stdout=slave,
+    process = subprocess.Popen(list(wrapper) + ["sh", "-c", script, HOST] + options,
+                               stdin=slave, stdout=slave,
                                stderr=slave, env=environment, preexec_fn=demote,
                                start_new_session=True)
     os.close(slave)
@@ -235,6 +244,50 @@ def holds_as(user, port):
           f"and each grant alone")
 
 
+def holds_without_namespaces(port):
+    """Where no namespace can be made, the weaker sandbox still keeps the extension from
+    the terminal, the host (its memory, environment, descriptors; no signal), the files it
+    is not shown and the network; what it reaches is what its report says."""
+    with tempfile.TemporaryDirectory() as outside, tempfile.TemporaryDirectory() as own, \
+            tempfile.TemporaryDirectory() as home:
+        os.chmod(outside, 0o777)
+        with open(os.path.join(home, ".profile"), "w"):
+            pass
+
+        def run_host(options):
+            return run_host_with(["--weaker-sandbox"] + options, None, port, outside, own, home,
+                                 NO_NAMESPACES)
+        output = run_host([])
+        line = header(output)
+        for said in ("no terminal", "the host's processes in sight, not to trace, read or signal",
+                     "the machine's IPC shared", "no network", "held by Landlock",
+                     "none to read of the home folders"):
+            if said not in line:
+                fail(f"without namespaces: the report does not say '{said}': {line}")
+        # In sight, as said: the host's process listed in /proc, the machine's IPC, and
+        # processes beyond 64 where no bound is said.
+        said_reached = {"the host's process", "the machine's IPC"}
+        if "processes unbounded" in line:
+            said_reached.add("300 processes")
+        weaker = {what: what in ITS_OWN or what in said_reached for what in UNSANDBOXED}
+        check("without namespaces, in the weaker sandbox", output, weaker)
+        left_its_segment()
+
+        grants = [word for words in GRANTS.values() for word in words]
+        output = run_host(grants)
+        check(f"without namespaces, with {' '.join(grants)}", output,
+              dict(weaker, **{what: True for what in GRANTS}))
+        left_its_segment()
+    print("without namespaces: the weaker sandbox keeps the terminal, the host, the files "
+          "not shown and the network from the probe, and grants each alone")
+
+
+def namespaces_can_be_refused():
+    return os.geteuid() == 0 and subprocess.run(
+        NO_NAMESPACES + ["sh", "-c", "! unshare -p -f true && ! unshare -U true"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
+
+
 def nobody_can_run_the_build():
     return os.geteuid() == 0 and subprocess.run(
         ["runuser", "-u", "nobody", "--", "test", "-x", HOST, "-a", "-x", PROBE],
@@ -274,6 +327,8 @@ def holds():
     holds_as(None, port)
     if nobody_can_run_the_build():
         holds_as("nobody", port)
+    if namespaces_can_be_refused():
+        holds_without_namespaces(port)
     return 0
 
 

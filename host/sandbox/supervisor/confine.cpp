@@ -17,6 +17,7 @@
 
 #include "sandbox/default_signals.h"
 #include "sandbox/descriptor_map.h"
+#include "sandbox/supervisor/landlock_view.h"
 
 namespace {
 
@@ -86,6 +87,12 @@ SupervisorReport::Step confine_and_run(const Confinement& confinement, int* erro
   if (confinement.drop_privilege && !drop_privilege()) {
     *error = errno;
     return SupervisorReport::kCapabilities;
+  }
+  // Entered once no privilege is left, which Landlock requires, and before the filter,
+  // which refuses nothing it needs.
+  if (confinement.landlock >= 0 && !enter_landlock(confinement.landlock)) {
+    *error = errno;
+    return SupervisorReport::kLandlock;
   }
   if (confinement.filter != nullptr &&
       prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, confinement.filter, 0, 0) != 0) {

@@ -11,6 +11,7 @@ struct Confinement {
   bool pid_namespace = false;  // without one, the program goes when its supervisor goes
   long process_limit = 0;      // processes (and threads) its user may have; 0: none set
   bool drop_privilege = false;
+  int landlock = -1;                   // a Landlock ruleset to enter, or none
   const sock_fprog* filter = nullptr;  // the system call filter, or none
   const char* program = nullptr;
   char* const* argv = nullptr;

@@ -5,7 +5,6 @@
 #include "sandbox/supervisor/file_view.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -137,19 +136,8 @@ int open_below(int root, const char* path, bool make, bool folder) {
 // The folder the host saw at `entry.path`, looked up without a link, as a copy of its
 // mounts ready to be placed; -1 with errno ESTALE where it is no longer that folder.
 int copy_unchanged(const ViewEntry& entry) {
-  open_how how = {};
-  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
-  how.resolve = RESOLVE_NO_SYMLINKS;
-  const Held folder(static_cast<int>(syscall(SYS_openat2, AT_FDCWD, entry.path, &how, sizeof how)));
+  const Held folder(open_unchanged(entry, /*folder=*/true));
   if (folder.get() < 0) {
-    return -1;
-  }
-  struct stat status = {};
-  if (fstat(folder.get(), &status) != 0) {
-    return -1;
-  }
-  if (status.st_dev != entry.device || status.st_ino != entry.inode) {
-    errno = ESTALE;
     return -1;
   }
   return static_cast<int>(syscall(SYS_open_tree, folder.get(), "",
@@ -279,6 +267,8 @@ SupervisorReport::Step make_file_view(const FileView& view, int* error) {
       if (step != SupervisorReport::kNoStep) {
         return step;
       }
+    } else if (entry.kind == ViewEntry::kListOnly) {
+      continue;  // a mount shows a folder whole; only Landlock lists one apart
     } else if (entry.kind == ViewEntry::kLink ? !link_below(root.get(), entry)
                                               : !hide(root.get(), entry.path)) {
       return failed.at(SupervisorReport::kNewRoot);

@@ -19,17 +19,8 @@
 
 #include <cstddef>
 
+#include "sandbox/supervisor/shown.h"
 #include "sandbox/supervisor_report.h"
-
-struct ViewEntry {
-  enum Kind { kReadOnly, kWritable, kLink, kHidden };
-  Kind kind = kReadOnly;
-  const char* path = nullptr;    // absolute, without links in it
-  const char* target = nullptr;  // kLink: what the link holds
-  // kReadOnly, kWritable: the folder the host saw at `path`.
-  unsigned long long device = 0;
-  unsigned long long inode = 0;
-};
 
 struct FileView {
   unsigned long long temporary_bytes = 0;  // the size of /dev/shm

@@ -9,14 +9,17 @@
 // watches it to its end. Every part of the sandbox that cannot be made is reported by
 // name (SupervisorReport::kSetupFailed), and nothing runs.
 //
-//   extension-sandbox [--pid-namespace] [--files TMP_BYTES [--show r|w DEV INO DIR]...
-//                     [--link PATH TARGET]... [--hide PATH]... [--cwd DIR]]
+//   extension-sandbox [--pid-namespace] [--files TMP_BYTES | --landlock]
+//                     [--show r|w|l DEV INO PATH]... [--link PATH TARGET]... [--hide PATH]...
+//                     [--cwd DIR]
 //                     [--temporary-folder DIR] [--process-limit N] [--drop-privilege]
 //                     [--filter] [--control-groups N] [--probe] -- PROGRAM ARGV0 ARGS...
 //
 // --files makes the view of the files (see file_view.h) from the entries after it, in
 // their order: a folder shown read-only (r) or writable (w), as the host saw it (DEV and
-// INO); a link; an entry hidden; the folder to start in.
+// INO); a link; an entry hidden; the folder to start in. --landlock holds the extension
+// to the same entries where no namespace can be made (see landlock_view.h): there a file
+// may be shown read-only, and a folder for listing alone (l).
 //
 // --temporary-folder names the folder the host made for the extension's temporary files
 // where no private TMPDIR could be made: the supervisor removes it once nothing runs.
@@ -39,6 +42,7 @@
 
 #include "sandbox/supervisor/confine.h"
 #include "sandbox/supervisor/file_view.h"
+#include "sandbox/supervisor/landlock_view.h"
 #include "sandbox/supervisor/supervise.h"
 
 namespace {
@@ -50,7 +54,8 @@ constexpr std::size_t EXEC_STACK_BYTES = std::size_t{64} << 10U;
 
 struct Settings {
   bool pid_namespace = false;
-  bool files = false;
+  bool files = false;     // a root of its own, made of mounts
+  bool landlock = false;  // without namespaces: the view held by Landlock
   unsigned long long temporary_bytes = 0;
   std::array<ViewEntry, MAX_VIEW_ENTRIES> view{};
   std::size_t view_count = 0;
@@ -86,12 +91,14 @@ bool parse_view_entry(int argc, char** argv, int* i, Settings* settings) {
   const char* option = argv[*i];
   if (std::strcmp(option, "--show") == 0) {
     const char* mode = word(1);
-    if (mode == nullptr || (std::strcmp(mode, "r") != 0 && std::strcmp(mode, "w") != 0) ||
+    if (mode == nullptr || std::strlen(mode) != 1 || std::strchr("rwl", mode[0]) == nullptr ||
         !read_number(word(2), &entry.device) || !read_number(word(3), &entry.inode) ||
         !absolute(word(4))) {
       return false;
     }
-    entry.kind = mode[0] == 'w' ? ViewEntry::kWritable : ViewEntry::kReadOnly;
+    entry.kind = mode[0] == 'w'   ? ViewEntry::kWritable
+                 : mode[0] == 'l' ? ViewEntry::kListOnly
+                                  : ViewEntry::kReadOnly;
     entry.path = word(4);
     *i += 4;
   } else if (std::strcmp(option, "--link") == 0 && absolute(word(1)) && word(2) != nullptr) {
@@ -131,7 +138,10 @@ bool parse(int argc, char** argv, Settings* settings) {
       settings->files = true;
       settings->temporary_bytes = number;
       ++i;
-    } else if (settings->files && (std::strcmp(option, "--show") == 0 ||
+    } else if (std::strcmp(option, "--landlock") == 0) {
+      settings->landlock = true;
+    } else if ((settings->files || settings->landlock) &&
+               (std::strcmp(option, "--show") == 0 ||
                                    std::strcmp(option, "--link") == 0 ||
                                    std::strcmp(option, "--hide") == 0)) {
       if (!parse_view_entry(argc, argv, &i, settings)) {
@@ -269,6 +279,16 @@ int main(int argc, char** argv) {
   if (settings.filter && !read_filter(&program, &filter)) {
     fail(SupervisorReport::kSystemCalls, errno);
   }
+  // Without a root of its own, Landlock holds it to what it is shown.
+  int landlock = -1;
+  if (settings.landlock) {
+    SupervisorReport::Step failed = SupervisorReport::kNoStep;
+    landlock = make_landlock_ruleset(settings.view.data(), settings.view_count,
+                                     settings.temporary_folder, &failed);
+    if (landlock < 0) {
+      fail(failed, errno);
+    }
+  }
 
   sigset_t child_signal;
   sigemptyset(&child_signal);
@@ -286,6 +306,7 @@ int main(int argc, char** argv) {
   start.confinement.process_limit = settings.process_limit;
   start.confinement.drop_privilege = settings.drop_privilege;
   start.confinement.filter = settings.filter ? &filter : nullptr;
+  start.confinement.landlock = landlock;
   start.confinement.program = settings.command[0];
   start.confinement.argv = settings.command + 1;
   start.confinement.envp = environ;
