@@ -31,6 +31,10 @@
 
 namespace {
 
+// Beside the saved case: the folder of conversations that differed only once.
+constexpr char UNSTEADY[] = ".unsteady";
+
+
 constexpr char COMPARE_HELP[] =
     "usage: extension-host compare [--reference PATH] [--seed N]\n"
     "           [--seconds S | --conversations N] [--save DIR] [--jobs N]\n"
@@ -255,16 +259,20 @@ bool save_case(CaseWriter* writer, const GeneratedConversation& conversation, co
 // Keeps a conversation that differed once as a case in the folder of such cases, so that
 // it can be played again; says where, or why not. The reference's answer is the expected
 // one: `reference` when it was played whole, else it is played once more, alone.
-void keep_unsteady(const std::filesystem::path& folder, const Contestants& contestants,
+// The folder is beside the saved case, made within the folder held since the start, so
+// that no extension can send it elsewhere.
+void keep_unsteady(const CaseWriter& saving, const Contestants& contestants,
                    const CompareSettings& settings, std::uint64_t index,
                    const Observed* reference) {
-  std::error_code ignored;
-  std::filesystem::create_directory(folder, ignored);
   const GeneratedConversation conversation =
       generate_conversation(settings.catalogue, settings.seed, index);
   std::string problem;
+  const std::optional<HeldFolder> folder =
+      saving.folder().subfolder(saving.target().filename().string() + UNSTEADY, &problem);
   std::optional<CaseWriter> writer =
-      CaseWriter::prepare(folder / ("conversation-" + std::to_string(index)), false, "", &problem);
+      folder ? CaseWriter::prepare_in(*folder, "conversation-" + std::to_string(index), false, "",
+                                      &problem)
+             : std::nullopt;
   if (!writer) {
     std::fprintf(stderr, "extension-host: not kept: %s\n", problem.c_str());
     return;
@@ -277,7 +285,7 @@ void keep_unsteady(const std::filesystem::path& folder, const Contestants& conte
                     settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
                     kept_output_for(conversation.input().size()));
   if (save_case(&*writer, conversation, Pair{expected, Observed{}, std::nullopt})) {
-    std::printf("    kept as the case %s\n", visible(writer->target().string()).c_str());
+    std::printf("    kept as the case %s\n", visible(writer->location().string()).c_str());
   }
 }
 
@@ -297,7 +305,7 @@ int compare_command(const std::vector<std::string>& arguments) {
   }
   // Conversations that differ only once are kept apart from the one that differs twice.
   const std::filesystem::path unsteady_folder =
-      writer ? std::filesystem::path(writer->target().string() + ".unsteady")
+      writer ? std::filesystem::path(writer->target().string() + UNSTEADY)
              : std::filesystem::path();
   std::error_code failure;
   if (writer &&
@@ -361,7 +369,7 @@ int compare_command(const std::vector<std::string>& arguments) {
                   why);
       flaky = flaky || !unsteady.at_the_deadline;
       if (writer) {
-        keep_unsteady(unsteady_folder, contestants, settings, unsteady.index, &unsteady.reference);
+        keep_unsteady(*writer, contestants, settings, unsteady.index, &unsteady.reference);
       }
     }
   }
@@ -456,7 +464,7 @@ int compare_command(const std::vector<std::string>& arguments) {
               "(--timeout-ms gives more time)"
             : "");
     if (writer) {
-      keep_unsteady(unsteady_folder, contestants, settings, *result.first_different,
+      keep_unsteady(*writer, contestants, settings, *result.first_different,
                     pair ? &pair->reference : nullptr);
     }
     return 1;
@@ -473,7 +481,7 @@ int compare_command(const std::vector<std::string>& arguments) {
       holds_an_escape(told_aspects) ? ("  " + std::string(ESCAPE_LEGEND) + "\n").c_str() : "",
       shell_quoted_short(reference_line).c_str(), shell_quoted_short(candidate_line).c_str());
   if (writer && save_case(&*writer, told, *pair)) {
-    std::printf("saved as the case %s\n", visible(writer->target().string()).c_str());
+    std::printf("saved as the case %s\n", visible(writer->location().string()).c_str());
   }
   return 1;
 }

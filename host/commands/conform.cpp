@@ -9,6 +9,7 @@
 #include <fstream>
 #include <optional>
 
+#include "base/held_folder.h"
 #include "commands/extension_line.h"
 #include "commands/options.h"
 #include "commands/sandbox_options.h"
@@ -66,6 +67,8 @@ struct ConformSettings {
   std::optional<std::string> junit;
   std::optional<std::string> markdown;
   std::optional<std::filesystem::path> save;
+  // The folder --save names a folder in, held before any extension runs.
+  std::optional<HeldFolder> save_parent;
   long timeout_ms = 5000;
   std::size_t jobs = 0;
   std::vector<std::string> command;
@@ -107,8 +110,8 @@ bool save_folder_usable(const std::filesystem::path& folder, std::string* proble
 
 // Keeps each failure that can be a case in `folder`, and says, in `prefix`ed lines, where
 // or why not. Returns false when a case that could be kept was not.
-bool save_failures(const Conformance& conformance, const std::filesystem::path& folder,
-                   const char* prefix) {
+bool save_failures(const Conformance& conformance, const HeldFolder& parent,
+                   const std::filesystem::path& folder, const char* prefix) {
   bool all_kept = true;
   bool any_failed = false;
   for (const RequirementRow& row : REQUIREMENTS) {
@@ -124,10 +127,12 @@ bool save_failures(const Conformance& conformance, const std::filesystem::path& 
       std::printf("%snot saved: %s: %s\n", prefix, row.identifier, problem.c_str());
       continue;
     }
-    std::error_code failure;
-    std::filesystem::create_directory(folder, failure);
+    // Made, and the cases written, within the folder held since the start: no extension
+    // can have sent it elsewhere meanwhile.
+    const std::optional<HeldFolder> held = parent.subfolder(folder.filename().string(), &problem);
     std::optional<CaseWriter> writer =
-        CaseWriter::prepare(folder / row.identifier, /*replace=*/false, "", &problem);
+        held ? CaseWriter::prepare_in(*held, row.identifier, /*replace=*/false, "", &problem)
+             : std::nullopt;
     std::filesystem::path scratch = writer ? writer->scratch(&problem) : std::filesystem::path();
     if (scratch.empty() || !write_case_files(scratch, *found, /*skip_streams=*/false, &problem) ||
         !writer->commit(&problem)) {
@@ -135,7 +140,7 @@ bool save_failures(const Conformance& conformance, const std::filesystem::path& 
       all_kept = false;
       continue;
     }
-    std::printf("%ssaved as the case %s\n", prefix, visible(writer->target().string()).c_str());
+    std::printf("%ssaved as the case %s\n", prefix, visible(writer->location().string()).c_str());
   }
   if (!any_failed) {
     std::printf("%snothing failed: no case saved\n", prefix);
@@ -209,8 +214,15 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       return usage_error("conform", problem);
     }
   }
-  if (settings->save && !save_folder_usable(*settings->save, &problem)) {
-    return usage_error("conform", problem);
+  if (settings->save) {
+    if (!save_folder_usable(*settings->save, &problem)) {
+      return usage_error("conform", problem);
+    }
+    settings->save = folder_name(*settings->save);
+    settings->save_parent = HeldFolder::open(settings->save->parent_path(), &problem);
+    if (!settings->save_parent) {
+      return usage_error("conform", "--save: " + problem);
+    }
   }
   if (settings->jobs == 0) {
     settings->jobs = static_cast<std::size_t>(std::max(1L, sysconf(_SC_NPROCESSORS_ONLN)));
@@ -249,7 +261,8 @@ int conform_command(const std::vector<std::string>& arguments) {
       settings.tap ? tap_conform_report(judged) : people_conform_report(judged);
   std::fputs(report.c_str(), stdout);
   const bool saved =
-      !settings.save || save_failures(conformance, *settings.save, settings.tap ? "# " : "");
+      !settings.save || save_failures(conformance, *settings.save_parent, *settings.save,
+                                      settings.tap ? "# " : "");
   std::fflush(stdout);
   if ((settings.junit && !write_file(*settings.junit, junit_conform_report(judged))) ||
       (settings.markdown && !write_file(*settings.markdown, markdown_conform_report(judged)))) {

@@ -245,7 +245,7 @@ int record_command(const std::vector<std::string>& arguments) {
     return 1;
   }
   std::printf("== recorded %s: %zu bytes in, %zu bytes out, exit status %d%s\n",
-              visible_name(writer->target().string()).c_str(), sink.input_bytes(),
+              visible_name(writer->location().string()).c_str(), sink.input_bytes(),
               sink.output_bytes(), ending->termination.code,
               ending->termination.code == 2
                   ? "; the case ends in a protocol violation: the extension refused a line"

@@ -13,10 +13,18 @@
 #include <optional>
 #include <string>
 
+#include "base/held_folder.h"
 #include "conversation/case_folder.h"
 
 class CaseWriter {
  public:
+  // As prepare, for the case `name` (one component) within `folder`, which is held
+  // already: nothing that renames the folder, or swaps one on its path for a link, can
+  // send the case elsewhere.
+  static std::optional<CaseWriter> prepare_in(const HeldFolder& folder, const std::string& name,
+                                              bool replace, const std::string& replace_option,
+                                              std::string* error);
+
   // Checks that `target` may be written, and that files can be made beside it.
   // `target` is normalised first ("cases/x/" is "cases/x"). Returns none,
   // saying why in `*error`, when the target exists and `replace` is false (naming
@@ -34,8 +42,13 @@ class CaseWriter {
   // Removes the folder being written, unless it was put in place or kept.
   ~CaseWriter();
 
-  // The target, normalised.
+  // The target, normalised, as it was named.
   [[nodiscard]] const std::filesystem::path& target() const { return target_; }
+  // Where the case is (once committed): its folder as the kernel names it now, which the
+  // target's name may no longer lead to.
+  [[nodiscard]] std::filesystem::path location() const { return folder_.location() / name_; }
+  // The folder the case is written in, held since prepare.
+  [[nodiscard]] const HeldFolder& folder() const { return folder_; }
   // The folder the case is written into, beside the target, made on the first call.
   // Empty, with why in `*error`, when it cannot be made.
   std::filesystem::path scratch(std::string* error);
@@ -53,10 +66,20 @@ class CaseWriter {
   bool commit(std::string* error);
 
  private:
-  CaseWriter(std::filesystem::path target, bool replace)
-      : target_(std::move(target)), replace_(replace) {}
+  CaseWriter(HeldFolder folder, std::string name, std::filesystem::path target, bool replace)
+      : folder_(std::move(folder)),
+        name_(std::move(name)),
+        target_(std::move(target)),
+        replace_(replace) {}
+  // The case's folder, reached through the held folder.
+  [[nodiscard]] std::filesystem::path here() const { return folder_.beneath(name_); }
+  // A fresh folder beside the case, named after it; its name, or "" with errno set.
+  [[nodiscard]] std::string fresh_folder_beside(const char* what) const;
 
+  HeldFolder folder_;
+  std::string name_;
   std::filesystem::path target_;
+  std::string scratch_name_;
   std::filesystem::path scratch_;
   bool replace_ = false;
   bool done_ = false;
