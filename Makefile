@@ -5,7 +5,7 @@ JOBS ?= $(shell nproc)
 SHELL := /bin/bash
 
 # Debian packages: to build and run, then what the tests and tools use.
-BUILD_PACKAGES := g++ cmake make pkg-config libjansson-dev libedit-dev libseccomp-dev
+BUILD_PACKAGES := g++ cmake make pkg-config libjansson-dev libedit-dev libseccomp-dev libutf8proc-dev
 TEST_PACKAGES := googletest libgtest-dev strace valgrind clang libclang-rt-14-dev gcovr jq python3 \
   $(PACKAGE_PACKAGES) lintian man-db libxml2-utils perl time util-linux
 # What `make package` needs: dpkg-shlibdeps computes the package's dependencies.

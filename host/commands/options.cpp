@@ -6,12 +6,15 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 
 #include "text/visible.h"
 
 namespace {
 
-std::optional<std::size_t> parse_size_text(const std::string& text) {
+// A size with its suffix, in bytes; none when it does not read as one, and with
+// `*too_large` set when it reads but is more bytes than a size can count.
+std::optional<std::size_t> parse_size_text(const std::string& text, bool* too_large) {
   std::size_t digits = 0;
   while (digits < text.size() && text[digits] >= '0' && text[digits] <= '9') {
     ++digits;
@@ -32,6 +35,10 @@ std::optional<std::size_t> parse_size_text(const std::string& text) {
   }
   const std::size_t value = std::stoull(text.substr(0, digits));
   if (value == 0) {
+    return std::nullopt;
+  }
+  if (value > (std::numeric_limits<std::size_t>::max() >> shift)) {
+    *too_large = true;  // shifted, it would wrap around, to 0 for 17179869184G
     return std::nullopt;
   }
   return value << shift;
@@ -78,8 +85,12 @@ std::optional<double> parse_seconds(const std::string& option, const std::string
 
 std::optional<std::size_t> parse_size(const std::string& option, const std::string& text,
                                       std::string* problem) {
-  const std::optional<std::size_t> size = parse_size_text(text);
-  if (!size) {
+  bool too_large = false;
+  const std::optional<std::size_t> size = parse_size_text(text, &too_large);
+  if (too_large) {
+    *problem = option + " " + text + " is too large: a size is at most " +
+               std::to_string(std::numeric_limits<std::size_t>::max() >> 30U) + "G";
+  } else if (!size) {
     *problem = option + " takes a size in bytes above 0, with K, M or G for KiB, MiB or GiB " +
                "(256M), not '" + text + "'";
   }

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include <utf8proc.h>
+
 namespace {
 
 // The length of the valid UTF-8 sequence at the start of `bytes` and its code point, or
@@ -53,16 +55,28 @@ std::size_t decode(std::string_view bytes, std::uint32_t* code_point) {
 }
 
 // Controls, and the characters that change or hide what is around them without showing
-// themselves: a byte-order mark in a line must be seen as one.
+// themselves, as Unicode's own classes tell them: format characters (a soft hyphen, the
+// bidirectional overrides and isolates, zero widths, tags, a byte-order mark), the line
+// and paragraph separators, surrogates, code points with no character (noncharacters
+// among them, and those this Unicode version does not know), and every code point Unicode
+// says a renderer may ignore (a Hangul filler, variation selectors). A byte-order mark in
+// a line must be seen as one.
 bool must_escape(std::uint32_t code_point) {
-  return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F) ||
-         code_point == 0x061C ||                            // Arabic letter mark
-         (code_point >= 0x200B && code_point <= 0x200F) ||  // zero widths, direction marks
-         (code_point >= 0x2028 && code_point <= 0x202E) ||  // separators, bidi embeddings
-         (code_point >= 0x2060 && code_point <= 0x2064) ||  // word joiner, invisible operators
-         (code_point >= 0x2066 && code_point <= 0x2069) ||  // bidi isolates
-         code_point == 0xFEFF ||                            // byte-order mark
-         code_point == 0xFFFE || code_point == 0xFFFF;      // noncharacters
+  if (code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F)) {
+    return true;  // C0, DEL, C1: the terminal's own commands
+  }
+  const auto character = static_cast<utf8proc_int32_t>(code_point);
+  switch (utf8proc_category(character)) {
+    case UTF8PROC_CATEGORY_CC:
+    case UTF8PROC_CATEGORY_CF:
+    case UTF8PROC_CATEGORY_CS:
+    case UTF8PROC_CATEGORY_CN:
+    case UTF8PROC_CATEGORY_ZL:
+    case UTF8PROC_CATEGORY_ZP:
+      return true;
+    default:
+      return utf8proc_get_property(character)->ignorable;
+  }
 }
 
 void append_escape(std::string* text, std::uint32_t code_point, std::size_t length) {

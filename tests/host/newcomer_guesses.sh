@@ -95,6 +95,13 @@ refused "--seconds -1" "--seconds takes a number of seconds above 0" compare --s
 refused "--timeout-ms x" "--timeout-ms takes a whole number from 1 to" run --timeout-ms x -- "$extension"
 refused "--max-file-size 0" "--max-file-size takes a size in bytes above 0" \
   check --max-file-size 0 -- "$extension"
+# The largest size that counts is taken; one more G would wrap around to nothing.
+host_ends "--max-file-size 17179869183G" 0 60 check --max-file-size 17179869183G \
+  --filter handshake-then-shutdown -- "$extension"
+refused "--max-file-size 17179869184G" "--max-file-size 17179869184G is too large: a size is at most 17179869183G" \
+  check --max-file-size 17179869184G -- "$extension"
+refused "--max-memory 17179869184G" "--max-memory 17179869184G is too large" \
+  run --max-memory 17179869184G -- "$extension" --protocol 1
 host_ends "--seconds 1.5" 0 30 compare --seconds 1.5 -- "$extension"
 
 # help, for the host and for each command.

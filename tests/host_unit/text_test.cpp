@@ -44,6 +44,15 @@ TEST(Visible, EscapesWhatCouldCommandATerminal) {
        "b",
        "a\\u{200B}\\u{200F}b"},  // zero width, right-to-left mark
       {"\xe2\x80\xa8\xe2\x81\xa0\xd8\x9c", "\\u{2028}\\u{2060}\\u{061C}"},
+      // Characters that show nothing, as Unicode's classes tell: a soft hyphen, the
+      // Mongolian vowel separator, a Hangul filler, an interlinear annotation anchor, a
+      // tag, a code point no version of Unicode has assigned yet.
+      {"a\xc2\xad"
+       "b",
+       "a\\u{00AD}b"},
+      {"\xe1\xa0\x8e\xe3\x85\xa4\xef\xbf\xb9", "\\u{180E}\\u{3164}\\u{FFF9}"},
+      {"\xf3\xa0\x81\x81\xf3\xa0\x81\xbf", "\\u{E0041}\\u{E007F}"},
+      {"\xf0\xaf\xbf\xbe", "\\u{2FFFE}"},
   };
   for (const Case& each : cases) {
     EXPECT_EQ(visible(each.bytes), each.shown);

@@ -181,14 +181,16 @@ void supervise(bool pid_namespace, pid_t extension, int child_events,
         input_closed = input_closed || got > 0;
         continue;
       }
-      // Either way nothing may run on.
+      // Either way nothing may run on. What ends with an extension that was still running
+      // was not left behind by it: it is ended with it.
       const bool was_running = running;
       const int others = end_everything(pid_namespace, extension, &running, &status);
       remove_temporary_folder(temporary_folder);
       if (was_running) {
         report(SupervisorReport::kExited, status);
       }
-      report(others > 0 ? SupervisorReport::kLeftBehind : SupervisorReport::kAlone, others);
+      const bool left = others > 0 && !was_running;
+      report(left ? SupervisorReport::kLeftBehind : SupervisorReport::kAlone, left ? others : 0);
       _exit(0);
     }
     if (watched[1].revents != 0) {
