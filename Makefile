@@ -88,8 +88,9 @@ coverage: deps
 	gcovr --root . --filter 'src/' --object-directory build-coverage --exclude-unreachable-branches \
 	  --print-summary --fail-under-line 100 --txt build-coverage/coverage.txt
 	@cat build-coverage/coverage.txt | tail -n +4
-# Plants each one-line fault of tests/mutants/catalogue alone in a scratch copy
-# (build-mutants/) and runs the suite; lists the faults no test noticed. About an hour.
+# Plants each one-line fault of tests/mutants/catalogue (the extension's) and
+# host-catalogue (the host's) alone in a scratch copy (build-mutants/) and runs the suite;
+# lists the faults no test noticed. About two hours.
 mutants: deps
 	scripts/mutants
 
