@@ -48,9 +48,11 @@ demo: build-deps
 # under valgrind memcheck), the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer, again built by clang for release, and a short run of the
 # conversation fuzzer. The Debian package is made too, so that the release preset, which
-# `make package` and `make bench` build with GCC, cannot break unseen.
+# `make package` and `make bench` build with GCC, cannot break unseen; and the coverage
+# build runs the suite once more, so that `make coverage` cannot either.
 test: build
 	$(MAKE) --no-print-directory package
+	$(MAKE) --no-print-directory coverage
 	$(MAKE) --no-print-directory test-sanitized
 	$(MAKE) --no-print-directory test-clang
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=$(TEST_FUZZ_SECONDS)
