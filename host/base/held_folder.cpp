@@ -57,8 +57,8 @@ std::optional<HeldFolder> HeldFolder::subfolder(const std::string& name,
     return std::nullopt;
   }
   if (mkdirat(fd_, name.c_str(), 0777) != 0 && errno != EEXIST) {
-    *problem = "cannot make the folder " + (location() / name).string() + ": " +
-               std::strerror(errno);
+    *problem =
+        "cannot make the folder " + (location() / name).string() + ": " + std::strerror(errno);
     return std::nullopt;
   }
   const int fd = openat(fd_, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);

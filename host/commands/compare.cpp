@@ -34,7 +34,6 @@ namespace {
 // Beside the saved case: the folder of conversations that differed only once.
 constexpr char UNSTEADY[] = ".unsteady";
 
-
 constexpr char COMPARE_HELP[] =
     "usage: extension-host compare [--reference PATH] [--seed N]\n"
     "           [--seconds S | --conversations N] [--save DIR] [--jobs N]\n"

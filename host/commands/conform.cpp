@@ -260,9 +260,8 @@ int conform_command(const std::vector<std::string>& arguments) {
   const std::string report =
       settings.tap ? tap_conform_report(judged) : people_conform_report(judged);
   std::fputs(report.c_str(), stdout);
-  const bool saved =
-      !settings.save || save_failures(conformance, *settings.save_parent, *settings.save,
-                                      settings.tap ? "# " : "");
+  const bool saved = !settings.save || save_failures(conformance, *settings.save_parent,
+                                                     *settings.save, settings.tap ? "# " : "");
   std::fflush(stdout);
   if ((settings.junit && !write_file(*settings.junit, junit_conform_report(judged))) ||
       (settings.markdown && !write_file(*settings.markdown, markdown_conform_report(judged)))) {

@@ -179,7 +179,8 @@ bool CaseWriter::commit(std::string* error) {
     return false;
   }
   const int folder = folder_.fd();
-  const std::string kept = "; the new case is kept in " + shown_path(folder_.location() / scratch_name_);
+  const std::string kept =
+      "; the new case is kept in " + shown_path(folder_.location() / scratch_name_);
   if (!exists_here(here())) {
     done_ = true;
     int moved = renameat2(folder, scratch_name_.c_str(), folder, name_.c_str(), RENAME_NOREPLACE);

@@ -190,7 +190,7 @@ class ChildProcess {
   std::size_t output_total_ = 0;
   BoundedText error_;
   ReportStream report_stream_;
-  std::string sandbox_failure_;  // why the sandbox failed, when it did
+  std::string sandbox_failure_;     // why the sandbox failed, when it did
   std::optional<int> wait_status_;  // the child's own, once it has ended
   bool settled_ = false;            // everything it started has ended too
   std::optional<Clock::time_point> settled_at_;

@@ -305,7 +305,7 @@ std::string Sandbox::describe() const {
                      : landlock_ ? "the host's processes in sight, not to trace, read or signal"
                                  : "the host's processes in sight");
   parts.emplace_back((namespaces_ & CLONE_NEWIPC) != 0 ? "IPC of its own"
-                                                        : "the machine's IPC shared");
+                                                       : "the machine's IPC shared");
   parts.emplace_back(policy_.network ? "network allowed"
                      : filter_ >= 0  ? "no network"
                                      : "network reachable");
@@ -338,11 +338,12 @@ std::string Sandbox::describe() const {
       seen += " and " + folder;
     }
     parts.push_back(seen);
-    parts.push_back("none to read of the home folders, /root, /tmp, /var, /run, /srv, /mnt, "
-                    "/media and " +
-                    std::to_string(view_->hidden_count()) +
-                    " entries of /etc that only their owners may read, though their names may "
-                    "be looked up");
+    parts.push_back(
+        "none to read of the home folders, /root, /tmp, /var, /run, /srv, /mnt, "
+        "/media and " +
+        std::to_string(view_->hidden_count()) +
+        " entries of /etc that only their owners may read, though their names may "
+        "be looked up");
   } else {
     parts.emplace_back("files writable as the user may, TMPDIR a folder the host removes");
   }
@@ -439,9 +440,8 @@ bool Sandbox::launch(const std::string& program, const std::vector<std::string>&
   }
   SupervisorLaunch launch;
   launch.program = supervisor_program_;
-  launch.argv =
-      supervisor_options(program, argv, probe, started->groups.joining().size(),
-                         started->temporary_folder);
+  launch.argv = supervisor_options(program, argv, probe, started->groups.joining().size(),
+                                   started->temporary_folder);
   launch.argv.push_back(program);
   launch.argv.insert(launch.argv.end(), argv.begin(), argv.end());
   launch.environment = extension_environment(host_environment_, policy_, temporary_folder);

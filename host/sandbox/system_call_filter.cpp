@@ -28,6 +28,9 @@ struct Group {
   std::initializer_list<const char*> names;
 };
 
+// The tables are kept as written, a group to a paragraph, so that each reads as a list.
+// clang-format off
+
 // Allowed whatever their arguments. Names a machine's architectures lack (the 32-bit
 // forms on x86-64 among them) count where they exist; names libseccomp does not know
 // stay refused.
@@ -126,6 +129,8 @@ const Group REFUSED[] = {
      {"mbind", "set_mempolicy", "get_mempolicy", "migrate_pages", "move_pages"}},
 };
 
+// clang-format on
+
 // Every call not named is refused as unknown to the kernel (ENOSYS), so that the C library
 // falls back to an older one where it can: clone3 to clone, whose flags the filter can
 // read. So are, on purpose, io_uring (it makes sockets of its own, and makes its calls
@@ -192,8 +197,8 @@ bool allow_requests_but(scmp_filter_ctx context, std::initializer_list<unsigned 
   bool added = true;
   for (unsigned long bit = 1; bit <= REQUEST_BITS; bit <<= 1U) {
     if ((agreed & bit) != 0) {
-      added = added &&
-              allow_when(context, SCMP_SYS(ioctl), 1, SCMP_CMP_MASKED_EQ, bit, ~common & bit);
+      added =
+          added && allow_when(context, SCMP_SYS(ioctl), 1, SCMP_CMP_MASKED_EQ, bit, ~common & bit);
     }
   }
   if (std::popcount(differing) > MAX_DIFFERING_BITS) {
@@ -235,8 +240,7 @@ bool add_rules(scmp_filter_ctx context, bool network) {
   if (network) {
     // Any socket but one to the machine's virtual machines; socketcall is how a 32-bit
     // program makes them.
-    added = added &&
-            allow_when(context, SCMP_SYS(socket), 0, SCMP_CMP_NE, AF_VSOCK_FAMILY, 0) &&
+    added = added && allow_when(context, SCMP_SYS(socket), 0, SCMP_CMP_NE, AF_VSOCK_FAMILY, 0) &&
             seccomp_rule_add(context, SCMP_ACT_ALLOW, SCMP_SYS(socketpair), 0) == 0 &&
             seccomp_rule_add(context, SCMP_ACT_ALLOW, SCMP_SYS(socketcall), 0) == 0;
   } else {

@@ -17,8 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The system's programs, libraries and configuration, and the kernel's view of devices.
-constexpr std::array<const char*, 10> SYSTEM = {"/usr",   "/bin",   "/sbin", "/lib", "/lib32",
-                                                "/lib64", "/libx32", "/etc", "/opt", "/sys"};
+constexpr std::array<const char*, 10> SYSTEM = {"/usr",   "/bin",    "/sbin", "/lib", "/lib32",
+                                                "/lib64", "/libx32", "/etc",  "/opt", "/sys"};
 constexpr char CONFIGURATION[] = "/etc";
 // Bounds on the walk of the configuration: far above any machine's.
 constexpr std::size_t MAX_CONFIGURATION_ENTRIES = 200000;
@@ -179,12 +179,12 @@ std::vector<ShownEntry> in_order(std::vector<ShownEntry> entries) {
   for (ShownEntry& entry : entries) {
     const bool is_folder =
         entry.kind == ShownEntry::kReadOnly || entry.kind == ShownEntry::kWritable;
-    const bool covered = is_folder && std::any_of(made.begin(), made.end(), [&](const ShownEntry& a) {
-                           return (a.kind == ShownEntry::kWritable ||
-                                   (a.kind == ShownEntry::kReadOnly &&
-                                    entry.kind == ShownEntry::kReadOnly)) &&
-                                  lies_within(entry.path, a.path);
-                         });
+    const bool covered =
+        is_folder && std::any_of(made.begin(), made.end(), [&](const ShownEntry& a) {
+          return (a.kind == ShownEntry::kWritable ||
+                  (a.kind == ShownEntry::kReadOnly && entry.kind == ShownEntry::kReadOnly)) &&
+                 lies_within(entry.path, a.path);
+        });
     if (!covered) {
       made.push_back(std::move(entry));
     }

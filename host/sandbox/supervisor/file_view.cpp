@@ -140,9 +140,9 @@ int copy_unchanged(const ViewEntry& entry) {
   if (folder.get() < 0) {
     return -1;
   }
-  return static_cast<int>(syscall(SYS_open_tree, folder.get(), "",
-                                  AT_EMPTY_PATH | OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC |
-                                      AT_RECURSIVE));
+  return static_cast<int>(
+      syscall(SYS_open_tree, folder.get(), "",
+              AT_EMPTY_PATH | OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC | AT_RECURSIVE));
 }
 
 bool place(int copy, int target) {
@@ -180,8 +180,8 @@ bool hide(int root, const char* path) {
     return errno == ENOENT;  // gone since the host looked: nothing to hide
   }
   const char* empty = S_ISDIR(status.st_mode) ? EMPTY_FOLDER : EMPTY_FILE;
-  const Held copy(static_cast<int>(
-      syscall(SYS_open_tree, root, empty, OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC)));
+  const Held copy(
+      static_cast<int>(syscall(SYS_open_tree, root, empty, OPEN_TREE_CLONE | OPEN_TREE_CLOEXEC)));
   return copy.get() >= 0 &&
          set_attributes(copy.get(), "", AT_EMPTY_PATH, MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID) &&
          place(copy.get(), target.get());
@@ -313,8 +313,8 @@ SupervisorReport::Step make_file_view(const FileView& view, int* error) {
   }
   // Entered, and the machine's root let go: nothing of it stays reachable, not even by
   // "..". The new root itself is read-only: only /dev/shm and the grants may be written.
-  if (chdir(BASE) != 0 || syscall(SYS_pivot_root, ".", ".") != 0 ||
-      umount2(".", MNT_DETACH) != 0 || chdir("/") != 0 ||
+  if (chdir(BASE) != 0 || syscall(SYS_pivot_root, ".", ".") != 0 || umount2(".", MNT_DETACH) != 0 ||
+      chdir("/") != 0 ||
       !set_attributes(AT_FDCWD, "/", 0, MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID | MOUNT_ATTR_NODEV)) {
     return failed.at(SupervisorReport::kNewRoot);
   }

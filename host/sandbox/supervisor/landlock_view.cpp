@@ -61,8 +61,8 @@ bool allow_path(int ruleset, const char* path, std::uint64_t rights) {
 
 }  // namespace
 
-int make_landlock_ruleset(const ViewEntry* entries, std::size_t count,
-                          const char* temporary_folder, SupervisorReport::Step* step) {
+int make_landlock_ruleset(const ViewEntry* entries, std::size_t count, const char* temporary_folder,
+                          SupervisorReport::Step* step) {
   *step = SupervisorReport::kLandlock;
   const long version = syscall(SYS_landlock_create_ruleset, nullptr, 0, CREATE_RULESET_VERSION);
   if (version < 1) {
@@ -105,7 +105,7 @@ int make_landlock_ruleset(const ViewEntry* entries, std::size_t count,
     }
     const bool folder = S_ISDIR(status.st_mode);
     const std::uint64_t reading = EXECUTE | READ_FILE | (folder ? READ_DIR : 0);
-    const std::uint64_t rights = entry.kind == ViewEntry::kWritable ? all
+    const std::uint64_t rights = entry.kind == ViewEntry::kWritable   ? all
                                  : entry.kind == ViewEntry::kListOnly ? READ_DIR
                                                                       : reading;
     allowed = allow(ruleset, fd, folder ? rights : rights & file_rights);
@@ -120,6 +120,4 @@ int make_landlock_ruleset(const ViewEntry* entries, std::size_t count,
   return ruleset;
 }
 
-bool enter_landlock(int ruleset) {
-  return syscall(SYS_landlock_restrict_self, ruleset, 0) == 0;
-}
+bool enter_landlock(int ruleset) { return syscall(SYS_landlock_restrict_self, ruleset, 0) == 0; }

@@ -16,8 +16,8 @@
 // Makes the ruleset for `entries` and the `temporary_folder` (may be null). Returns its
 // descriptor (close-on-exec), or -1 with the failed step in `*step` and errno set:
 // kLandlock where the kernel has no Landlock, kReplaced where an entry was replaced.
-int make_landlock_ruleset(const ViewEntry* entries, std::size_t count,
-                          const char* temporary_folder, SupervisorReport::Step* step);
+int make_landlock_ruleset(const ViewEntry* entries, std::size_t count, const char* temporary_folder,
+                          SupervisorReport::Step* step);
 
 // Enters the ruleset, for good. REQUIRES: no_new_privs is set. Returns false with errno set.
 bool enter_landlock(int ruleset);

@@ -141,9 +141,8 @@ bool parse(int argc, char** argv, Settings* settings) {
     } else if (std::strcmp(option, "--landlock") == 0) {
       settings->landlock = true;
     } else if ((settings->files || settings->landlock) &&
-               (std::strcmp(option, "--show") == 0 ||
-                                   std::strcmp(option, "--link") == 0 ||
-                                   std::strcmp(option, "--hide") == 0)) {
+               (std::strcmp(option, "--show") == 0 || std::strcmp(option, "--link") == 0 ||
+                std::strcmp(option, "--hide") == 0)) {
       if (!parse_view_entry(argc, argv, &i, settings)) {
         return false;
       }

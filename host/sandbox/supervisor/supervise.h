@@ -12,7 +12,6 @@
 #include "sandbox/descriptor_map.h"
 #include "sandbox/supervisor_report.h"
 
-
 // Writes one record to the host.
 void report(SupervisorReport::Kind kind, int value,
             SupervisorReport::Step step = SupervisorReport::kNoStep);
