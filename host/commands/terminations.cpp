@@ -7,6 +7,8 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "sandbox/control_groups.h"
+
 namespace {
 
 void say_and_end(int signal_number) {
@@ -16,6 +18,8 @@ void say_and_end(int signal_number) {
   // Whatever standard error has become, the end comes all the same.
   if (write(STDERR_FILENO, text, std::strlen(text)) < 0) {
   }
+  // The extensions would end with the host all the same; their groups would not.
+  end_live_groups();
   std::signal(signal_number, SIG_DFL);
   std::raise(signal_number);
 }

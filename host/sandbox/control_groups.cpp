@@ -4,9 +4,11 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +16,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -26,6 +29,69 @@ constexpr int REMOVE_ATTEMPTS = 100;
 constexpr std::chrono::milliseconds REMOVE_PAUSE{2};
 
 std::atomic<unsigned long> groups_made{0};
+
+// For a handler of a terminating signal, which may touch nothing else: the number (plus
+// one) of each group made and not yet removed, and the folders groups are made in. A host
+// with more groups alive at once than slots leaves the rest to the next host's sweep.
+constexpr std::size_t LIVE_SLOTS = 8192;
+std::array<std::atomic<unsigned long>, LIVE_SLOTS> live_groups{};
+std::array<std::atomic<int>, 2> group_parents{-1, -1};
+// How long a handler waits for the groups' processes to end: far beyond a SIGKILL's.
+constexpr int END_PASSES = 500;
+constexpr long END_PAUSE_NS = 10000000;
+
+// "extension-host.PID.N" into `name`, with no call that a signal handler may not make.
+void format_group_name(std::array<char, 64>* name, pid_t host, unsigned long number) {
+  std::size_t at = 0;
+  for (const char character : std::string_view(GROUP_PREFIX)) {
+    (*name)[at++] = character;
+  }
+  const auto append_number = [&](unsigned long value) {
+    std::array<char, 24> digits{};
+    std::size_t count = 0;
+    do {
+      digits[count++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+    while (count > 0) {
+      (*name)[at++] = digits[--count];
+    }
+  };
+  append_number(static_cast<unsigned long>(host));
+  (*name)[at++] = '.';
+  append_number(number);
+  (*name)[at] = '\0';
+}
+
+// Sends SIGKILL to each process the group `name` in `parent` holds, as its cgroup.procs
+// lists them; the supervisor among them, whose namespace ends with it.
+void kill_members(int parent, const char* name) {
+  std::array<char, 96> path{};
+  std::size_t at = 0;
+  for (const char* part : {name, "/cgroup.procs"}) {
+    for (; *part != '\0' && at + 1 < path.size(); ++part) {
+      path[at++] = *part;
+    }
+  }
+  const int procs = openat(parent, path.data(), O_RDONLY | O_CLOEXEC);
+  if (procs < 0) {
+    return;
+  }
+  std::array<char, 4096> text{};
+  long pid = 0;
+  for (ssize_t got = 0; (got = read(procs, text.data(), text.size())) > 0;) {
+    for (ssize_t i = 0; i < got; ++i) {
+      const char character = text[static_cast<std::size_t>(i)];
+      if (character >= '0' && character <= '9') {
+        pid = pid * 10 + (character - '0');
+      } else if (pid > 0) {
+        kill(static_cast<pid_t>(pid), SIGKILL);
+        pid = 0;
+      }
+    }
+  }
+  close(procs);
+}
 
 struct Mount {
   std::string root;   // the hierarchy's folder mounted there
@@ -166,7 +232,9 @@ void sweep(const std::string& folder) {
 }  // namespace
 
 ExtensionGroups::ExtensionGroups(ExtensionGroups&& other) noexcept
-    : folders_(std::exchange(other.folders_, {})), joining_(std::exchange(other.joining_, {})) {}
+    : folders_(std::exchange(other.folders_, {})),
+      joining_(std::exchange(other.joining_, {})),
+      slot_(std::exchange(other.slot_, -1)) {}
 
 ExtensionGroups& ExtensionGroups::operator=(ExtensionGroups&& other) noexcept {
   if (this != &other) {
@@ -174,6 +242,7 @@ ExtensionGroups& ExtensionGroups::operator=(ExtensionGroups&& other) noexcept {
     remove();
     folders_ = std::exchange(other.folders_, {});
     joining_ = std::exchange(other.joining_, {});
+    slot_ = std::exchange(other.slot_, -1);
   }
   return *this;
 }
@@ -200,6 +269,38 @@ void ExtensionGroups::remove() {
     }
   }
   folders_.clear();
+  if (slot_ >= 0) {
+    live_groups[static_cast<std::size_t>(slot_)].store(0);
+    slot_ = -1;
+  }
+}
+
+void end_live_groups() {
+  const pid_t host = getpid();
+  for (int pass = 0; pass < END_PASSES; ++pass) {
+    bool any_left = false;
+    for (const std::atomic<unsigned long>& slot : live_groups) {
+      const unsigned long number = slot.load();
+      if (number == 0) {
+        continue;
+      }
+      std::array<char, 64> name{};
+      format_group_name(&name, host, number - 1);
+      for (const std::atomic<int>& parent : group_parents) {
+        const int folder = parent.load();
+        if (folder < 0 || unlinkat(folder, name.data(), AT_REMOVEDIR) == 0 || errno == ENOENT) {
+          continue;
+        }
+        any_left = true;
+        kill_members(folder, name.data());
+      }
+    }
+    if (!any_left) {
+      return;
+    }
+    const timespec pause = {0, END_PAUSE_NS};
+    nanosleep(&pause, nullptr);
+  }
 }
 
 ControlGroups ControlGroups::find() {
@@ -223,14 +324,33 @@ ControlGroups ControlGroups::find() {
       sweep(*folder);
     }
   }
+  // Where a handler of a terminating signal finds them; one folder for both is held once.
+  for (std::size_t i = 0; i < group_parents.size(); ++i) {
+    const std::string& folder = i == 0 ? groups.processes_ : groups.memory_;
+    if (folder.empty() || (i == 1 && folder == groups.processes_)) {
+      continue;
+    }
+    const int fd = open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    int none = -1;
+    if (fd >= 0 && !group_parents[i].compare_exchange_strong(none, fd)) {
+      close(fd);
+    }
+  }
   return groups;
 }
 
 std::optional<ExtensionGroups> ControlGroups::make(long max_processes, std::size_t max_memory,
                                                    std::string* problem) const {
   ExtensionGroups made;
-  const std::string name =
-      GROUP_PREFIX + std::to_string(getpid()) + "." + std::to_string(groups_made.fetch_add(1));
+  const unsigned long number = groups_made.fetch_add(1);
+  const std::string name = GROUP_PREFIX + std::to_string(getpid()) + "." + std::to_string(number);
+  for (std::size_t slot = 0; slot < LIVE_SLOTS; ++slot) {
+    unsigned long free = 0;
+    if (live_groups[slot].compare_exchange_strong(free, number + 1)) {
+      made.slot_ = static_cast<long>(slot);
+      break;
+    }
+  }
   const auto make_group = [&](const std::string& parent) -> std::string {
     std::string folder = parent + "/" + name;
     if (std::find(made.folders_.begin(), made.folders_.end(), folder) != made.folders_.end()) {

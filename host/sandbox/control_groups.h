@@ -35,7 +35,14 @@ class ExtensionGroups {
   friend class ControlGroups;
   std::vector<std::string> folders_;
   std::vector<int> joining_;
+  long slot_ = -1;  // where a terminating signal's handler finds it; -1: nowhere
 };
+
+// Ends every process of the groups this host made and has not removed (each supervisor,
+// and its namespace with it), and removes the groups, waiting a moment for them to empty.
+// Makes only calls a signal handler may make: for the handler of a terminating signal, so
+// that a host ended by SIGTERM or SIGHUP leaves no group behind.
+void end_live_groups();
 
 class ControlGroups {
  public:

@@ -96,7 +96,8 @@ if no_namespaces sh -c '! unshare -p -f true && ! unshare -U true' 2>/dev/null; 
 fi
 # Whatever signal ends the host, nothing of its extensions stays: no process, no temporary
 # file (each TMPDIR is a file system of its own that vanishes with its sandbox), no control
-# group once another host has started, no recording half made. SIGTERM and SIGHUP say so.
+# group (SIGTERM and SIGHUP remove them before the host ends; after SIGKILL, the next host
+# to start does), no recording half made. SIGTERM and SIGHUP say so.
 printf '#!/bin/sh\necho x >"$TMPDIR/left-by-%s-$$" && exec sh -c '"'"'sleep 120; : "$0"'"'"' left-by-%s\n' \
   "$marker" "$marker" >"$scratch/writes-and-hangs"
 chmod 755 "$scratch/writes-and-hangs"
@@ -129,6 +130,8 @@ for signal in KILL TERM HUP; do
   if [ "$signal" != KILL ]; then
     grep -qx "extension-host: ended by SIG$signal; every extension it ran ends with it" \
       "$scratch/$signal.err" || fail "SIG$signal: the host did not say why it ended"
+    # Ended by a signal it can handle, the host removes its groups itself.
+    [ "$(groups_of "$target")" -eq 0 ] || fail "SIG$signal: the host left its control groups"
   fi
   "$host" check --filter handshake-then-shutdown -- "$extension" >/dev/null ||
     fail "a host after SIG$signal did not pass"
