@@ -49,6 +49,14 @@ prove --exec sh "$scratch/fail.t" >"$scratch/prove-fail.txt" 2>&1 &&
   fail "prove passed a broken extension"
 grep -q "Failed $failing_cases/$some_cases subtests" "$scratch/prove-fail.txt" ||
   { cat "$scratch/prove-fail.txt"; fail "prove did not count $failing_cases failures"; }
+# A case named like a directive is no directive: its failure counts.
+mkdir -p "$scratch/directive/failing # TODO later"
+cp "$conversations/handshake-then-shutdown/"* "$scratch/directive/failing # TODO later/"
+tap_script "'$scratch/directive'" "$fakes/garbage" >"$scratch/directive.t"
+prove --exec sh "$scratch/directive.t" >"$scratch/prove-directive.txt" 2>&1 &&
+  { cat "$scratch/prove-directive.txt"; fail "a failure named '# TODO' was taken for a directive"; }
+grep -q "Failed 1/1 subtests" "$scratch/prove-directive.txt" ||
+  { cat "$scratch/prove-directive.txt"; fail "prove did not count the failure named '# TODO'"; }
 "$host" check --env SAMPLE_EXTENSION --tap --filter 'fail-any*' -- "$fakes/one-byte-off" >"$scratch/tap.txt"
 head -n 1 "$scratch/tap.txt" | grep -qx 'TAP version 13' || fail "no TAP version 13 line"
 grep -q '^  category: "output differs"$' "$scratch/tap.txt" || fail "no YAML category"
