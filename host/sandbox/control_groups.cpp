@@ -20,6 +20,8 @@
 #include <thread>
 #include <utility>
 
+#include "sandbox/process_list.h"
+
 namespace {
 
 constexpr char GROUP_PREFIX[] = "extension-host.";
@@ -74,23 +76,9 @@ void kill_members(int parent, const char* name) {
     }
   }
   const int procs = openat(parent, path.data(), O_RDONLY | O_CLOEXEC);
-  if (procs < 0) {
-    return;
+  if (procs >= 0) {
+    kill_listed(procs);
   }
-  std::array<char, 4096> text{};
-  long pid = 0;
-  for (ssize_t got = 0; (got = read(procs, text.data(), text.size())) > 0;) {
-    for (ssize_t i = 0; i < got; ++i) {
-      const char character = text[static_cast<std::size_t>(i)];
-      if (character >= '0' && character <= '9') {
-        pid = pid * 10 + (character - '0');
-      } else if (pid > 0) {
-        kill(static_cast<pid_t>(pid), SIGKILL);
-        pid = 0;
-      }
-    }
-  }
-  close(procs);
 }
 
 struct Mount {

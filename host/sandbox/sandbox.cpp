@@ -309,9 +309,11 @@ std::string Sandbox::describe() const {
   parts.emplace_back(policy_.network ? "network allowed"
                      : filter_ >= 0  ? "no network"
                                      : "network reachable");
-  if (files_) {
-    std::string files = std::string("files read-only but its private TMPDIR, ") + PRIVATE_FOLDER +
-                        " (" + mebibytes(policy_.temporary_size) + ")";
+  if (files_ || landlock_) {
+    std::string files = files_ ? std::string("files read-only but its private TMPDIR, ") +
+                                     PRIVATE_FOLDER + " (" + mebibytes(policy_.temporary_size) + ")"
+                               : "files read-only but its TMPDIR, a folder the host removes, "
+                                 "held by Landlock";
     for (const std::string& folder : policy_.writable) {
       files += " and " + folder;
     }
@@ -322,28 +324,12 @@ std::string Sandbox::describe() const {
       seen += " and " + folder;
     }
     parts.push_back(seen);
-    parts.push_back("hidden the home folders, /root, /tmp, /var, /run, /srv, /mnt, /media and " +
+    // Landlock cannot hide a name, only keep what it names from being read.
+    parts.push_back(std::string(files_ ? "hidden" : "none to read of") +
+                    " the home folders, /root, /tmp, /var, /run, /srv, /mnt, /media and " +
                     std::to_string(view_->hidden_count()) +
-                    " entries of /etc that only their owners may read");
-  } else if (landlock_) {
-    std::string files =
-        "files read-only but its TMPDIR, a folder the host removes, held by Landlock";
-    for (const std::string& folder : policy_.writable) {
-      files += " and " + folder;
-    }
-    parts.push_back(files);
-    std::string seen =
-        "of the files only the system's, its program's, its arguments' and the current folder";
-    for (const std::string& folder : policy_.readable) {
-      seen += " and " + folder;
-    }
-    parts.push_back(seen);
-    parts.push_back(
-        "none to read of the home folders, /root, /tmp, /var, /run, /srv, /mnt, "
-        "/media and " +
-        std::to_string(view_->hidden_count()) +
-        " entries of /etc that only their owners may read, though their names may "
-        "be looked up");
+                    " entries of /etc that only their owners may read" +
+                    (files_ ? "" : ", though their names may be looked up"));
   } else {
     parts.emplace_back("files writable as the user may, TMPDIR a folder the host removes");
   }

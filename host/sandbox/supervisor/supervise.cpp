@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "sandbox/process_list.h"
 #include "sandbox/supervisor/leftovers.h"
 
 namespace {
@@ -38,30 +39,7 @@ int kill_listed_children() {
   std::snprintf(path.data(), path.size(), "/proc/self/task/%d/children",
                 static_cast<int>(getpid()));
   const int fd = open(path.data(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    return 0;
-  }
-  std::array<char, 4096> text{};
-  int killed = 0;
-  long pid = 0;
-  for (ssize_t got = 0; (got = read(fd, text.data(), text.size())) > 0;) {
-    for (ssize_t i = 0; i < got; ++i) {
-      const char character = text[static_cast<std::size_t>(i)];
-      if (character >= '0' && character <= '9') {
-        pid = pid * 10 + (character - '0');
-      } else if (pid > 0) {
-        kill(static_cast<pid_t>(pid), SIGKILL);
-        ++killed;
-        pid = 0;
-      }
-    }
-  }
-  if (pid > 0) {
-    kill(static_cast<pid_t>(pid), SIGKILL);
-    ++killed;
-  }
-  close(fd);
-  return killed;
+  return fd < 0 ? 0 : kill_listed(fd);
 }
 
 constexpr int OPEN_FOLDERS = 64;
