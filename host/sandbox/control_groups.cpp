@@ -4,7 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +14,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 #include <string_view>

@@ -51,7 +51,7 @@ std::string record_name(std::int32_t kind) {
 }  // namespace
 
 std::string ReportStream::accept(const SupervisorReport& record) {
-  const std::string what = record_name(record.kind);
+  std::string what = record_name(record.kind);
   const auto out_of_place = [&](const char* where) { return what + " " + where; };
   if (record.step != SupervisorReport::kNoStep && record.kind != SupervisorReport::kSetupFailed) {
     return what + " naming a step (" + std::to_string(record.step) + ")";

@@ -86,7 +86,7 @@ fs::path on_path(const std::string& name) {
   std::size_t start = 0;
   while (start <= folders.size()) {
     const std::size_t end = std::min(folders.find(':', start), folders.size());
-    const fs::path candidate = fs::path(folders.substr(start, end - start)) / name;
+    fs::path candidate = fs::path(folders.substr(start, end - start)) / name;
     if (!candidate.parent_path().empty() && access(candidate.c_str(), X_OK) == 0) {
       return candidate;
     }
