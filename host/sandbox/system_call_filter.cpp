@@ -261,12 +261,17 @@ int compile_system_call_filter(bool network, std::string* problem) {
     *problem = "libseccomp cannot make a filter";
     return -1;
   }
-  // A 32-bit program on a 64-bit machine is held by the same rules, not killed; the rules
-  // are searched as a tree, so that a call costs a few comparisons, not hundreds.
+  // A 32-bit program on a 64-bit machine is held by the same rules, not killed. The x32
+  // ABI, which Debian's kernels leave out, is refused whole rather than named: each
+  // architecture adds a copy of every rule, which the kernel compiles at each start. The
+  // rules are searched as a tree, so that a call costs a few comparisons, not hundreds.
   if (seccomp_arch_native() == SCMP_ARCH_X86_64 &&
-      (seccomp_arch_add(context.get(), SCMP_ARCH_X86) != 0 ||
-       seccomp_arch_add(context.get(), SCMP_ARCH_X32) != 0)) {
-    *problem = "libseccomp cannot add the 32-bit architectures to the filter";
+      seccomp_arch_add(context.get(), SCMP_ARCH_X86) != 0) {
+    *problem = "libseccomp cannot add the 32-bit architecture to the filter";
+    return -1;
+  }
+  if (seccomp_attr_set(context.get(), SCMP_FLTATR_ACT_BADARCH, SCMP_ACT_ERRNO(ENOSYS)) != 0) {
+    *problem = "libseccomp cannot refuse the other architectures";
     return -1;
   }
   if (seccomp_attr_set(context.get(), SCMP_FLTATR_CTL_OPTIMIZE, 2) != 0) {
