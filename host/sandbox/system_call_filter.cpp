@@ -43,6 +43,10 @@ const Group ALLOWED[] = {
       "futex", "futex_time64", "futex_waitv", "arch_prctl", "set_thread_area", "get_thread_area",
       "prctl", "seccomp", "restart_syscall", "getpid", "getppid", "gettid", "getpgid", "getpgrp",
       "getsid", "setpgid", "setsid"}},
+    {"tracing its own processes, as debuggers and LeakSanitizer do: the kernel lets it trace "
+     "none but its own, as its PID namespace holds nothing else, and without one, Landlock "
+     "and an undumpable host keep the host from it",
+     {"ptrace", "process_vm_readv", "process_vm_writev"}},
     {"signals", {"rt_sigaction", "rt_sigpending", "rt_sigprocmask", "rt_sigreturn",
                  "rt_sigsuspend", "rt_sigtimedwait", "rt_sigtimedwait_time64", "sigaltstack",
                  "sigprocmask", "sigreturn", "signalfd", "signalfd4", "pause", "alarm"}},
@@ -111,10 +115,9 @@ const Group ALLOWED[] = {
 // (ENOSYS, every call not named): a program told so does not try another way.
 const Group REFUSED[] = {
     {"new namespaces: a way to regain the privileges dropped", {"unshare", "setns"}},
-    {"another process's memory, descriptors or tracing: the host's, where no PID namespace "
-     "hides it",
-     {"ptrace", "process_vm_readv", "process_vm_writev", "process_madvise", "pidfd_getfd",
-      "kcmp"}},
+    {"another process's descriptors, and its memory's advice: what even tracing it does not "
+     "give",
+     {"process_madvise", "pidfd_getfd", "kcmp"}},
     {"the machine's own: mounts, modules, the clock, the kernel's log, rebooting",
      {"mount", "umount", "umount2", "mount_setattr", "move_mount", "open_tree", "fsopen",
       "fsconfig", "fsmount", "fspick", "pivot_root", "chroot", "init_module", "finit_module",

@@ -7,8 +7,9 @@
 // other call is refused, a call the kernel gains later among them, until someone names
 // it. What the filter holds beyond what is named: a socket of any kind (with --network,
 // any but VSOCK), a socket pair that could address another socket (datagrams), typing
-// into a terminal, new namespaces, another process's memory, descriptors or tracing,
-// the kernel's keyrings, io_uring, BPF and performance counters.
+// into a terminal, new namespaces, another process's descriptors, the kernel's keyrings,
+// io_uring, BPF and performance counters. Tracing is allowed, as Docker's profile allows
+// it: the kernel lets the extension trace only what its sandbox holds.
 #ifndef HOST_SANDBOX_SYSTEM_CALL_FILTER_H_
 #define HOST_SANDBOX_SYSTEM_CALL_FILTER_H_
 

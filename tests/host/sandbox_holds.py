@@ -38,6 +38,8 @@ UNSANDBOXED = {
     "the host's process": True,
     "signalling the host": True,
     "the host's descriptors": True,
+    "tracing the host": True,
+    "the host's memory": True,
     "its supervisor's report pipe": "root",
     "the secret variable": True,
     "the listening port": True,
