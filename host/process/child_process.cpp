@@ -119,9 +119,6 @@ std::string await_start(int reports, ReportStream* stream) {
     if (!stream->take(std::string_view(bytes.data(), static_cast<std::size_t>(read_now)), &first)) {
       return "its sandbox failed: " + stream->fault();
     }
-    if (wanted == 0) {
-      wanted = bytes.size();
-    }
   }
   if (first[0].kind == SupervisorReport::kStarted) {
     return "";
@@ -293,7 +290,7 @@ void ChildProcess::take_reports() {
     }
   }
   if (!well_formed) {
-    fail_sandbox(report_stream_.fault());
+    fail_sandbox(report_stream_.malformed());
     return;
   }
   for (const SupervisorReport& record : records) {
@@ -311,10 +308,10 @@ void ChildProcess::take_reports() {
   }
 }
 
-void ChildProcess::fail_sandbox(const std::string& fault) {
+void ChildProcess::fail_sandbox(const std::string& why) {
   // Nothing the supervisor says is believed now: it is ended with all it watched (the
   // kernel ends its namespace with it; without one, the child has its parent-death signal).
-  sandbox_failure_ = "its supervisor's report is malformed (" + fault + ")";
+  sandbox_failure_ = why;
   end_requested_ = true;
   close_fd(&control_);
   close_fd(&reports_);

@@ -171,7 +171,7 @@ class ChildProcess {
   bool pump(Done done, std::string_view pending, Clock::time_point deadline, bool drop_excess);
   void take_reports();
   // A malformed record: ends everything at once, believing nothing more of the supervisor.
-  void fail_sandbox(const std::string& fault);
+  void fail_sandbox(const std::string& why);
   void close_streams();
   void reap_supervisor();
   Termination ending();

@@ -30,6 +30,11 @@ class ReportStream {
   bool end();
 
   [[nodiscard]] bool faulty() const { return !fault_.empty(); }
+  // The fault as a failure of the sandbox, in words: "its supervisor's report is malformed
+  // (...)".
+  [[nodiscard]] std::string malformed() const {
+    return "its supervisor's report is malformed (" + fault_ + ")";
+  }
   // What was wrong, in words: "a record of unknown kind 9". Empty while all is well.
   [[nodiscard]] const std::string& fault() const { return fault_; }
   // Whether the last record has come: nothing follows it.

@@ -49,10 +49,6 @@ std::string find_supervisor_program() {
 
 std::string mebibytes(std::size_t bytes) { return std::to_string(bytes >> 20U) + " MiB"; }
 
-bool lies_under(const std::string& path, const std::string& folder) {
-  return path == folder || (path.starts_with(folder) && path[folder.size()] == '/');
-}
-
 // An absolute word of `command` that names a file the sandbox's private folders would hide.
 std::string hidden_path(const std::vector<std::string>& command,
                         const std::vector<std::string>& writable) {
@@ -65,9 +61,10 @@ std::string hidden_path(const std::vector<std::string>& command,
     if (failed) {
       continue;
     }
-    const bool granted = std::any_of(writable.begin(), writable.end(),
-                                     [&](const std::string& dir) { return lies_under(real, dir); });
-    if (lies_under(real, PRIVATE_FOLDER) && !granted) {
+    const bool granted = std::any_of(writable.begin(), writable.end(), [&](const std::string& dir) {
+      return dir != "/" && lies_within(real, dir);
+    });
+    if (lies_within(real, PRIVATE_FOLDER) && !granted) {
       return word;
     }
   }
@@ -75,7 +72,7 @@ std::string hidden_path(const std::vector<std::string>& command,
 }
 
 // Reads the supervisor's records until it ends or the deadline passes. Returns "" when
-// they were well formed, else what was wrong.
+// they were well formed, else what was wrong, in words.
 std::string read_all_reports(int reports, std::chrono::steady_clock::time_point deadline,
                              std::vector<SupervisorReport>* records) {
   ReportStream stream;
@@ -96,10 +93,10 @@ std::string read_all_reports(int reports, std::chrono::steady_clock::time_point 
       continue;
     }
     if (got <= 0) {
-      return stream.end() ? "" : stream.fault();
+      return stream.end() ? "" : stream.malformed();
     }
     if (!stream.take(std::string_view(chunk.data(), static_cast<std::size_t>(got)), records)) {
-      return stream.fault();
+      return stream.malformed();
     }
   }
 }
@@ -468,7 +465,7 @@ std::string Sandbox::probe() const {
   close(started.supervised.control);
   reap_supervisor(started.supervised.supervisor, PROBE_TIMEOUT);
   if (!fault.empty()) {
-    return "its supervisor's report is malformed (" + fault + ")";
+    return fault;
   }
   for (const SupervisorReport& record : records) {
     if (record.kind == SupervisorReport::kSetupFailed) {

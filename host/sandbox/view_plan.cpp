@@ -39,11 +39,6 @@ std::optional<ShownEntry> folder(const fs::path& path, ShownEntry::Kind kind) {
   return ShownEntry{kind, real.string(), "", status.st_dev, status.st_ino};
 }
 
-bool lies_within(const std::string& path, const std::string& folder) {
-  return path == folder ||
-         (path.starts_with(folder) && (folder == "/" || path[folder.size()] == '/'));
-}
-
 // The folder a word names, or the folder of the file it names; none for a word that
 // names nothing, for the root, which would show all, and for what lies in /dev or /proc,
 // which the sandbox makes of its own (a terminal named on the command line stays out).
@@ -244,6 +239,11 @@ std::vector<ShownEntry> entry_by_entry(const std::vector<ShownEntry>& entries) {
 }
 
 }  // namespace
+
+bool lies_within(const std::string& path, const std::string& folder) {
+  return path == folder ||
+         (path.starts_with(folder) && (folder == "/" || path[folder.size()] == '/'));
+}
 
 std::optional<ViewPlan> ViewPlan::make(const SandboxPolicy& policy, std::string* problem) {
   ViewPlan plan;

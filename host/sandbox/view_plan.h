@@ -36,6 +36,9 @@ struct ShownEntry {
   ino_t inode = 0;
 };
 
+// Whether the absolute, normal `path` is `folder` or lies within it.
+bool lies_within(const std::string& path, const std::string& folder);
+
 class ViewPlan {
  public:
   // The part of the view that every extension of a command is shown: the system's

@@ -73,4 +73,11 @@ for command in compare conform; do
   grep -q "saved as the case $scratch/grant/x.renamed/found" "$scratch/out.txt" ||
     fail "$command: the report does not say where the case is: $(cat "$scratch/out.txt")"
 done
+# A folder granted within /dev/shm is the machine's, not the private one's.
+shm=/dev/shm/grants-hold-$$
+mkdir "$shm" && trap 'rm -rf "$scratch" "$shm"' EXIT
+"$host" run --writable "$shm" --call sample.echo '[1]' -- sh -c 'echo written >"$1/x" && exec "$2" --protocol 1' \
+  sh "$shm" "$extension" >"$scratch/out.txt" 2>&1 </dev/null
+[ $? -eq 0 ] && [ "$(cat "$shm/x" 2>/dev/null)" = written ] ||
+  fail "a folder granted within /dev/shm was not written: $(tail -n 3 "$scratch/out.txt")"
 echo "a grant swapped for a link is refused, and saved cases land where the host first looked"

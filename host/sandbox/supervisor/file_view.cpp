@@ -30,6 +30,8 @@ constexpr unsigned ROOT_SIZE_KIB = 1024;
 // Where the new root is made: /dev is there on every machine, and its devices are copied
 // before it is covered.
 constexpr char BASE[] = "/dev";
+// The new root's own /dev, until the root is entered: BASE + "/dev".
+constexpr char NEW_DEVICES[] = "/dev/dev";
 // Within the new root, until it is entered: the sources of what covers a hidden entry.
 constexpr char EMPTY_FOLDER[] = ".empty-folder";
 constexpr char EMPTY_FILE[] = ".empty-file";
@@ -150,26 +152,44 @@ bool place(int copy, int target) {
                  MOVE_MOUNT_F_EMPTY_PATH | MOVE_MOUNT_T_EMPTY_PATH) == 0;
 }
 
-// Shows the folder of `entry` at its path below `root`.
-Step show_folder(int root, const ViewEntry& entry, int* error) {
-  const Failure failed(error);
-  const Step step = entry.kind == ViewEntry::kWritable ? SupervisorReport::kWritable
-                                                       : SupervisorReport::kReadOnly;
-  const Held copy(copy_unchanged(entry));
-  if (copy.get() < 0) {
-    return failed.at(errno == ESTALE ? SupervisorReport::kReplaced : step);
+bool in_devices(const char* path) {
+  return std::strncmp(path, "/dev/", 5) == 0 || std::strcmp(path, "/dev") == 0;
+}
+
+bool is_folder(const ViewEntry& entry) {
+  return entry.kind == ViewEntry::kReadOnly || entry.kind == ViewEntry::kWritable;
+}
+
+Step folder_step(const ViewEntry& entry) {
+  return entry.kind == ViewEntry::kWritable ? SupervisorReport::kWritable
+                                            : SupervisorReport::kReadOnly;
+}
+
+// A copy of the folder of `entry`, read-only unless granted writable, ready to be placed;
+// -1 with errno set and the failed step in `*step`.
+int copy_for_showing(const ViewEntry& entry, Step* step) {
+  *step = folder_step(entry);
+  const int copy = copy_unchanged(entry);
+  if (copy < 0) {
+    *step = errno == ESTALE ? SupervisorReport::kReplaced : *step;
+    return -1;
   }
   const std::uint64_t attributes = entry.kind == ViewEntry::kWritable
                                        ? MOUNT_ATTR_NOSUID
                                        : MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID;
-  if (!set_attributes(copy.get(), "", AT_EMPTY_PATH | AT_RECURSIVE, attributes)) {
-    return failed.at(step);
+  if (!set_attributes(copy, "", AT_EMPTY_PATH | AT_RECURSIVE, attributes)) {
+    const int error = errno;
+    close(copy);
+    errno = error;
+    return -1;
   }
+  return copy;
+}
+
+// Places the copy of a shown folder at its path below `root`.
+bool place_below(int root, const ViewEntry& entry, int copy) {
   const Held target(open_below(root, entry.path, /*make=*/true, /*folder=*/true));
-  if (target.get() < 0 || !place(copy.get(), target.get())) {
-    return failed.at(step);
-  }
-  return SupervisorReport::kNoStep;
+  return target.get() >= 0 && place(copy, target.get());
 }
 
 // Covers the entry at `path` below `root` with an empty folder or file, read-only.
@@ -206,7 +226,7 @@ bool link_below(int root, const ViewEntry& entry) {
 bool place_devices(const std::array<int, DEVICES.size()>& copies) {
   for (std::size_t i = 0; i < DEVICES.size(); ++i) {
     std::array<char, 32> path{};
-    std::snprintf(path.data(), path.size(), "%s/dev/%s", BASE, DEVICES[i]);
+    std::snprintf(path.data(), path.size(), "%s/%s", NEW_DEVICES, DEVICES[i]);
     const int file = open(path.data(), O_CREAT | O_WRONLY | O_CLOEXEC, 0666);
     if (file < 0) {
       return false;
@@ -218,10 +238,16 @@ bool place_devices(const std::array<int, DEVICES.size()>& copies) {
     }
     close(copies[i]);
   }
-  return symlink("/proc/self/fd", "/dev/dev/fd") == 0 &&
-         symlink("/proc/self/fd/0", "/dev/dev/stdin") == 0 &&
-         symlink("/proc/self/fd/1", "/dev/dev/stdout") == 0 &&
-         symlink("/proc/self/fd/2", "/dev/dev/stderr") == 0 && mkdir("/dev/dev/shm", 01777) == 0;
+  const int devices = open(NEW_DEVICES, O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const bool made = devices >= 0 && symlinkat("/proc/self/fd", devices, "fd") == 0 &&
+                    symlinkat("/proc/self/fd/0", devices, "stdin") == 0 &&
+                    symlinkat("/proc/self/fd/1", devices, "stdout") == 0 &&
+                    symlinkat("/proc/self/fd/2", devices, "stderr") == 0 &&
+                    mkdirat(devices, "shm", 01777) == 0;
+  if (devices >= 0) {
+    close(devices);
+  }
+  return made;
 }
 
 }  // namespace
@@ -232,7 +258,23 @@ SupervisorReport::Step make_file_view(const FileView& view, int* error) {
   if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
     return failed.at(SupervisorReport::kPrivateMounts);
   }
-  // The devices it keeps, copied before /dev is covered by the new root.
+  // The devices it keeps, and the folders it is shown, copied before /dev is covered by
+  // the new root: a folder granted within /dev/shm is the machine's.
+  if (view.entry_count > MAX_VIEW_ENTRIES) {
+    errno = E2BIG;
+    return failed.at(SupervisorReport::kNewRoot);
+  }
+  std::array<int, MAX_VIEW_ENTRIES> copies{};
+  copies.fill(-1);
+  for (std::size_t i = 0; i < view.entry_count; ++i) {
+    if (is_folder(view.entries[i])) {
+      Step step = SupervisorReport::kNoStep;
+      copies[i] = copy_for_showing(view.entries[i], &step);
+      if (copies[i] < 0) {
+        return failed.at(step);
+      }
+    }
+  }
   std::array<int, DEVICES.size()> devices{};
   for (std::size_t i = 0; i < DEVICES.size(); ++i) {
     std::array<char, 32> path{};
@@ -259,13 +301,12 @@ SupervisorReport::Step make_file_view(const FileView& view, int* error) {
     return failed.at(SupervisorReport::kNewRoot);
   }
   // What it is shown, parents first: folders copied as the host saw them, the machine's
-  // links, and what is hidden within them.
+  // links, and what is hidden within them. What lies in /dev waits for the new /dev.
   for (std::size_t i = 0; i < view.entry_count; ++i) {
     const ViewEntry& entry = view.entries[i];
-    if (entry.kind == ViewEntry::kReadOnly || entry.kind == ViewEntry::kWritable) {
-      const Step step = show_folder(root.get(), entry, error);
-      if (step != SupervisorReport::kNoStep) {
-        return step;
+    if (is_folder(entry)) {
+      if (!in_devices(entry.path) && !place_below(root.get(), entry, copies[i])) {
+        return failed.at(folder_step(entry));
       }
     } else if (entry.kind == ViewEntry::kListOnly) {
       continue;  // a mount shows a folder whole; only Landlock lists one apart
@@ -296,14 +337,25 @@ SupervisorReport::Step make_file_view(const FileView& view, int* error) {
   std::snprintf(device_options.data(), device_options.size(), "mode=0755,size=%uk",
                 DEVICES_SIZE_KIB);
   if (mkdirat(root.get(), "dev", 0755) != 0 ||
-      mount("tmpfs", "/dev/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, device_options.data()) != 0 ||
+      mount("tmpfs", NEW_DEVICES, "tmpfs", MS_NOSUID | MS_NOEXEC, device_options.data()) != 0 ||
       !place_devices(devices)) {
     return failed.at(SupervisorReport::kDevices);
   }
-  if (!mount_temporary("/dev/dev/shm", view.temporary_bytes)) {
+  if (!in_base("/dev/shm", &path) || !mount_temporary(path.data(), view.temporary_bytes)) {
     return failed.at(SupervisorReport::kTemporary);
   }
-  if (!set_attributes(AT_FDCWD, "/dev/dev", 0, MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID)) {
+  for (std::size_t i = 0; i < view.entry_count; ++i) {
+    if (is_folder(view.entries[i]) && in_devices(view.entries[i].path) &&
+        !place_below(root.get(), view.entries[i], copies[i])) {
+      return failed.at(folder_step(view.entries[i]));
+    }
+  }
+  for (const int copy : copies) {
+    if (copy >= 0) {
+      close(copy);
+    }
+  }
+  if (!set_attributes(AT_FDCWD, NEW_DEVICES, 0, MOUNT_ATTR_RDONLY | MOUNT_ATTR_NOSUID)) {
     return failed.at(SupervisorReport::kDevices);
   }
   // The sources of the covers go; the covers stay, as mounts hold what they show.

@@ -47,7 +47,6 @@
 
 namespace {
 
-constexpr std::size_t MAX_VIEW_ENTRIES = 512;
 // The longest program the kernel takes.
 constexpr std::size_t MAX_FILTER_BYTES = BPF_MAXINSNS * sizeof(sock_filter);
 constexpr std::size_t EXEC_STACK_BYTES = std::size_t{64} << 10U;

@@ -4,6 +4,11 @@
 #ifndef HOST_SANDBOX_SUPERVISOR_SHOWN_H_
 #define HOST_SANDBOX_SUPERVISOR_SHOWN_H_
 
+#include <cstddef>
+
+// The entries a view may have at the most.
+inline constexpr std::size_t MAX_VIEW_ENTRIES = 512;
+
 struct ViewEntry {
   enum Kind { kReadOnly, kWritable, kListOnly, kLink, kHidden };
   Kind kind = kReadOnly;
