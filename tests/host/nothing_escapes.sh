@@ -37,7 +37,8 @@ grep -q '^== nothing recorded: the extension left a process running' "$scratch/r
 
 "$host" check --env SAMPLE_EXTENSION --filter handshake-then-shutdown -- "$fakes/detaches" "$marker" >"$scratch/check.txt"
 [ $? -eq 1 ] || fail "check of a detaching extension did not end with 1"
-grep -q '^FAIL handshake-then-shutdown: left a process behind: exit status 0; but it left 2' \
+# As for run: its detached shell may not have started its sleep yet when it is judged.
+grep -Eq '^FAIL handshake-then-shutdown: left a process behind: exit status 0; but it left (a process|2 processes)' \
   "$scratch/check.txt" || fail "check: $(cat "$scratch/check.txt")"
 [ "$(running)" -eq 0 ] || fail "check left the detached process running"
 
