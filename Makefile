@@ -86,7 +86,8 @@ coverage: deps
 	cmake --preset coverage
 	cmake --build --preset coverage -j $(JOBS)
 	find build-coverage -name '*.gcda' -delete
-	cd build-coverage && ctest -j $(JOBS) --timeout 300 >/dev/null || (ctest --rerun-failed --output-on-failure; exit 1)
+	cd build-coverage && ctest -j $(JOBS) --timeout 300 --output-on-failure >ctest.log 2>&1 || \
+	  { grep -A 60 -E '\*\*\*(Failed|Timeout|Exception)' ctest.log; exit 1; }
 	gcovr --root . --filter 'src/' --object-directory build-coverage --exclude-unreachable-branches \
 	  --print-summary --fail-under-line 100 --txt build-coverage/coverage.txt
 	@cat build-coverage/coverage.txt | tail -n +4

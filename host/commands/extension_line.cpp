@@ -40,6 +40,12 @@ std::optional<std::vector<std::string>> words_before_case_arguments(
   return before;
 }
 
+std::vector<std::string> case_arguments(const std::vector<std::string>& words) {
+  // An interpreter's script and a wrapper's program stand before "--protocol" and stay in
+  // the words check is given; only the protocol's part is the case's own.
+  return {std::find(words.begin() + 1, words.end(), PROTOCOL_ARGUMENTS[0]), words.end()};
+}
+
 bool program_runs(const std::vector<std::string>& words, std::string* problem) {
   std::string why;
   if (!find_program(words[0], &why)) {

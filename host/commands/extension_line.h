@@ -34,6 +34,12 @@ std::vector<std::string> usual_form(const std::vector<std::string>& words);
 std::optional<std::vector<std::string>> words_before_case_arguments(
     const std::vector<std::string>& words, const std::string& command, std::string* problem);
 
+// The arguments a recorded case carries so that check, given the same `words`, runs the
+// same command line: from the first "--protocol" after the program to the end, or none
+// when there is no "--protocol" (check then adds nothing to the words it is given).
+// REQUIRES: !words.empty().
+std::vector<std::string> case_arguments(const std::vector<std::string>& words);
+
 // Whether the program `words` start with can be run; if not, says why in `*problem`.
 // REQUIRES: !words.empty().
 bool program_runs(const std::vector<std::string>& words, std::string* problem);

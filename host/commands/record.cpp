@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "commands/extension_line.h"
 #include "commands/options.h"
 #include "commands/run.h"
 #include "commands/sandbox_options.h"
@@ -27,9 +28,10 @@ constexpr char RECORD_HELP_HEAD[] =
     "golden case in CASE_DIR, which 'check' plays: 'input' (every byte sent, from the\n"
     "handshake to \"shutdown\"), 'output' (every byte received), 'status', 'args' when\n"
     "its arguments are not '--protocol 1', and 'duration' when a call of sample.wait makes\n"
-    "time part\n"
-    "of the case. The command line after '--' is the extension's as it is run\n"
-    "(-- ./ext --protocol 1); recording it with other arguments makes a case of them.\n"
+    "time part of the case. The command line after '--' is the extension's as it is run\n"
+    "(-- ./ext --protocol 1, or -- node ext.js --protocol 1). The case's own arguments\n"
+    "are those from '--protocol' on, so 'check' given the same command line runs it\n"
+    "again; recording with '--protocol 2' makes a case of that.\n"
     "An extension that is killed, writes to standard error, leaves a process\n"
     "behind or writes more than SIZE gives no case. The case is written beside CASE_DIR\n"
     "and put in its place whole, so an existing case is never lost.\n"
@@ -230,7 +232,7 @@ int record_command(const std::vector<std::string>& arguments) {
     return 1;
   }
   Conversation recorded;
-  recorded.arguments.assign(settings.extension.begin() + 1, settings.extension.end());
+  recorded.arguments = case_arguments(settings.extension);
   recorded.status = ending->termination.code;
   if (ending->called_wait) {
     recorded.min_duration = std::chrono::milliseconds(ending->waited_ms);

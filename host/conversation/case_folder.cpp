@@ -203,7 +203,10 @@ bool write_synced(const std::filesystem::path& path, const std::string& bytes, s
 bool holds_case_files(const std::filesystem::path& folder) {
   std::error_code failure;
   for (const std::string_view name : CASE_FILES) {
-    if (std::filesystem::exists(std::filesystem::symlink_status(folder / name, failure))) {
+    // A real folder named like a case file is a case of its own among others.
+    const std::filesystem::file_status status =
+        std::filesystem::symlink_status(folder / name, failure);
+    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status)) {
       return true;
     }
   }

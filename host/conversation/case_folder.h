@@ -41,8 +41,9 @@ inline constexpr std::array<std::string_view, 5> CASE_FILES = {"input", "output"
 // The largest case file read or written, unless an option says otherwise.
 inline constexpr std::size_t DEFAULT_MAX_CASE_FILE = std::size_t{256} << 20U;
 
-// Whether `folder` holds any file named as a case's: it is then one case, good or bad,
-// rather than a folder of cases.
+// Whether `folder` holds any entry named as a case's file other than a real folder: it is
+// then one case, good or bad, rather than a folder of cases (a folder named "args" among
+// them is a case).
 bool holds_case_files(const std::filesystem::path& folder);
 
 // Reads the case in `folder`, each file at most `max_file_bytes`; a link, the folder's or a

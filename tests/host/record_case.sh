@@ -41,6 +41,24 @@ grep -q '^FAIL accents-and-a-failure: output differs at line' "$scratch/broken.t
 [ "$(cat "$scratch/wrong-line/status")" = 3 ] || fail "status 3 not recorded"
 "$host" check "$scratch/wrong-line" -- "$extension" >/dev/null || fail "wrong-line does not pass"
 
+# An interpreted extension: the script stands before "--protocol" in the words check is
+# given too, so the case keeps only the protocol's arguments, and plays back.
+"$host" record "$scratch/interpreted" --read "$fakes" --call forecast.today '["Oslo"]' \
+  -- /usr/bin/python3 "$fakes/forecast" --protocol 1 >/dev/null </dev/null ||
+  fail "an interpreted extension's recording failed"
+[ ! -e "$scratch/interpreted/args" ] || fail "args of an interpreted extension: $(cat "$scratch/interpreted/args")"
+"$host" record "$scratch/interpreted-2" --read "$fakes" -- /usr/bin/python3 "$fakes/forecast" --protocol 2 \
+  >/dev/null </dev/null
+[ "$(cat "$scratch/interpreted-2/args")" = $'--protocol\n2' ] || fail "an interpreted extension's --protocol 2 not kept"
+mkdir "$scratch/interpreted-cases"
+mv "$scratch/interpreted" "$scratch/interpreted-cases/"
+# A case folder named like a case's file is a case among the others.
+mv "$scratch/interpreted-2" "$scratch/interpreted-cases/args"
+"$host" check --read "$fakes" "$scratch/interpreted-cases" -- /usr/bin/python3 "$fakes/forecast" --protocol 1 \
+  >"$scratch/interpreted.txt" || fail "recorded cases of an interpreted extension do not play back: $(cat "$scratch/interpreted.txt")"
+grep -q '^PASS interpreted (' "$scratch/interpreted.txt" && grep -q '^PASS args (' "$scratch/interpreted.txt" ||
+  fail "the cases were not played each: $(cat "$scratch/interpreted.txt")"
+
 # An existing case stays as it was, unless --force.
 before=$(cat "$case_dir/output")
 "$host" record "$case_dir" --call sample.echo '[1]' -- "$extension" --protocol 1 \
