@@ -26,6 +26,8 @@
 #include "differential/shrink.h"
 #include "process/program.h"
 #include "report/compare_report.h"
+#include "sandbox/environment.h"
+#include "text/shell_words.h"
 #include "text/visible.h"
 #include "text/words.h"
 
@@ -35,7 +37,7 @@ namespace {
 constexpr char UNSTEADY[] = ".unsteady";
 
 constexpr char COMPARE_HELP[] =
-    "usage: extension-host compare [--reference PATH] [--seed N]\n"
+    "usage: extension-host compare [--reference COMMAND_LINE] [--seed N]\n"
     "           [--seconds S | --conversations N] [--save DIR] [--jobs N]\n"
     "           -- CANDIDATE_COMMAND_LINE\n"
     "\n"
@@ -52,8 +54,16 @@ constexpr char COMPARE_HELP[] =
     "(-- ./my-port --protocol 1, a wrapper before it if you like); each conversation's own\n"
     "arguments take the place of '--protocol 1', or are added when it is left out.\n"
     "\n"
-    "  --reference PATH   the extension to compare with (default: the sample-extension\n"
-    "                     installed beside this host, or built with it)\n"
+    "  --reference COMMAND_LINE\n"
+    "                     the extension to compare with, its command line before the\n"
+    "                     protocol's arguments as one value, split into words as a shell\n"
+    "                     splits them, nothing expanded: --reference 'node units.js'\n"
+    "                     (default: the sample-extension installed beside this host, or\n"
+    "                     built with it)\n"
+    "  --reference-env NAME[=VALUE]\n"
+    "                     pass NAME to the reference, or set it (repeatable); --env is\n"
+    "                     the candidate's alone, so that a fault set by a variable stays\n"
+    "                     on one side\n"
     "  --seed N           the seed (default 1)\n"
     "  --seconds S        search for S seconds (default 10); the run ends within S, and\n"
     "                     when a difference is found, shrinking and showing it take at\n"
@@ -84,7 +94,7 @@ constexpr long long MAX_TIMEOUT_MS = 3600000;
 constexpr long long MAX_SECONDS = 7LL * 86400;
 
 struct CompareSettings {
-  std::string reference;
+  std::vector<std::string> reference;  // its command line before the protocol's arguments
   std::uint64_t seed = 1;
   std::optional<double> seconds;
   std::optional<std::uint64_t> conversations;
@@ -93,9 +103,12 @@ struct CompareSettings {
   std::optional<std::filesystem::path> save;
   std::size_t jobs = 0;
   std::vector<std::string> candidate;
-  SandboxPolicy sandbox_policy;
-  std::optional<Sandbox> sandbox;  // both sides run in it
-  Catalogue catalogue;             // the reference's, which the calls are drawn from
+  SandboxPolicy sandbox_policy;                    // the candidate's; the reference's but its --env
+  std::vector<std::string> reference_environment;  // --reference-env, in the order given
+  // The same view and bounds for both sides, each with its own environment.
+  std::optional<Sandbox> candidate_sandbox;
+  std::optional<Sandbox> reference_sandbox;
+  Catalogue catalogue;  // the reference's, which the calls are drawn from
 };
 
 // The sample-extension beside this host (installed in the same bin/), or the one built
@@ -139,7 +152,24 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
     }
     const std::string& value = line.options[++i];
     if (option == "--reference") {
-      settings->reference = value;
+      std::string why;
+      if (const std::optional<std::vector<std::string>> words = shell_words(value, &why)) {
+        settings->reference = *words;
+      } else {
+        problem =
+            "--reference takes the reference's command line as one value, split as a "
+            "shell splits it: '" +
+            visible(value) + "': " + why;
+      }
+    } else if (option == "--reference-env") {
+      if (!valid_variable_name(value.substr(0, value.find('=')))) {
+        problem =
+            "--reference-env takes NAME or NAME=VALUE, a name of letters, digits and '_', "
+            "not '" +
+            visible(value) + "'";
+      } else {
+        settings->reference_environment.push_back(value);
+      }
     } else if (option == "--save") {
       settings->save = value;
     } else if (option == "--seed") {
@@ -187,11 +217,13 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   }
   settings->candidate = *candidate;
   if (settings->reference.empty()) {
-    settings->reference = default_reference();
+    settings->reference = {default_reference()};
   }
-  if (!program_runs(settings->candidate, &problem) ||
-      !program_runs({settings->reference}, &problem)) {
+  if (!program_runs(settings->candidate, &problem)) {
     return usage_error("compare", problem);
+  }
+  if (!program_runs(settings->reference, &problem)) {
+    return usage_error("compare", "the reference: " + problem);
   }
   if (settings->jobs == 0) {
     // Conversations mostly wait on their processes: several per processor keep it busy.
@@ -200,13 +232,20 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   if (!settings->seconds && !settings->conversations) {
     settings->seconds = 10;
   }
-  settings->sandbox = prepare_sandbox("compare", settings->sandbox_policy,
-                                      {settings->candidate, {settings->reference}});
-  if (!settings->sandbox) {
+  settings->candidate_sandbox = prepare_sandbox("compare", settings->sandbox_policy,
+                                                {settings->candidate, settings->reference});
+  if (!settings->candidate_sandbox) {
     return 2;
   }
-  std::optional<Catalogue> catalogue =
-      learn_catalogue({settings->reference}, *settings->sandbox, settings->timeout, &problem);
+  SandboxPolicy reference_policy = settings->sandbox_policy;
+  reference_policy.environment = settings->reference_environment;
+  settings->reference_sandbox =
+      prepare_sandbox("compare", reference_policy, {settings->candidate, settings->reference});
+  if (!settings->reference_sandbox) {
+    return 2;
+  }
+  std::optional<Catalogue> catalogue = learn_catalogue(
+      settings->reference, *settings->reference_sandbox, settings->timeout, &problem);
   if (!catalogue) {
     return usage_error("compare", problem);
   }
@@ -279,7 +318,7 @@ void keep_unsteady(const CaseWriter& saving, const Contestants& contestants,
   const Observed expected =
       reference && !reference->timed_out
           ? *reference
-          : observe(contestants.reference, *contestants.sandbox, conversation.arguments,
+          : observe(contestants.reference, *contestants.reference_sandbox, conversation.arguments,
                     conversation.input(),
                     settings.timeout + std::chrono::milliseconds(asked_wait_ms(conversation)),
                     kept_output_for(conversation.input().size()));
@@ -313,13 +352,27 @@ int compare_command(const std::vector<std::string>& arguments) {
                                       " exists, where conversations that differ only once would "
                                       "be kept");
   }
-  const Contestants contestants{{settings.reference}, settings.candidate, &*settings.sandbox};
-  if (settings.candidate.size() == 1 && file_of(settings.candidate[0]) &&
-      file_of(settings.candidate[0]) == file_of(settings.reference)) {
+  const Contestants contestants{settings.reference, settings.candidate,
+                                &*settings.reference_sandbox, &*settings.candidate_sandbox};
+  if (settings.candidate == settings.reference ||
+      (settings.candidate.size() == 1 && settings.reference.size() == 1 &&
+       file_of(settings.candidate[0]) &&
+       file_of(settings.candidate[0]) == file_of(settings.reference[0]))) {
     std::printf(
         "the candidate is the reference itself: this compares it with itself, which "
         "tests the host rather than a port\n");
+  } else if (const std::optional<Catalogue> candidates = learn_catalogue(
+                 settings.candidate, *settings.candidate_sandbox, settings.timeout, &problem);
+             candidates && candidates->extension_id != settings.catalogue.extension_id) {
+    // Two different extensions differ from their first answer: that is no porting fault.
+    std::printf(
+        "the reference calls itself \"%s\" and the candidate \"%s\": these are two "
+        "different extensions, not a port and its reference, so what differs may be no "
+        "fault (--reference names the extension to compare with)\n",
+        visible(settings.catalogue.extension_id).c_str(),
+        visible(candidates->extension_id).c_str());
   }
+  std::fflush(stdout);
 
   SearchSettings search_settings;
   search_settings.catalogue = &settings.catalogue;
@@ -342,7 +395,19 @@ int compare_command(const std::vector<std::string>& arguments) {
       "  reference: %s\n  candidate: %s\n  calls drawn from the reference's catalogue: %s\n"
       "  sandbox: %s\n",
       shell_quoted(contestants.reference).c_str(), shell_quoted(contestants.candidate).c_str(),
-      catalogue_summary(settings.catalogue).c_str(), settings.sandbox->description().c_str());
+      catalogue_summary(settings.catalogue).c_str(),
+      settings.candidate_sandbox->description().c_str());
+  // Each side's variables, since a fault may be set by one.
+  if (!settings.sandbox_policy.environment.empty() || !settings.reference_environment.empty()) {
+    const auto listed = [](const std::vector<std::string>& variables) {
+      return variables.empty() ? std::string("nothing") : visible(shell_quoted(variables));
+    };
+    std::printf(
+        "  passed or set for the candidate (--env): %s; for the reference "
+        "(--reference-env): %s\n",
+        listed(settings.sandbox_policy.environment).c_str(),
+        listed(settings.reference_environment).c_str());
+  }
 
   // Differences that did not recur: none is passed over in silence.
   bool flaky = false;

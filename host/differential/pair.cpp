@@ -90,11 +90,11 @@ std::optional<Pair> play_both(const Contestants& contestants,
       first_line_end == std::string::npos ? input.size() : first_line_end + 1, "", start_allowance};
   // Most of a conversation's time is spent waiting on the two processes, not working.
   std::thread reference([&] {
-    pair.reference = observe(contestants.reference, *contestants.sandbox, conversation.arguments,
-                             input, allowed, kept, probe, handshake);
+    pair.reference = observe(contestants.reference, *contestants.reference_sandbox,
+                             conversation.arguments, input, allowed, kept, probe, handshake);
   });
-  pair.candidate = observe(contestants.candidate, *contestants.sandbox, conversation.arguments,
-                           input, allowed, kept, probe, handshake);
+  pair.candidate = observe(contestants.candidate, *contestants.candidate_sandbox,
+                           conversation.arguments, input, allowed, kept, probe, handshake);
   reference.join();
   // A side cut short by the end of the search, killed or still starting, tells nothing.
   const auto cut_off = [](const Observed& side) {

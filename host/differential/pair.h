@@ -15,7 +15,10 @@
 struct Contestants {
   std::vector<std::string> reference;
   std::vector<std::string> candidate;
-  const Sandbox* sandbox = nullptr;  // where both run; not owned. REQUIRES: set
+  // Where each runs: the same view and bounds, each its own environment. Not owned.
+  // REQUIRES: both set.
+  const Sandbox* reference_sandbox = nullptr;
+  const Sandbox* candidate_sandbox = nullptr;
 };
 
 struct Pair {
