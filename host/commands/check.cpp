@@ -15,6 +15,8 @@
 #include "commands/options.h"
 #include "commands/sandbox_options.h"
 #include "conversation/play.h"
+#include "differential/catalogue.h"
+#include "differential/pair.h"
 #include "process/child_process.h"
 #include "process/program.h"
 #include "report/junit_report.h"
@@ -241,6 +243,24 @@ Verdict judge(const std::filesystem::path& path, const std::filesystem::path& ro
               std::chrono::milliseconds(settings.timeout_ms));
 }
 
+// The installed cases are the sample's: another extension fails nearly all of them, which
+// tells its author nothing. Its identifier, from one handshake, tells it apart at once;
+// one that gives none plays the cases, whose reports then say what it did instead.
+std::optional<int> refuse_another_extension(const CheckSettings& settings) {
+  std::string problem;
+  const std::optional<Catalogue> catalogue =
+      learn_catalogue(settings.command, *settings.sandbox, DEFAULT_PLAY_TIMEOUT, &problem);
+  if (!catalogue || catalogue->extension_id == SAMPLE_EXTENSION_ID) {
+    return std::nullopt;
+  }
+  return usage_error("check",
+                     "the installed cases are the sample's, and this extension calls itself \"" +
+                         visible(catalogue->extension_id) +
+                         "\": name a folder of its own cases (extension-host record writes them), "
+                         "or judge it against the protocol: extension-host conform -- " +
+                         shell_quoted(usual_form(settings.command)));
+}
+
 }  // namespace
 
 int check_command(const std::vector<std::string>& arguments) {
@@ -253,6 +273,11 @@ int check_command(const std::vector<std::string>& arguments) {
   std::vector<std::filesystem::path> cases = cases_in(root);
   if (cases.empty()) {
     return usage_error("check", "no case folders in " + root.string());
+  }
+  if (!settings.folder) {
+    if (const std::optional<int> status = refuse_another_extension(settings)) {
+      return *status;
+    }
   }
   std::erase_if(cases, [&](const auto& path) { return !selected(path, settings.filters); });
   if (cases.empty()) {

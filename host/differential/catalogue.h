@@ -7,10 +7,14 @@
 #include <chrono>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "conversation/descriptor.h"
 #include "conversation/play.h"
+
+// The identifier the sample announces: the installed cases are its own.
+inline constexpr std::string_view SAMPLE_EXTENSION_ID = "sample";
 
 // The longest wait the sample's wait takes.
 inline constexpr long long WAIT_LIMIT_MS = 5000;

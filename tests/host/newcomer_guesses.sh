@@ -56,6 +56,9 @@ tail -n 1 out.txt | grep -qxF "hint: the extension was run without '--protocol 1
   fail "the hint does not replace the other protocol: $(tail -n 1 out.txt)"
 
 # The guesses that are refused, each saying what to type.
+refused "check of another extension against the sample's cases" \
+  "the installed cases are the sample's, and this extension calls itself \"forecast\": name a folder of its own cases (extension-host record writes them), or judge it against the protocol: extension-host conform -- $fakes/forecast --protocol 1" \
+  check --read "$fakes" -- "$fakes/forecast"
 refused "check with other protocol arguments" \
   "type: extension-host check -- $extension --protocol 1" check -- "$extension" --protocol 2
 refused "compare with a lone --protocol" "cannot stand after it" compare -- "$extension" --protocol
