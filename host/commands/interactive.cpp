@@ -14,6 +14,7 @@
 #include <memory>
 #include <string_view>
 
+#include "conversation/examples.h"
 #include "conversation/typed_line.h"
 #include "text/visible.h"
 
@@ -22,8 +23,9 @@ namespace {
 // How many entries the history keeps, in memory and in its file.
 constexpr int HISTORY_ENTRIES = 1000;
 
+// Follows "A call is NAME and a JSON array of its arguments: " and an example.
 constexpr char COMMANDS_HELP[] =
-    "   A call is NAME and a JSON array of its arguments: sample.echo [\"hi\"]; a value may\n"
+    "; a value may\n"
     "   go on over several lines. Tab completes the name. The session's own commands:\n"
     "     :help (or help, ?)         this\n"
     "     :catalogue (or catalogue)  the callables again\n"
@@ -153,8 +155,8 @@ void interactive_calls(Session* session, std::atomic<int>* interrupts) {
   if (!history.empty()) {
     read_history(history.c_str());
   }
-  say("   one call a line: NAME JSON_ARRAY, e.g. sample.echo [\"hi\"]; Tab completes the name; "
-      "'help' explains; Ctrl-D ends\n");
+  say("   one call a line: NAME JSON_ARRAY, e.g. " + example_call(session->catalogue()) +
+      "; Tab completes the name; 'help' explains; Ctrl-D ends\n");
   std::string pending;  // the lines of a value not finished yet
   for (bool going = true; going;) {
     line_abandoned = false;
@@ -195,7 +197,8 @@ void interactive_calls(Session* session, std::atomic<int>* interrupts) {
         break;
       case Typed::Kind::kCommand:
         if (entry.command == "help") {
-          say(legend() + COMMANDS_HELP);
+          say(legend() + "   A call is NAME and a JSON array of its arguments: " +
+              example_call(session->catalogue()) + COMMANDS_HELP);
         } else if (entry.command == "catalogue") {
           session->show_catalogue();
         } else if (entry.command == "send") {

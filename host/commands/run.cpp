@@ -10,6 +10,7 @@
 #include "commands/interactive.h"
 #include "commands/interrupts.h"
 #include "commands/sandbox_options.h"
+#include "conversation/examples.h"
 #include "text/visible.h"
 
 namespace {
@@ -92,7 +93,9 @@ std::optional<SessionEnding> hold_conversation(const RunSettings& settings,
   bool bad_line = false;
   if (session->open()) {
     if (settings.calls_given) {
-      for (const Call& call : settings.calls) {
+      const std::vector<Call> demo =
+          settings.demo ? demo_calls(session->catalogue()) : std::vector<Call>{};
+      for (const Call& call : settings.demo ? demo : settings.calls) {
         if (!session->perform(call)) {
           break;
         }

@@ -12,12 +12,6 @@
 
 namespace {
 
-constexpr char DEMO_SCRIPT[] =
-    "sample.echo [{\"greeting\":\"h\\u00e9llo, "
-    "\\u4e16\\u754c\",\"nested\":{\"b\":[1,2.5,null],\"a\":true}}]\n"
-    "sample.fail []\n"
-    "sample.wait [300]\n";
-
 constexpr long long MAX_TIMEOUT_MS = 3600000;
 
 }  // namespace
@@ -25,7 +19,8 @@ constexpr long long MAX_TIMEOUT_MS = 3600000;
 const char RUN_OPTIONS_HELP[] =
     "  --call NAME JSON_ARRAY   call NAME with these arguments (repeatable, in order)\n"
     "  --script FILE            calls from FILE, one 'NAME JSON_ARRAY' per line ('#' comments)\n"
-    "  --demo                   a built-in script: echo, fail, a 300 ms wait; with a legend\n"
+    "  --demo                   one call of each callable the extension announces, its\n"
+    "                           arguments made up from its type; with a legend\n"
     "  --close                  end by closing the extension's input instead of \"shutdown\"\n"
     "  --timeout-ms N           give up on a call after N ms and kill the extension\n"
     "                           (default 8000: above the 5 s wait limit)\n"
@@ -78,8 +73,7 @@ std::optional<int> read_run_settings(const std::vector<std::string>& arguments,
       }
       settings->calls_given = true;
     } else if (option == "--demo") {
-      std::istringstream script(DEMO_SCRIPT);
-      parse_script(script, "demo", &settings->calls, &problem);
+      settings->demo = true;
       settings->calls_given = true;
       settings->legend = true;
     } else if (option == "--close") {

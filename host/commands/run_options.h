@@ -16,6 +16,7 @@ struct RunSettings {
   bool calls_given = false;  // --call, --script or --demo: otherwise calls come from stdin
   bool close_instead = false;
   bool legend = false;  // explain the markers and the catalogue's columns first
+  bool demo = false;    // --demo: one call of each callable announced, made up
   SessionSettings session;
   std::vector<std::string> extension;  // the program and its arguments, after "--"
   SandboxPolicy sandbox_policy;

@@ -2,6 +2,7 @@
 #include "conversation/typed_line.h"
 
 #include "conversation/call_check.h"
+#include "conversation/examples.h"
 
 #include <algorithm>
 #include <array>
@@ -94,9 +95,8 @@ Typed read_typed(const std::string& text, const std::vector<AnnouncedCallable>& 
   if (word.front() == '[' || word.front() == '{' || word.front() == '"' || word.front() == ']' ||
       word.front() == '}') {
     typed.kind = Typed::Kind::kBad;
-    typed.problem =
-        "a call starts with the callable's name: NAME JSON_ARRAY, as in "
-        "sample.echo [\"hi\"] (':send' sends a line as it stands)";
+    typed.problem = "a call starts with the callable's name: NAME JSON_ARRAY, as in " +
+                    example_call(catalogue) + " (':send' sends a line as it stands)";
     return typed;
   }
   if (still_open(rest)) {
