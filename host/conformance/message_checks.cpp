@@ -131,7 +131,7 @@ LineProblem canonical_problem(std::string_view line, const json_t* message) {
     return {};
   }
   const std::size_t shown = 24;
-  return {"the reference would write \"" +
+  return {"its canonical form is \"" +
               visible(reference.substr(at, std::min(shown, reference.size() - at))) +
               "\" from here, where it has \"" +
               visible(line.substr(at, std::min(shown, line.size() - at))) + "\"",

@@ -75,7 +75,7 @@ grep -q 'it came only once the host had closed the input (an answer kept in a bu
 grep -q 'within its arity, cut to the call that breaks it' "$scratch/out.txt" && ! grep -q '"request_id":"c1"' "$scratch/out.txt" ||
   fail "the failing conversation is not cut down to its call: $(cat "$scratch/out.txt")"
 "$host" conform --env FORECAST_FAULT=canonical-form -- "$forecast" >"$scratch/out.txt"
-grep -q '^     the reference would write "E9","type"' "$scratch/out.txt" && grep -q '   ^ line 3 of its output, byte 77$' "$scratch/out.txt" ||
+grep -q '^     its canonical form is "E9","type"' "$scratch/out.txt" && grep -q '   ^ line 3 of its output, byte 77$' "$scratch/out.txt" ||
   fail "the byte where the form parts is not told: $(cat "$scratch/out.txt")"
 
 # TAP, read by prove: the right one passes, a broken one fails, a failed should is a TODO.
