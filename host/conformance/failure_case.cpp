@@ -71,6 +71,7 @@ std::optional<Conversation> failure_case(Requirement requirement, const Evidence
       found.status = 3;
       return found;
     case Requirement::kViolationEnds:
+    case Requirement::kStrictInput:
       // The violation is the last line written; what came before it stands.
       found.output = written_before(exchange, sent);
       found.status = 2;

@@ -280,23 +280,23 @@ class Judge {
 
   // An end that only status 2 and silence may make, after `steps` lines of the host.
   void judge_violation_end(const Trial& trial, const Exchange& exchange, std::size_t steps,
-                           const std::string& violation) {
+                           const std::string& violation,
+                           Requirement requirement = Requirement::kViolationEnds) {
     for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
       if (exchange.lines[index].after_steps >= steps && !is_blank(exchange.lines[index])) {
-        failed(Requirement::kViolationEnds, trial, exchange, index + 1, 0,
-               "it wrote a line after " + violation);
+        failed(requirement, trial, exchange, index + 1, 0, "it wrote a line after " + violation);
         return;
       }
     }
     // Asleep after the violation, it is judged once its input has closed: by its status.
     if (exchange.stall == Stall::kTimedOut) {
-      failed(Requirement::kViolationEnds, trial, exchange, 0, 0,
+      failed(requirement, trial, exchange, 0, 0,
              "it went on after " + violation + ": " + stall_words(exchange.stall));
     } else if (exchange.termination.signaled || exchange.termination.code != 2) {
-      failed(Requirement::kViolationEnds, trial, exchange, 0, 0,
+      failed(requirement, trial, exchange, 0, 0,
              "after " + violation + ": " + describe(exchange.termination) + ", not exit status 2");
     } else {
-      held(Requirement::kViolationEnds);
+      held(requirement);
     }
   }
 
@@ -429,6 +429,17 @@ class Judge {
         judge_lines(trial, exchange);
         judge_violation_end(trial, exchange, 0, trial.dialogue.title);
         return;
+      case TrialKind::kStrictInput: {
+        // A refusal comes once the line is read: after the announcement, or before it.
+        // Its lines are not judged here: a lax parser's answer (an escaped NUL echoed)
+        // is this requirement's failure, not a second one of the framing.
+        const bool first_line = trial.dialogue.steps.size() == 1;
+        if (first_line || exchange.stall == Stall::kNone || exchange.stalled_at != 0) {
+          judge_violation_end(trial, exchange, first_line ? 0 : 2, trial.dialogue.title,
+                              Requirement::kStrictInput);
+        }
+        return;
+      }
     }
   }
 

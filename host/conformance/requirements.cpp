@@ -36,6 +36,11 @@ const std::array<RequirementRow, REQUIREMENT_COUNT> REQUIREMENTS = {{
      "string \"type\" or of an unknown type, a second handshake, a call without a string "
      "\"request_id\" or \"callable\" or an \"arguments\" array, a call of a callable not "
      "announced) ends the extension with status 2, writing nothing more"},
+    {Requirement::kStrictInput, "strict-input", Level::kShould, "framing",
+     "a line the protocol's parser refuses is a violation (status 2, nothing more written), "
+     "though the rest of it would be a message: a key twice in one object at any depth, an "
+     "escaped NUL, an escaped lone surrogate, nesting past 2048, a line past 1,048,577 bytes, "
+     "a byte-order mark, more than one value on the line"},
     {Requirement::kLineFraming, "line-framing", Level::kMust, "framing",
      "every line written is one JSON object in UTF-8, without duplicate keys, ended by a line "
      "feed"},

@@ -25,12 +25,13 @@ enum class Requirement : std::size_t {
   kShutdown,
   kEndOfInput,
   kViolationEnds,
+  kStrictInput,
   kLineFraming,
   kCanonicalForm,
   kNaming,
 };
 
-inline constexpr std::size_t REQUIREMENT_COUNT = 14;
+inline constexpr std::size_t REQUIREMENT_COUNT = 15;
 
 struct RequirementRow {
   Requirement requirement;

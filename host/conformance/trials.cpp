@@ -123,6 +123,55 @@ Trial violation_trial(const std::string& title, const std::string& line) {
   return trial;
 }
 
+// A call of `callable` that a lax parser takes, where the protocol's refuses the line.
+Trial strict_input_trial(const std::string& title, const std::string& line, bool first_line) {
+  Trial trial{TrialKind::kStrictInput, {}, {}, false};
+  trial.dialogue.title = title;
+  trial.dialogue.arguments = PROTOCOL;
+  if (first_line) {
+    trial.dialogue.steps = {step(line, 0)};
+    trial.request_ids = {""};
+  } else {
+    trial.dialogue.steps = {announcement_step(), step(line, 1)};
+    trial.request_ids = {"", ""};
+  }
+  return trial;
+}
+
+// Lines that would be a well-formed call of `callable` with `arguments` (a JSON array's
+// text) but for one thing that the protocol's parser refuses.
+std::vector<Trial> strict_input_trials(const std::string& callable, const std::string& arguments) {
+  const std::string call = call_line("c1", callable, arguments);
+  const std::string head = call.substr(0, call.size() - 2);  // without "}\n"
+  const std::string opening = "{\"type\":\"call\",\"callable\":\"" + callable + "\",";
+  std::string deep = "[" + std::string(2100, '[') + std::string(2100, ']') + "]";
+  // Past the longest line by a string of spaces in the arguments.
+  const std::string long_argument = "[\"" + std::string(std::size_t{1} << 20U, ' ') + "\"]";
+  std::vector<Trial> trials;
+  trials.push_back(strict_input_trial("a call with \"request_id\" twice",
+                                      head + ",\"request_id\":\"c2\"}\n", false));
+  trials.push_back(strict_input_trial(
+      "a call with a key twice in an object among its arguments",
+      opening + R"("request_id":"c1","arguments":[{"a":1,"a":2}]})" + "\n", false));
+  trials.push_back(
+      strict_input_trial("a call with an escaped NUL in a string",
+                         opening + R"("request_id":"c1","arguments":["a\u0000b"]})" + "\n", false));
+  trials.push_back(
+      strict_input_trial("a call with an escaped lone surrogate",
+                         opening + R"("request_id":"c1","arguments":["a\ud800b"]})" + "\n", false));
+  trials.push_back(strict_input_trial("a call nested 2102 deep",
+                                      opening + R"("request_id":"c1","arguments":)" + deep + "}\n",
+                                      false));
+  trials.push_back(strict_input_trial(
+      "a call of 1,048,600 bytes, past the longest line",
+      opening + R"("request_id":"c1","arguments":)" + long_argument + "}\n", false));
+  trials.push_back(strict_input_trial("a call followed by a second value on its line",
+                                      call.substr(0, call.size() - 1) + " {}\n", false));
+  trials.push_back(strict_input_trial("a handshake after a byte-order mark",
+                                      "\xEF\xBB\xBF" + std::string(HANDSHAKE_LINE), true));
+  return trials;
+}
+
 }  // namespace
 
 Trial announcement_trial() {
@@ -224,6 +273,9 @@ std::vector<Trial> catalogue_trials(const std::string& extension_id,
                                      call_line("c1", name, arguments)));
   }
   const std::string called = first != nullptr ? first->name : extension_id + ".x";
+  for (Trial& trial : strict_input_trials(called, arguments)) {
+    trials.push_back(std::move(trial));
+  }
   const Json object_arguments(json_object());
   const Json object_call(json_pack("{s:s,s:s,s:s%,s:O}", "type", "call", "request_id", "c1",
                                    "callable", called.data(), called.size(), "arguments",

@@ -18,6 +18,7 @@ enum class TrialKind {
   kCallOutside,         // a call outside a callable's arity: an answer, or status 2
   kViolation,           // a violation after the announcement: status 2, nothing more
   kViolationFirstLine,  // a first line that is no handshake: status 2, nothing written
+  kStrictInput,         // a message a strict parser refuses: status 2, nothing more written
 };
 
 struct Trial {

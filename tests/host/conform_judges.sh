@@ -11,8 +11,8 @@ export SAMPLE_EXTENSION=$extension
 forecast=$fakes/forecast
 musts="command-line silent-before-handshake silent-on-standard-error announces-unasked envelope
   descriptors answers-in-order error-members shutdown end-of-input violation-ends line-framing"
-shoulds="canonical-form naming"
-saved="command-line silent-before-handshake silent-on-standard-error shutdown end-of-input violation-ends"
+shoulds="strict-input canonical-form naming"
+saved="command-line silent-before-handshake silent-on-standard-error shutdown end-of-input violation-ends strict-input"
 
 # The right ones first: every requirement held; a wrapper that starts slowly and ends only
 # with its input, too.
@@ -22,7 +22,7 @@ for right in "$extension" "$fakes/right-but-slow-to-start" "$forecast"; do
   status=$?
   [ $status -eq 0 ] && [ ! -s "$scratch/err.txt" ] ||
     fail "conform of $right ended with $status: $(cat "$scratch/right.txt" "$scratch/err.txt")"
-  grep -q '^12 must: 12 held; 2 should: 2 held' "$scratch/right.txt" ||
+  grep -q '^12 must: 12 held; 3 should: 3 held' "$scratch/right.txt" ||
     fail "$right does not hold every requirement: $(cat "$scratch/right.txt")"
   grep -q "| \`naming\` | should | held |" "$scratch/right.md" ||
     fail "the Markdown report lacks its table: $(cat "$scratch/right.md")"
@@ -88,7 +88,7 @@ for fault in none shutdown canonical-form; do tap_script "$fault"; done
 prove -e '' "$scratch/none.t" >"$scratch/prove.txt" 2>&1 || fail "prove refused a right extension: $(cat "$scratch/prove.txt")"
 prove -e '' "$scratch/canonical-form.t" >"$scratch/prove.txt" 2>&1 ||
   fail "prove failed on a should: $(cat "$scratch/prove.txt")"
-grep -q 'TODO passed\|todo' "$scratch/prove.txt" || "$scratch/canonical-form.t" | grep -q '^not ok 13 - canonical-form (should) # TODO' ||
+grep -q 'TODO passed\|todo' "$scratch/prove.txt" || "$scratch/canonical-form.t" | grep -q '^not ok 14 - canonical-form (should) # TODO' ||
   fail "a failed should is not a TODO"
 if prove -e '' "$scratch/shutdown.t" >"$scratch/prove.txt" 2>&1; then
   fail "prove passed a broken extension"
@@ -99,7 +99,7 @@ grep -q 'Failed test:  9' "$scratch/prove.txt" || fail "prove does not name the 
 "$host" conform --env FORECAST_FAULT=shutdown --junit "$scratch/report.xml" -- "$forecast" >/dev/null
 [ $? -eq 1 ] || fail "conform of a broken extension did not end with 1"
 xmllint --noout "$scratch/report.xml" || fail "the JUnit report is not well-formed XML"
-[ "$(xmllint --xpath 'count(//testcase)' "$scratch/report.xml")" = 14 ] || fail "expected 14 testcases"
+[ "$(xmllint --xpath 'count(//testcase)' "$scratch/report.xml")" = 15 ] || fail "expected 15 testcases"
 [ "$(xmllint --xpath 'string(//failure/@type)' "$scratch/report.xml")" = shutdown ] ||
   fail "the failure is not the shutdown's"
 [ "$(xmllint --xpath 'count(//failure)' "$scratch/report.xml")" = 1 ] || fail "expected one failure"
@@ -132,4 +132,4 @@ for place in "$scratch/a-file" "$scratch/no/such/folder" "$scratch/taken"; do
 done
 [ -z "$(ls -A "$scratch/taken/shutdown")" ] || fail "a case in the way was written into"
 
-echo "conform: the sample and a right extension conform; 14 faults each fail their requirement alone; TAP, JUnit and Markdown read"
+echo "conform: the sample and a right extension conform; 15 faults each fail their requirement alone; TAP, JUnit and Markdown read"
