@@ -10,6 +10,7 @@
 #include "conformance/message_checks.h"
 #include "conformance/trials.h"
 #include "text/visible.h"
+#include "text/words.h"
 
 namespace {
 
@@ -379,6 +380,60 @@ class Judge {
     }
   }
 
+  // The answers to the calls written together in step 1: each, in order, in the lines
+  // that came after it (before the input closed, unless `after_closing`).
+  void judge_answers_together(const Trial& trial, const Exchange& exchange, bool after_closing) {
+    const std::vector<Json> messages = judge_lines(trial, exchange, first_result_line(exchange));
+    const std::size_t calls = trial.together.size();
+    if (exchange.steps_written < 2) {
+      return;  // it stopped reading: told by the lines or the ending
+    }
+    std::vector<std::size_t> answers;
+    for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
+      const WrittenLine& line = exchange.lines[index];
+      if (line.after_steps == 2 && (after_closing || !line.after_input_closed) && !is_blank(line)) {
+        answers.push_back(index);
+      }
+    }
+    const std::string together =
+        calls == 1 ? "the call written just before the input closed"
+                   : "the " + std::to_string(calls) + " calls written before any answer was read";
+    if (answers.size() != calls) {
+      const bool waited = exchange.stall != Stall::kNone && exchange.stalled_at == 1;
+      failed(Requirement::kAnswersInOrder, trial, exchange,
+             answers.size() > calls ? answers[calls] + 1 : 0, 0,
+             together + " got " + counted(answers.size(), "answer", "answers") +
+                 (waited          ? ": while the host waited, " + stall_words(exchange.stall)
+                  : after_closing ? ", and it ended: " + describe(exchange.termination)
+                                  : ""));
+      return;
+    }
+    for (std::size_t k = 0; k < calls; ++k) {
+      const json_t* answer = messages[answers[k]].get();
+      if (answer == nullptr) {
+        return;  // not a message: told as framing
+      }
+      if (const std::string problem = answer_problem(answer, trial.together[k]); !problem.empty()) {
+        failed(Requirement::kAnswersInOrder, trial, exchange, answers[k] + 1, 0,
+               "of " + together + ", answer " + std::to_string(k + 1) + ": " + problem);
+        return;
+      }
+    }
+    held(Requirement::kAnswersInOrder);
+    if (after_closing) {
+      if (exchange.termination.signaled || exchange.termination.code != 0 ||
+          !exchange.ended_in_time) {
+        failed(Requirement::kEndOfInput, trial, exchange, 0, 0,
+               "at the end of its input, after its answer: " + describe(exchange.termination) +
+                   ", not exit status 0");
+      } else {
+        held(Requirement::kEndOfInput);
+      }
+    } else if (exchange.steps_written == trial.dialogue.steps.size()) {
+      judge_shutdown(trial, exchange, trial.dialogue.steps.size() - 1);
+    }
+  }
+
   void judge(const Trial& trial, const Exchange& exchange) {
     switch (trial.kind) {
       case TrialKind::kAnnouncement:
@@ -428,6 +483,12 @@ class Judge {
       case TrialKind::kViolationFirstLine:
         judge_lines(trial, exchange);
         judge_violation_end(trial, exchange, 0, trial.dialogue.title);
+        return;
+      case TrialKind::kPipelined:
+        judge_answers_together(trial, exchange, false);
+        return;
+      case TrialKind::kClosedAfterCall:
+        judge_answers_together(trial, exchange, true);
         return;
       case TrialKind::kStrictInput: {
         // A refusal comes once the line is read: after the announcement, or before it.

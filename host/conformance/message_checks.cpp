@@ -98,10 +98,18 @@ std::string answer_problem(const json_t* message, const std::string& request_id)
   if (type == "call_result" && json_object_get(message, "value") == nullptr) {
     return R"(the "call_result" has no "value")";
   }
-  const std::string answered = string_member(message, "request_id");
+  // As JSON strings: quotes and backslashes in them stay unambiguous.
+  const Json ours(json_stringn(request_id.data(), request_id.size()));
+  const json_t* member = json_object_get(message, "request_id");
+  if (!json_is_string(member)) {
+    // A number for a request_id of digits can match no call: hosts match strings.
+    return member == nullptr
+               ? "it has no \"request_id\", where the call's was " + encode_as_written(ours.get())
+               : "its \"request_id\" is " + encode_as_written(member) + ", " + json_kind(member) +
+                     ", where the call's was the string " + encode_as_written(ours.get());
+  }
+  const std::string answered(json_string_value(member), json_string_length(member));
   if (answered != request_id) {
-    // As JSON strings: quotes and backslashes in them stay unambiguous.
-    const Json ours(json_stringn(request_id.data(), request_id.size()));
     const Json theirs(json_stringn(answered.data(), answered.size()));
     return "it answers \"request_id\" " + encode_as_written(theirs.get()) +
            ", where the call's was " + encode_as_written(ours.get());

@@ -49,10 +49,20 @@ std::string call_line(const std::string& request_id, const std::string& callable
 }
 
 // The "request_id" of the n-th call of a dialogue: the second holds a quote, a backslash
-// and a letter outside ASCII, which an answer must carry back as they are.
+// and a letter outside ASCII, the third is digits alone, the fourth empty and the fifth
+// long; an answer must carry each back as it is, a string.
 std::string request_id_of(std::size_t n) {
-  if (n == 1) {
-    return "c\"2\\\xc3\xa9";
+  switch (n) {
+    case 1:
+      return "c\"2\\\xc3\xa9";
+    case 2:
+      return "42";
+    case 3:
+      return "";
+    case 4:
+      return "c5-" + std::string(300, 'x');
+    default:
+      break;
   }
   // Appended, not prefixed: GCC 12 misreads a prefix on a temporary as an overlapping copy.
   std::string request_id = "c";
@@ -72,7 +82,7 @@ std::string arguments_of(const std::vector<std::string>& values, std::size_t fir
 
 Trial calls_trial(const AnnouncedCallable& callable, bool type_known,
                   const std::vector<std::string>& values) {
-  Trial trial{TrialKind::kCallsWithin, {}, {}, type_known};
+  Trial trial{TrialKind::kCallsWithin, {}, {}, type_known, {}};
   trial.dialogue.title = "calls of " + callable.name + " within its arity";
   trial.dialogue.arguments = PROTOCOL;
   trial.dialogue.steps.push_back(announcement_step());
@@ -101,7 +111,7 @@ Trial calls_trial(const AnnouncedCallable& callable, bool type_known,
 
 Trial call_outside_trial(const AnnouncedCallable& callable, long long arity,
                          const std::vector<std::string>& values) {
-  Trial trial{TrialKind::kCallOutside, {}, {}, false};
+  Trial trial{TrialKind::kCallOutside, {}, {}, false, {}};
   trial.dialogue.title =
       "a call of " + callable.name + " with " + std::to_string(arity) + " arguments";
   trial.dialogue.arguments = PROTOCOL;
@@ -115,7 +125,7 @@ Trial call_outside_trial(const AnnouncedCallable& callable, long long arity,
 
 // A violation after the announcement: the host awaits an answer, and none may come.
 Trial violation_trial(const std::string& title, const std::string& line) {
-  Trial trial{TrialKind::kViolation, {}, {}, false};
+  Trial trial{TrialKind::kViolation, {}, {}, false, {}};
   trial.dialogue.title = title;
   trial.dialogue.arguments = PROTOCOL;
   trial.dialogue.steps = {announcement_step(), step(line, 1)};
@@ -125,7 +135,7 @@ Trial violation_trial(const std::string& title, const std::string& line) {
 
 // A call of `callable` that a lax parser takes, where the protocol's refuses the line.
 Trial strict_input_trial(const std::string& title, const std::string& line, bool first_line) {
-  Trial trial{TrialKind::kStrictInput, {}, {}, false};
+  Trial trial{TrialKind::kStrictInput, {}, {}, false, {}};
   trial.dialogue.title = title;
   trial.dialogue.arguments = PROTOCOL;
   if (first_line) {
@@ -172,10 +182,54 @@ std::vector<Trial> strict_input_trials(const std::string& callable, const std::s
   return trials;
 }
 
+// Of the callables whose calls must be answered, the first: the trials of how calls are
+// written and read call it. None when no callable's input type is one conform knows.
+const AnnouncedCallable* owed_an_answer(const std::vector<AnnouncedCallable>& catalogue) {
+  const auto& known = known_values();
+  for (const AnnouncedCallable& callable : catalogue) {
+    if (known.contains(callable.input) && (callable.input != "()" || callable.maximum_arity == 0) &&
+        callable.minimum_arity <= WIDEST_ARITY_TRIED) {
+      return &callable;
+    }
+  }
+  return nullptr;
+}
+
+// Calls written as hosts write them when they do not wait: several before any answer is
+// read, and the input closed right after the last.
+std::vector<Trial> host_pace_trials(const AnnouncedCallable& callable) {
+  const std::vector<std::string>& values = known_values().at(callable.input);
+  const auto call_of = [&](std::size_t n) {
+    return call_line(request_id_of(n), callable.name,
+                     arguments_of(values, n, callable.minimum_arity));
+  };
+  std::vector<Trial> trials;
+  // In one write, so that they reach the extension in one read as often as not.
+  Trial pipelined{TrialKind::kPipelined, {}, {"", "", ""}, true, {}};
+  pipelined.dialogue.title = "three calls of " + callable.name + " written at once";
+  pipelined.dialogue.arguments = PROTOCOL;
+  std::string lines;
+  for (const std::size_t n : {0U, 2U, 3U}) {
+    lines += call_of(n);
+    pipelined.together.push_back(request_id_of(n));
+  }
+  pipelined.dialogue.steps = {announcement_step(), step(lines, 3), step(SHUTDOWN_LINE, 0)};
+  pipelined.dialogue.closing = Closing::kAwaitTheEnd;
+  trials.push_back(std::move(pipelined));
+
+  Trial closed{TrialKind::kClosedAfterCall, {}, {"", request_id_of(0)}, true, {}};
+  closed.together = {request_id_of(0)};
+  closed.dialogue.title = "a call of " + callable.name + ", the input closed right after it";
+  closed.dialogue.arguments = PROTOCOL;
+  closed.dialogue.steps = {announcement_step(), step(call_of(0), 0)};
+  trials.push_back(std::move(closed));
+  return trials;
+}
+
 }  // namespace
 
 Trial announcement_trial() {
-  Trial trial{TrialKind::kAnnouncement, {}, {"", ""}, false};
+  Trial trial{TrialKind::kAnnouncement, {}, {"", ""}, false, {}};
   trial.dialogue.title = "the handshake, the announcement and \"shutdown\"";
   trial.dialogue.arguments = PROTOCOL;
   trial.dialogue.steps = {announcement_step(), step(SHUTDOWN_LINE, 0)};
@@ -195,7 +249,7 @@ std::vector<Trial> protocol_trials() {
       {"--protocol", "1", "--protocol", "1"},
       {"1", "--protocol"}};
   for (const auto& arguments : command_lines) {
-    Trial trial{TrialKind::kCommandLine, {}, {""}, false};
+    Trial trial{TrialKind::kCommandLine, {}, {""}, false, {}};
     std::string shown;
     for (const std::string& word : arguments) {
       shown += (shown.empty() ? "" : " ") + word;
@@ -206,7 +260,7 @@ std::vector<Trial> protocol_trials() {
     trial.dialogue.steps = {step(HANDSHAKE_LINE, 0)};
     trials.push_back(std::move(trial));
   }
-  Trial end{TrialKind::kEndOfInput, {}, {""}, false};
+  Trial end{TrialKind::kEndOfInput, {}, {""}, false, {}};
   end.dialogue.title = "the input closed after the announcement";
   end.dialogue.arguments = PROTOCOL;
   end.dialogue.steps = {announcement_step()};
@@ -220,7 +274,7 @@ std::vector<Trial> protocol_trials() {
       {"a first line without \"type\"", "{\"protocol_version\":\"1.0\"}\n"},
   };
   for (const auto& [title, line] : first_lines) {
-    Trial trial{TrialKind::kViolationFirstLine, {}, {}, false};
+    Trial trial{TrialKind::kViolationFirstLine, {}, {}, false, {}};
     trial.dialogue.title = title;
     trial.dialogue.arguments = PROTOCOL;
     if (!line.empty()) {
@@ -271,6 +325,11 @@ std::vector<Trial> catalogue_trials(const std::string& extension_id,
        {extension_id + ".no_such_callable", std::string("no.such.callable")}) {
     trials.push_back(violation_trial("a call of \"" + name + "\", a callable not announced",
                                      call_line("c1", name, arguments)));
+  }
+  if (const AnnouncedCallable* owed = owed_an_answer(catalogue)) {
+    for (Trial& trial : host_pace_trials(*owed)) {
+      trials.push_back(std::move(trial));
+    }
   }
   const std::string called = first != nullptr ? first->name : extension_id + ".x";
   for (Trial& trial : strict_input_trials(called, arguments)) {

@@ -19,6 +19,8 @@ enum class TrialKind {
   kViolation,           // a violation after the announcement: status 2, nothing more
   kViolationFirstLine,  // a first line that is no handshake: status 2, nothing written
   kStrictInput,         // a message a strict parser refuses: status 2, nothing more written
+  kPipelined,           // calls written together, then their answers awaited, in order
+  kClosedAfterCall,     // the input closed right after a call: its answer, then status 0
 };
 
 struct Trial {
@@ -29,6 +31,8 @@ struct Trial {
   // Calls of a callable whose input type conform knows: each must be answered. Of any
   // other, a refusal (status 2) is the extension's right.
   bool answer_owed = false;
+  // The "request_id"s of calls written together in step 1, in their order.
+  std::vector<std::string> together;
 };
 
 // The handshake line conform writes, and its "shutdown" line.

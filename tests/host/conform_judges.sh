@@ -74,6 +74,15 @@ grep -q 'it came only once the host had closed the input (an answer kept in a bu
 # The conversation is cut to the call that breaks it: the first call, answered right, is gone.
 grep -q 'within its arity, cut to the call that breaks it' "$scratch/out.txt" && ! grep -q '"request_id":"c1"' "$scratch/out.txt" ||
   fail "the failing conversation is not cut down to its call: $(cat "$scratch/out.txt")"
+# Two more ways a host cannot match its answers: a "request_id" of digits answered as a
+# number, and calls written at once of which only the last is answered.
+"$host" conform --env FORECAST_FAULT=numeric-request-id -- "$forecast" >"$scratch/out.txt"
+[ $? -eq 1 ] && grep -q '^     its "request_id" is 42.0, a real, where the call.s was the string "42"$' "$scratch/out.txt" ||
+  fail "a request_id answered as a number is not told: $(cat "$scratch/out.txt")"
+"$host" conform --env FORECAST_FAULT=pipelined -- "$forecast" >"$scratch/out.txt"
+[ $? -eq 1 ] && [ "$(grep -c '^FAILED' "$scratch/out.txt")" = 1 ] &&
+  grep -q '^     the 3 calls written before any answer was read got 1 answer: while the host waited, every process of it was asleep' "$scratch/out.txt" ||
+  fail "calls written at once, one answered, are not told: $(cat "$scratch/out.txt")"
 "$host" conform --env FORECAST_FAULT=canonical-form -- "$forecast" >"$scratch/out.txt"
 grep -q '^     its canonical form is "E9","type"' "$scratch/out.txt" && grep -q '   ^ line 3 of its output, byte 77$' "$scratch/out.txt" ||
   fail "the byte where the form parts is not told: $(cat "$scratch/out.txt")"
