@@ -59,8 +59,11 @@ std::string request_id_of(std::size_t n) {
       return "42";
     case 3:
       return "";
-    case 4:
-      return "c5-" + std::string(300, 'x');
+    case 4: {
+      std::string long_id = "c5-";
+      long_id.append(300, 'x');
+      return long_id;
+    }
     default:
       break;
   }
@@ -154,9 +157,12 @@ std::vector<Trial> strict_input_trials(const std::string& callable, const std::s
   const std::string call = call_line("c1", callable, arguments);
   const std::string head = call.substr(0, call.size() - 2);  // without "}\n"
   const std::string opening = "{\"type\":\"call\",\"callable\":\"" + callable + "\",";
-  std::string deep = "[" + std::string(2100, '[') + std::string(2100, ']') + "]";
+  std::string deep(2101, '[');
+  deep.append(2101, ']');
   // Past the longest line by a string of spaces in the arguments.
-  const std::string long_argument = "[\"" + std::string(std::size_t{1} << 20U, ' ') + "\"]";
+  std::string long_argument = "[\"";
+  long_argument.append(std::size_t{1} << 20U, ' ');
+  long_argument += "\"]";
   std::vector<Trial> trials;
   trials.push_back(strict_input_trial("a call with \"request_id\" twice",
                                       head + ",\"request_id\":\"c2\"}\n", false));
@@ -177,8 +183,9 @@ std::vector<Trial> strict_input_trials(const std::string& callable, const std::s
       opening + R"("request_id":"c1","arguments":)" + long_argument + "}\n", false));
   trials.push_back(strict_input_trial("a call followed by a second value on its line",
                                       call.substr(0, call.size() - 1) + " {}\n", false));
-  trials.push_back(strict_input_trial("a handshake after a byte-order mark",
-                                      "\xEF\xBB\xBF" + std::string(HANDSHAKE_LINE), true));
+  std::string marked = "\xEF\xBB\xBF";
+  marked += HANDSHAKE_LINE;
+  trials.push_back(strict_input_trial("a handshake after a byte-order mark", marked, true));
   return trials;
 }
 

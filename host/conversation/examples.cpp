@@ -47,7 +47,8 @@ std::optional<std::string> arguments_of(const AnnouncedCallable& callable, bool 
   }
   std::string text = "[";
   for (long long i = 0; i < count; ++i) {
-    text += (i == 0 ? "" : ",") + std::string(value);
+    text += i == 0 ? "" : ",";
+    text += value;
   }
   return text + "]";
 }
