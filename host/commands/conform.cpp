@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -21,6 +22,18 @@
 #include "text/visible.h"
 
 namespace {
+
+// The time now, in UTC, as reports give it: "2026-12-09T22:58:01Z".
+std::string utc_now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm parts = {};
+  char text[32] = "";
+  if (gmtime_r(&now, &parts) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts) == 0) {
+    return "";
+  }
+  return text;
+}
 
 constexpr char CONFORM_HELP[] =
     "usage: extension-host conform [OPTIONS] -- EXTENSION_COMMAND_LINE\n"
@@ -39,6 +52,16 @@ constexpr char CONFORM_HELP[] =
     "  --tap             report in TAP (version 13); a failed should is a TODO\n"
     "  --junit FILE      also write the report as JUnit XML to FILE\n"
     "  --markdown FILE   also write the report as Markdown to FILE, to paste into an issue\n"
+    "  --json FILE       also write the report as JSON to FILE: each requirement with its\n"
+    "                    identifier, level, part of the protocol, status and evidence,\n"
+    "                    with this host's version and the time\n"
+    "  --expected-failures FILE\n"
+    "                    a baseline for CI: each line names a requirement whose failure\n"
+    "                    is known ('answers-in-order'), or one and the conversation it\n"
+    "                    fails in ('answers-in-order: three calls of x.y written at\n"
+    "                    once'); '#' comments. Those failures fail nothing; an entry\n"
+    "                    that no longer fails does, so the file is kept true\n"
+    "  --strict          a must that could not be verified fails too\n"
     "  --save DIR        keep each failure as a golden case in DIR/REQUIREMENT, with the\n"
     "                    ending the protocol asks for, where it says what that is (a\n"
     "                    command line, a violation, \"shutdown\", the end of input, the\n"
@@ -52,8 +75,9 @@ constexpr char CONFORM_HELP[] =
     "\n"
     "%s"
     "\n"
-    "exit status: 0 when no must failed; 1 when one did; 2 for a usage error, or a report\n"
-    "or case that could not be written.\n"
+    "exit status: 0 when no must failed (but those expected); 1 when one did, or a\n"
+    "baseline's entry no longer fails, or with --strict a must was not verified; 2 for a\n"
+    "usage error, or a report or case that could not be written.\n"
     "\n"
     "examples:\n"
     "  extension-host conform -- ./build/sample-extension --protocol 1\n"
@@ -66,6 +90,10 @@ struct ConformSettings {
   bool tap = false;
   std::optional<std::string> junit;
   std::optional<std::string> markdown;
+  std::optional<std::string> json;
+  std::optional<std::vector<ExpectedFailure>> expected_failures;
+  std::string expected_failures_file;
+  bool strict = false;
   std::optional<std::filesystem::path> save;
   // The folder --save names a folder in, held before any extension runs.
   std::optional<HeldFolder> save_parent;
@@ -169,6 +197,14 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
       settings->junit = line.options[++i];
     } else if (option == "--markdown" && has_value) {
       settings->markdown = line.options[++i];
+    } else if (option == "--json" && has_value) {
+      settings->json = line.options[++i];
+    } else if (option == "--strict") {
+      settings->strict = true;
+    } else if (option == "--expected-failures" && has_value) {
+      settings->expected_failures_file = line.options[++i];
+      settings->expected_failures =
+          read_expected_failures(settings->expected_failures_file, &problem);
     } else if (option == "--save" && has_value) {
       settings->save = line.options[++i];
     } else if (option == "--jobs" && has_value) {
@@ -209,7 +245,7 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
   if (!program_runs(settings->command, &problem)) {
     return usage_error("conform", problem);
   }
-  for (const auto& report : {settings->junit, settings->markdown}) {
+  for (const auto& report : {settings->junit, settings->markdown, settings->json}) {
     if (report && !report_can_be_written(*report, &problem)) {
       return usage_error("conform", problem);
     }
@@ -253,22 +289,52 @@ int conform_command(const std::vector<std::string>& arguments) {
   }
   std::vector<std::string> shown = settings.command;
   shown.insert(shown.end(), PROTOCOL_ARGUMENTS.begin(), PROTOCOL_ARGUMENTS.end());
+  const std::string timestamp = utc_now();
   const Conformance conformance =
       judge_conformance(settings.command, *settings.sandbox,
                         std::chrono::milliseconds(settings.timeout_ms), settings.jobs);
-  const Judged judged{shell_quoted_short(shown), settings.sandbox->description(), &conformance};
+  const Excusal excusal =
+      settings.expected_failures ? excuse(conformance, *settings.expected_failures) : Excusal{};
+  const Judged judged{shell_quoted_short(shown),
+                      settings.sandbox->description(),
+                      &conformance,
+                      HOST_VERSION,
+                      timestamp,
+                      &excusal};
   const std::string report =
       settings.tap ? tap_conform_report(judged) : people_conform_report(judged);
   std::fputs(report.c_str(), stdout);
+  const char* const mark = settings.tap ? "# " : "";
+  for (const std::string& stale : excusal.stale) {
+    std::printf("%sstale entry of %s: %s\n", mark, visible(settings.expected_failures_file).c_str(),
+                stale.c_str());
+  }
+  const bool unverified_must = std::ranges::any_of(REQUIREMENTS, [&](const RequirementRow& row) {
+    return row.level == Level::kMust &&
+           conformance.outcomes.at(static_cast<std::size_t>(row.requirement)).standing ==
+               Standing::kNotVerified;
+  });
+  if (settings.strict && unverified_must) {
+    std::printf("%s--strict: a must that was not verified fails the run\n", mark);
+  }
   const bool saved = !settings.save || save_failures(conformance, *settings.save_parent,
                                                      *settings.save, settings.tap ? "# " : "");
   std::fflush(stdout);
   if ((settings.junit && !write_file(*settings.junit, junit_conform_report(judged))) ||
-      (settings.markdown && !write_file(*settings.markdown, markdown_conform_report(judged)))) {
+      (settings.markdown && !write_file(*settings.markdown, markdown_conform_report(judged))) ||
+      (settings.json && !write_file(*settings.json, json_conform_report(judged)))) {
     return 2;
   }
   if (!saved) {
     return 2;
   }
-  return conformance.conforms() ? 0 : 1;
+  // The musts that failed and no baseline expects.
+  const bool failed_unexpected = std::ranges::any_of(REQUIREMENTS, [&](const RequirementRow& row) {
+    const auto index = static_cast<std::size_t>(row.requirement);
+    return row.level == Level::kMust &&
+           conformance.outcomes.at(index).standing == Standing::kFailed &&
+           !excusal.excused.at(index);
+  });
+  return failed_unexpected || !excusal.stale.empty() || (settings.strict && unverified_must) ? 1
+                                                                                             : 0;
 }

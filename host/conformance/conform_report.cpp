@@ -3,8 +3,11 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
+#include "base/json.h"
 #include "text/markup.h"
 #include "text/visible.h"
 
@@ -51,6 +54,26 @@ std::string failure_text(const Outcome& outcome) {
   return text;
 }
 
+bool expected(const Judged& judged, const RequirementRow& row) {
+  return judged.excusal != nullptr &&
+         judged.excusal->excused.at(static_cast<std::size_t>(row.requirement));
+}
+
+// A JSON string of `text`, which holds what an extension wrote: made visible where it is
+// no UTF-8, which a JSON string cannot carry.
+Json json_text(const std::string& text) {
+  Json string(json_stringn(text.data(), text.size()));
+  if (!string) {
+    const std::string shown = visible(text);
+    string.reset(json_stringn(shown.data(), shown.size()));
+  }
+  return string;
+}
+
+void set(json_t* object, const char* key, Json value) {
+  json_object_set_new(object, key, value.release());
+}
+
 }  // namespace
 
 std::string conform_summary(const Conformance& conformance) {
@@ -90,7 +113,8 @@ std::string people_conform_report(const Judged& judged) {
         report += "not verified  " + head + ": " + outcome.not_verified + "\n";
         break;
       case Standing::kFailed:
-        report += "FAILED        " + head + ": " + row.statement + "\n     " +
+        report += std::string(expected(judged, row) ? "FAILED, expected " : "FAILED        ") +
+                  head + ": " + row.statement + "\n     " +
                   continued(failure_text(outcome), "     ") + "\n";
         break;
     }
@@ -144,8 +168,10 @@ std::string junit_conform_report(const Judged& judged) {
       "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<testsuites name=\"extension-host "
       "conform\"" +
       counts + ">\n  <testsuite name=\"" + xml_escaped(judged.command) + "\"" + counts +
-      " time=\"" + report_seconds(conformance.elapsed) +
-      "\">\n    <properties>\n      <property name=\"sandbox\" value=\"" +
+      " time=\"" + report_seconds(conformance.elapsed) + "\" timestamp=\"" +
+      xml_escaped(judged.timestamp) +
+      "\">\n    <properties>\n      <property name=\"host\" value=\"extension-host " +
+      xml_escaped(judged.host_version) + "\"/>\n      <property name=\"sandbox\" value=\"" +
       xml_escaped(judged.containment) + "\"/>\n      <property name=\"extension\" value=\"" +
       xml_escaped(identity(conformance)) + "\"/>\n    </properties>\n";
   for (const RequirementRow& row : REQUIREMENTS) {
@@ -171,11 +197,66 @@ std::string junit_conform_report(const Judged& judged) {
   return xml + "  </testsuite>\n</testsuites>\n";
 }
 
+std::string json_conform_report(const Judged& judged) {
+  const Conformance& conformance = *judged.conformance;
+  Json report(json_object());
+  set(report.get(), "tool", json_text("extension-host conform"));
+  set(report.get(), "version", json_text(judged.host_version));
+  set(report.get(), "timestamp", json_text(judged.timestamp));
+  set(report.get(), "command", json_text(judged.command));
+  set(report.get(), "sandbox", json_text(judged.containment));
+  Json extension(json_object());
+  set(extension.get(), "id", json_text(conformance.extension_id));
+  set(extension.get(), "version", json_text(conformance.extension_version));
+  Json callables(json_array());
+  for (const AnnouncedCallable& callable : conformance.catalogue) {
+    json_array_append_new(callables.get(), json_text(callable.name).release());
+  }
+  set(extension.get(), "callables", std::move(callables));
+  set(report.get(), "extension", std::move(extension));
+  Json requirements(json_array());
+  for (const RequirementRow& row : REQUIREMENTS) {
+    const Outcome& outcome = outcome_of(conformance, row);
+    Json entry(json_object());
+    set(entry.get(), "id", json_text(row.identifier));
+    set(entry.get(), "level", json_text(level_name(row.level)));
+    set(entry.get(), "protocol_part", json_text(std::string("protocol 1.0, ") + row.part));
+    set(entry.get(), "statement", json_text(row.statement));
+    set(entry.get(), "status", json_text(standing_name(outcome.standing)));
+    set(entry.get(), "expected_failure", Json(json_boolean(expected(judged, row))));
+    if (outcome.standing == Standing::kNotVerified) {
+      set(entry.get(), "reason", json_text(outcome.not_verified));
+    } else if (outcome.standing == Standing::kFailed) {
+      const Evidence& evidence = outcome.evidence.front();
+      Json shown(json_object());
+      set(shown.get(), "conversation", json_text(evidence.title));
+      set(shown.get(), "problem", json_text(evidence.problem));
+      set(shown.get(), "line", Json(json_integer(static_cast<json_int_t>(evidence.line))));
+      set(shown.get(), "byte", Json(json_integer(static_cast<json_int_t>(evidence.byte))));
+      set(shown.get(), "transcript", json_text(conversation_text(evidence)));
+      set(entry.get(), "evidence", std::move(shown));
+    }
+    json_array_append_new(requirements.get(), entry.release());
+  }
+  set(report.get(), "requirements", std::move(requirements));
+  set(report.get(), "summary", json_text(conform_summary(conformance)));
+  set(report.get(), "conversations",
+      Json(json_integer(static_cast<json_int_t>(conformance.dialogues))));
+  set(report.get(), "seconds",
+      Json(json_real(std::chrono::duration<double>(conformance.elapsed).count())));
+  char* text = json_dumps(report.get(), JSON_INDENT(2) | JSON_PRESERVE_ORDER);
+  std::string written = text != nullptr ? std::string(text) + "\n" : std::string("{}\n");
+  std::free(text);
+  return written;
+}
+
 std::string markdown_conform_report(const Judged& judged) {
   const Conformance& conformance = *judged.conformance;
   std::string report = "## Protocol 1.0 conformance of `" + markdown_cell(judged.command) +
                        "`\n\nExtension: " + markdown_cell(identity(conformance)) +
                        "  \nSandbox: " + markdown_cell(judged.containment) +
+                       "  \nJudged by: extension-host " + markdown_cell(judged.host_version) +
+                       ", " + markdown_cell(judged.timestamp) +
                        "  \nResult: " + conform_summary(conformance) +
                        "\n\n| requirement | level | result | what holds when it is met |\n"
                        "|---|---|---|---|\n";
