@@ -36,10 +36,11 @@ std::string identity(const Conformance& conformance) {
   }
   std::string text = visible(conformance.extension_id) + " " +
                      visible(conformance.extension_version) + "; callables:";
-  for (std::size_t index = 0; index < conformance.catalogue.size(); ++index) {
-    text += (index == 0 ? " " : ", ") + visible(conformance.catalogue[index].name);
+  const std::vector<std::string>& names = conformance.announced_names;
+  for (std::size_t index = 0; index < names.size(); ++index) {
+    text += (index == 0 ? " " : ", ") + visible(names[index]);
   }
-  return conformance.catalogue.empty() ? text + " none" : text;
+  return names.empty() ? text + " none" : text;
 }
 
 // What failed, and the conversation that shows it.

@@ -231,6 +231,9 @@ class Judge {
       held(Requirement::kAnnouncesUnasked);
     }
     const std::size_t registration = result + 1;
+    if (registration < messages.size() && messages[registration]) {
+      note_announced_names(messages[registration].get());
+    }
     if (registration >= messages.size() || !messages[registration] ||
         type_of(messages[registration].get()) != "register") {
       failed(Requirement::kDescriptors, trial, exchange,
@@ -253,6 +256,16 @@ class Judge {
     }
     if (exchange.stall == Stall::kNone || exchange.stalled_at > 0) {
       judge_shutdown(trial, exchange, 1);
+    }
+  }
+
+  void note_announced_names(const json_t* registration) {
+    const json_t* callables = json_object_get(registration, "callables");
+    for (std::size_t index = 0; index < json_array_size(callables); ++index) {
+      const json_t* name = json_object_get(json_array_get(callables, index), "name");
+      conformance_->announced_names.push_back(
+          json_is_string(name) ? std::string(json_string_value(name), json_string_length(name))
+                               : "(no name)");
     }
   }
 

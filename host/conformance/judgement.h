@@ -38,6 +38,9 @@ struct Conformance {
   std::string extension_id;  // as the handshake's result said; "" when none came
   std::string extension_version;
   std::vector<AnnouncedCallable> catalogue;
+  // The name of each callable announced, faulty descriptors' too, in their order: what a
+  // report lists, so that a faulty catalogue is not told as none.
+  std::vector<std::string> announced_names;
   std::array<Outcome, REQUIREMENT_COUNT> outcomes;
   std::size_t dialogues = 0;
   std::chrono::milliseconds elapsed{0};

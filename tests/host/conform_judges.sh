@@ -74,6 +74,10 @@ grep -q 'it came only once the host had closed the input (an answer kept in a bu
 # The conversation is cut to the call that breaks it: the first call, answered right, is gone.
 grep -q 'within its arity, cut to the call that breaks it' "$scratch/out.txt" && ! grep -q '"request_id":"c1"' "$scratch/out.txt" ||
   fail "the failing conversation is not cut down to its call: $(cat "$scratch/out.txt")"
+# A catalogue with a faulty descriptor is still listed whole.
+"$host" conform --env FORECAST_FAULT=descriptors -- "$forecast" >"$scratch/out.txt"
+grep -qx 'extension: forecast 2.1.0; callables: forecast.today, forecast.days' "$scratch/out.txt" ||
+  fail "a faulty catalogue's callables are not listed: $(cat "$scratch/out.txt")"
 # Two more ways a host cannot match its answers: a "request_id" of digits answered as a
 # number, and calls written at once of which only the last is answered.
 "$host" conform --env FORECAST_FAULT=numeric-request-id -- "$forecast" >"$scratch/out.txt"
