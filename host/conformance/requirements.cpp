@@ -2,6 +2,10 @@
 #include "conformance/requirements.h"
 
 const std::array<RequirementRow, REQUIREMENT_COUNT> REQUIREMENTS = {{
+    // The framing first: a line that is no message fails much else, which follows from it.
+    {Requirement::kLineFraming, "line-framing", Level::kMust, "framing",
+     "every line written is one JSON object in UTF-8, without duplicate keys, ended by a line "
+     "feed"},
     {Requirement::kCommandLine, "command-line", Level::kMust, "command line",
      "any command line but '--protocol 1' ends with status 3 and writes nothing"},
     {Requirement::kSilentBeforeHandshake, "silent-before-handshake", Level::kMust, "conversation",
@@ -41,9 +45,6 @@ const std::array<RequirementRow, REQUIREMENT_COUNT> REQUIREMENTS = {{
      "though the rest of it would be a message: a key twice in one object at any depth, an "
      "escaped NUL, an escaped lone surrogate, nesting past 2048, a line past 1,048,577 bytes, "
      "a byte-order mark, more than one value on the line"},
-    {Requirement::kLineFraming, "line-framing", Level::kMust, "framing",
-     "every line written is one JSON object in UTF-8, without duplicate keys, ended by a line "
-     "feed"},
     {Requirement::kCanonicalForm, "canonical-form", Level::kShould, "framing",
      "every line is written as the reference writes it: compact, keys in byte order, ASCII "
      "with \\u escapes in upper case, reals in 17 significant digits"},

@@ -14,6 +14,7 @@
 enum class Level { kMust, kShould };
 
 enum class Requirement : std::size_t {
+  kLineFraming,  // first: what breaks the framing breaks what is judged of the messages
   kCommandLine,
   kSilentBeforeHandshake,
   kSilentOnStandardError,
@@ -26,7 +27,6 @@ enum class Requirement : std::size_t {
   kEndOfInput,
   kViolationEnds,
   kStrictInput,
-  kLineFraming,
   kCanonicalForm,
   kNaming,
 };

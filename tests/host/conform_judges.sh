@@ -106,7 +106,7 @@ grep -q 'TODO passed\|todo' "$scratch/prove.txt" || "$scratch/canonical-form.t" 
 if prove -e '' "$scratch/shutdown.t" >"$scratch/prove.txt" 2>&1; then
   fail "prove passed a broken extension"
 fi
-grep -q 'Failed test:  9' "$scratch/prove.txt" || fail "prove does not name the failed requirement: $(cat "$scratch/prove.txt")"
+grep -q 'Failed test:  10' "$scratch/prove.txt" || fail "prove does not name the failed requirement: $(cat "$scratch/prove.txt")"
 
 # JUnit, read by xmllint: a failure for the broken must, a skip for each not verified.
 "$host" conform --env FORECAST_FAULT=shutdown --junit "$scratch/report.xml" -- "$forecast" >/dev/null
