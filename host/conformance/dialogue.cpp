@@ -116,6 +116,7 @@ Exchange hold_dialogue(const std::vector<std::string>& command, const Sandbox& s
     }
   }
   child->close_input();
+  exchange.timeout = timeout;
   const Clock::time_point deadline = Clock::now() + timeout;
   exchange.ended_in_time = child->read_to_end(deadline);
   pending += child->take_output();

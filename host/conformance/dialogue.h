@@ -62,6 +62,7 @@ struct Exchange {
   bool too_long = false;  // a line longer than the host reads, or output beyond its bound
   bool ended_in_time = true;
   Termination termination;
+  std::chrono::milliseconds timeout{0};  // how long its end was awaited once the input closed
   std::size_t error_bytes = 0;
   std::string error_head;  // the first bytes of standard error
 };

@@ -39,6 +39,16 @@ std::string stall_words(Stall stall) {
   return "";
 }
 
+// How the extension ended, in words; when the host had to end it, how long it waited and
+// for what.
+std::string ending_words(const Exchange& exchange) {
+  if (!exchange.termination.killed_by_host) {
+    return describe(exchange.termination);
+  }
+  return "it had not ended " + std::to_string(exchange.timeout.count()) +
+         " ms after the host closed its input, and the host killed it";
+}
+
 // Which of the lines written is the first "handshake_result"; all of them when none is.
 std::size_t first_result_line(const Exchange& exchange) {
   for (std::size_t index = 0; index < exchange.lines.size(); ++index) {
@@ -286,7 +296,7 @@ class Judge {
     } else if (exchange.termination.signaled || exchange.termination.code != 0 ||
                !exchange.ended_in_time) {
       failed(Requirement::kShutdown, trial, exchange, 0, 0,
-             "after \"shutdown\": " + describe(exchange.termination) + ", not exit status 0");
+             "after \"shutdown\": " + ending_words(exchange) + ", not exit status 0");
     } else {
       held(Requirement::kShutdown);
     }
@@ -308,7 +318,7 @@ class Judge {
              "it went on after " + violation + ": " + stall_words(exchange.stall));
     } else if (exchange.termination.signaled || exchange.termination.code != 2) {
       failed(requirement, trial, exchange, 0, 0,
-             "after " + violation + ": " + describe(exchange.termination) + ", not exit status 2");
+             "after " + violation + ": " + ending_words(exchange) + ", not exit status 2");
     } else {
       held(requirement);
     }
@@ -341,7 +351,7 @@ class Judge {
              "the " + call +
                  " is within its callable's arity, of its declared input type, "
                  "and was not answered: " +
-                 describe(exchange.termination));
+                 ending_words(exchange));
     }
   }
 
@@ -417,7 +427,7 @@ class Judge {
              answers.size() > calls ? answers[calls] + 1 : 0, 0,
              together + " got " + counted(answers.size(), "answer", "answers") +
                  (waited          ? ": while the host waited, " + stall_words(exchange.stall)
-                  : after_closing ? ", and it ended: " + describe(exchange.termination)
+                  : after_closing ? ", and it ended: " + ending_words(exchange)
                                   : ""));
       return;
     }
@@ -437,7 +447,7 @@ class Judge {
       if (exchange.termination.signaled || exchange.termination.code != 0 ||
           !exchange.ended_in_time) {
         failed(Requirement::kEndOfInput, trial, exchange, 0, 0,
-               "at the end of its input, after its answer: " + describe(exchange.termination) +
+               "at the end of its input, after its answer: " + ending_words(exchange) +
                    ", not exit status 0");
       } else {
         held(Requirement::kEndOfInput);
@@ -459,7 +469,7 @@ class Judge {
                  "it wrote to standard output, where it must refuse its command line");
         } else if (exchange.termination.signaled || exchange.termination.code != 3) {
           failed(Requirement::kCommandLine, trial, exchange, 0, 0,
-                 describe(exchange.termination) + ", not exit status 3");
+                 ending_words(exchange) + ", not exit status 3");
         } else {
           held(Requirement::kCommandLine);
         }
@@ -475,9 +485,8 @@ class Judge {
                  "it wrote a line after its input closed");
         } else if (exchange.termination.signaled || exchange.termination.code != 0 ||
                    !exchange.ended_in_time) {
-          failed(
-              Requirement::kEndOfInput, trial, exchange, 0, 0,
-              "at the end of its input: " + describe(exchange.termination) + ", not exit status 0");
+          failed(Requirement::kEndOfInput, trial, exchange, 0, 0,
+                 "at the end of its input: " + ending_words(exchange) + ", not exit status 0");
         } else {
           held(Requirement::kEndOfInput);
         }

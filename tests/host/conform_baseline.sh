@@ -67,4 +67,8 @@ printf 'answers-in-order\nanswers-in-ordre\n' >"$scratch/misspelt"
 [ $? -eq 2 ] && [ ! -s "$scratch/out.txt" ] &&
   grep -q "line 2 of $scratch/misspelt names no requirement: 'answers-in-ordre'" "$scratch/err.txt" ||
   fail "a misspelt baseline: $(cat "$scratch/out.txt" "$scratch/err.txt")"
+# An extension the host had to end is told with how long it waited, and for what.
+"$host" conform --timeout-ms 300 -- "$fakes/hangs" --protocol 1 >"$scratch/out.txt"
+[ $? -eq 1 ] && grep -q '^     it had not ended 300 ms after the host closed its input, and the host killed it, not exit status 3$' "$scratch/out.txt" ||
+  fail "a hang is not told with its wait: $(cat "$scratch/out.txt")"
 echo "conform: its JSON names every requirement; a baseline excuses what it names and fails when stale"
