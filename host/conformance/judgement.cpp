@@ -437,8 +437,9 @@ class Judge {
         return;  // not a message: told as framing
       }
       if (const std::string problem = answer_problem(answer, trial.together[k]); !problem.empty()) {
-        failed(Requirement::kAnswersInOrder, trial, exchange, answers[k] + 1, 0,
-               "of " + together + ", answer " + std::to_string(k + 1) + ": " + problem);
+        std::string told = "of " + together + ", answer " + std::to_string(k + 1) + ": ";
+        told += problem;
+        failed(Requirement::kAnswersInOrder, trial, exchange, answers[k] + 1, 0, told);
         return;
       }
     }

@@ -156,7 +156,7 @@ Trial strict_input_trial(const std::string& title, const std::string& line, bool
 std::vector<Trial> strict_input_trials(const std::string& callable, const std::string& arguments) {
   const std::string call = call_line("c1", callable, arguments);
   const std::string head = call.substr(0, call.size() - 2);  // without "}\n"
-  const std::string opening = "{\"type\":\"call\",\"callable\":\"" + callable + "\",";
+  const std::string opening = R"({"type":"call","callable":")" + callable + "\",";
   std::string deep(2101, '[');
   deep.append(2101, ']');
   // Past the longest line by a string of spaces in the arguments.
