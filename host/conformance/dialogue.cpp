@@ -116,6 +116,9 @@ Exchange hold_dialogue(const std::vector<std::string>& command, const Sandbox& s
     }
   }
   child->close_input();
+  if (dialogue.closing == Closing::kCloseInputReadLate && exchange.stall == Stall::kNone) {
+    child->await_quiet_unread(Clock::now() + timeout);
+  }
   exchange.timeout = timeout;
   const Clock::time_point deadline = Clock::now() + timeout;
   exchange.ended_in_time = child->read_to_end(deadline);

@@ -25,7 +25,10 @@ struct Step {
 
 // How a dialogue ends once its steps are written.
 enum class Closing {
-  kCloseInput,   // the host closes the extension's input, as at the end of a session
+  kCloseInput,  // the host closes the extension's input, as at the end of a session
+  // As kCloseInput, then the host reads nothing until the extension has ended or sleeps:
+  // what it had not written whole by then, a host that reads late never gets.
+  kCloseInputReadLate,
   kAwaitTheEnd,  // the host awaits the end of the extension's output with its input open
 };
 

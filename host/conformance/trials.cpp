@@ -16,6 +16,10 @@ constexpr long long WIDEST_ARITY_TRIED = 16;
 
 const std::vector<std::string> PROTOCOL = {"--protocol", "1"};
 
+// Longer than a pipe holds (64 KiB), so that an answer that echoes it cannot be written
+// whole before the host reads.
+constexpr std::size_t LONG_TEXT_BYTES = std::size_t{200} << 10U;
+
 // Values of each input type conform knows, as JSON text. Integers stay small: a
 // callable may take an Int as a time to sleep, or refuse one past a limit of its own.
 const std::map<std::string, std::vector<std::string>>& known_values() {
@@ -224,11 +228,24 @@ std::vector<Trial> host_pace_trials(const AnnouncedCallable& callable) {
   pipelined.dialogue.closing = Closing::kAwaitTheEnd;
   trials.push_back(std::move(pipelined));
 
+  // Of a callable that takes text, a long one: its answer fills the pipe, and what the
+  // extension has not written when it ends, a host that reads late never gets.
+  const bool takes_text =
+      (callable.input == "String" || callable.input == "Value") && callable.maximum_arity >= 1;
+  std::string long_text = "[\"";
+  long_text.append(LONG_TEXT_BYTES, 'w');
+  long_text += "\"]";
   Trial closed{TrialKind::kClosedAfterCall, {}, {"", request_id_of(0)}, true, {}};
   closed.together = {request_id_of(0)};
-  closed.dialogue.title = "a call of " + callable.name + ", the input closed right after it";
+  closed.dialogue.title = "a call of " + callable.name + ", the input closed right after it" +
+                          (takes_text ? ", read late" : "");
   closed.dialogue.arguments = PROTOCOL;
-  closed.dialogue.steps = {announcement_step(), step(call_of(0), 0)};
+  closed.dialogue.steps = {announcement_step(),
+                           step(takes_text && callable.minimum_arity <= 1
+                                    ? call_line(request_id_of(0), callable.name, long_text)
+                                    : call_of(0),
+                                0)};
+  closed.dialogue.closing = Closing::kCloseInputReadLate;
   trials.push_back(std::move(closed));
   return trials;
 }

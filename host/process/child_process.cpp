@@ -234,6 +234,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       control_(std::exchange(other.control_, -1)),
       options_(other.options_),
       input_broken_(other.input_broken_),
+      holding_output_(other.holding_output_),
       unsent_(other.unsent_),
       output_buffer_(std::move(other.output_buffer_)),
       output_total_(other.output_total_),
@@ -341,8 +342,8 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
       fds[count++] = {input_, POLLOUT, 0};
     }
     // Holding kept_output unread, a reader of lines reads no more: the child waits.
-    const bool reading =
-        output_ >= 0 && (drop_excess || output_buffer_.size() < options_.kept_output);
+    const bool reading = !holding_output_ && output_ >= 0 &&
+                         (drop_excess || output_buffer_.size() < options_.kept_output);
     if (reading) {
       fds[count++] = {output_, POLLIN, 0};
     }
@@ -512,6 +513,34 @@ Awaited ChildProcess::await_held_while_at_work(
     asleep_before = asleep;
     moved_before = moved;
   }
+}
+
+Awaited ChildProcess::await_quiet_unread(Clock::time_point deadline) {
+  holding_output_ = true;
+  bool asleep_before = false;
+  std::size_t moved_before = 0;
+  Awaited awaited = Awaited::kTimedOut;
+  for (;;) {
+    const Clock::time_point look = std::min(deadline, Clock::now() + IDLE_LOOK);
+    pump([&] { return wait_status_.has_value() || settled_; }, {}, look, /*drop_excess=*/true);
+    if (wait_status_ || settled_) {
+      awaited = Awaited::kEnded;
+      break;
+    }
+    if (Clock::now() >= deadline) {
+      break;
+    }
+    const bool asleep = !any_process_at_work(supervisor_);
+    const std::size_t moved = error_.total() + unread_input();
+    if (asleep && asleep_before && moved == moved_before) {
+      awaited = Awaited::kAsleep;
+      break;
+    }
+    asleep_before = asleep;
+    moved_before = moved;
+  }
+  holding_output_ = false;
+  return awaited;
 }
 
 std::size_t ChildProcess::unread_input() const {

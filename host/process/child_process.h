@@ -136,6 +136,12 @@ class ChildProcess {
   Awaited await_held_while_at_work(const std::function<bool(std::string_view held)>& enough,
                                    Clock::time_point deadline);
 
+  // Reads none of the child's output until it has ended (kEnded) or is asleep (kAsleep,
+  // as await_held_while_at_work tells it), or the deadline passes (kTimedOut): a host
+  // that reads late. What the child then holds back in its own buffers, where a host that
+  // reads at once would have had it, is lost to it if it exits.
+  Awaited await_quiet_unread(Clock::time_point deadline);
+
   // Bytes written to the child's input that it has not read yet.
   [[nodiscard]] std::size_t unread_input() const;
 
@@ -184,6 +190,7 @@ class ChildProcess {
   int control_ = -1;
   ChildOptions options_;
   bool input_broken_ = false;
+  bool holding_output_ = false;  // await_quiet_unread: the output is left unread
   std::size_t unsent_ = 0;
   Clock::time_point last_write_began_;
   std::string output_buffer_;

@@ -87,6 +87,13 @@ grep -qx 'extension: forecast 2.1.0; callables: forecast.today, forecast.days' "
 [ $? -eq 1 ] && [ "$(grep -c '^FAILED' "$scratch/out.txt")" = 1 ] &&
   grep -q '^     the 3 calls written before any answer was read got 1 answer: while the host waited, every process of it was asleep' "$scratch/out.txt" ||
   fail "calls written at once, one answered, are not told: $(cat "$scratch/out.txt")"
+# Output still queued when it ends at the end of its input reaches a host that reads late
+# cut short: an answer longer than the pipe holds, read once it has ended.
+"$host" conform --env FORECAST_FAULT=lost-at-exit -- "$forecast" >"$scratch/out.txt"
+[ $? -eq 1 ] && [ "$(grep -c '^FAILED' "$scratch/out.txt")" = 1 ] &&
+  grep -q '^FAILED  *line-framing ' "$scratch/out.txt" && grep -q '^     the line has no line feed: the output ended within it$' "$scratch/out.txt" &&
+  grep -q '^     in the conversation "a call of forecast.today, the input closed right after it, read late"' "$scratch/out.txt" ||
+  fail "output lost at exit is not found: $(cat "$scratch/out.txt")"
 "$host" conform --env FORECAST_FAULT=canonical-form -- "$forecast" >"$scratch/out.txt"
 grep -q '^     its canonical form is "E9","type"' "$scratch/out.txt" && grep -q '   ^ line 3 of its output, byte 77$' "$scratch/out.txt" ||
   fail "the byte where the form parts is not told: $(cat "$scratch/out.txt")"
