@@ -26,7 +26,6 @@
 #include "differential/shrink.h"
 #include "process/program.h"
 #include "report/compare_report.h"
-#include "sandbox/environment.h"
 #include "text/shell_words.h"
 #include "text/visible.h"
 #include "text/words.h"
@@ -162,14 +161,7 @@ std::optional<int> read_settings(const std::vector<std::string>& arguments,
             visible(value) + "': " + why;
       }
     } else if (option == "--reference-env") {
-      if (!valid_variable_name(value.substr(0, value.find('=')))) {
-        problem =
-            "--reference-env takes NAME or NAME=VALUE, a name of letters, digits and '_', "
-            "not '" +
-            visible(value) + "'";
-      } else {
-        settings->reference_environment.push_back(value);
-      }
+      read_variable(option, value, &settings->reference_environment, &problem);
     } else if (option == "--save") {
       settings->save = value;
     } else if (option == "--seed") {

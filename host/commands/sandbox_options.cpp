@@ -5,6 +5,7 @@
 
 #include "commands/options.h"
 #include "sandbox/environment.h"
+#include "text/visible.h"
 
 const char SANDBOX_OPTIONS_HELP[] =
     "The extension runs in a sandbox: it reaches no terminal, no process but its own, no\n"
@@ -31,6 +32,17 @@ constexpr long long MAX_PROCESSES_LIMIT = 1 << 20;
 
 }  // namespace
 
+bool read_variable(const std::string& option, const std::string& variable,
+                   std::vector<std::string>* variables, std::string* problem) {
+  if (!valid_variable_name(variable.substr(0, variable.find('=')))) {
+    *problem = option + " takes NAME or NAME=VALUE, a name of letters, digits and '_', not '" +
+               visible(variable) + "'";
+    return false;
+  }
+  variables->push_back(variable);
+  return true;
+}
+
 bool read_sandbox_option(const std::vector<std::string>& options, std::size_t* at,
                          SandboxPolicy* policy, std::string* problem) {
   const std::string& option = options[*at];
@@ -51,13 +63,7 @@ bool read_sandbox_option(const std::vector<std::string>& options, std::size_t* a
       (option == "--read" ? policy->readable : policy->writable).push_back(real.string());
     }
   } else if (option == "--env" && has_value) {
-    const std::string& variable = options[++*at];
-    if (!valid_variable_name(variable.substr(0, variable.find('=')))) {
-      *problem = "--env takes NAME or NAME=VALUE, a name of letters, digits and '_', not '" +
-                 variable + "'";
-    } else {
-      policy->environment.push_back(variable);
-    }
+    read_variable(option, options[++*at], &policy->environment, problem);
   } else if (option == "--max-processes" && has_value) {
     const std::optional<long long> count =
         parse_whole(option, options[++*at], 1, MAX_PROCESSES_LIMIT, problem);

@@ -21,6 +21,11 @@ bool read_sandbox_option(const std::vector<std::string>& options, std::size_t* a
 
 // Prepares the sandbox of `policy` for `commands`, before any work. On failure prints why
 // as `command`'s usage error and returns none.
+// Adds `variable`, the value of `option` ("--env"), to `*variables` when it is NAME or
+// NAME=VALUE; otherwise says why in `*problem` and returns false.
+bool read_variable(const std::string& option, const std::string& variable,
+                   std::vector<std::string>* variables, std::string* problem);
+
 std::optional<Sandbox> prepare_sandbox(const std::string& command, const SandboxPolicy& policy,
                                        const std::vector<std::vector<std::string>>& commands);
 
