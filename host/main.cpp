@@ -1,4 +1,5 @@
 // extension-host: runs an extension by hand, and checks it against golden conversations.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -74,6 +75,8 @@ int unknown_command(const std::string& name) {
 
 int main(int argc, char** argv) {
   say_why_when_terminated();
+  // Its own output to a reader that has gone shows as a failed write, and is said.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (arguments.empty()) {
     std::fputs(HELP, stderr);

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +19,10 @@
 #include <string_view>
 #include <utility>
 
+#include "base/quiet_write.h"
 #include "process/activity.h"
 #include "process/program.h"
+#include "sandbox/descriptor_map.h"
 
 namespace {
 
@@ -160,8 +163,6 @@ std::string describe(const Termination& termination) {
 
 std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
                                                 std::string* error, ChildOptions options) {
-  // A child that stops reading must not kill the host: its closed pipe shows as EPIPE.
-  signal(SIGPIPE, SIG_IGN);
   const std::optional<std::string> program = find_program(argv[0], error);
   if (!program) {
     *error = "cannot start " + *error;
@@ -193,7 +194,7 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
     if (!problem.empty()) {
       close(started.supervised.control);
       close(started.supervised.reports);
-      ::reap_supervisor(started.supervised.supervisor, ENDING_TIMEOUT);
+      ::reap_supervisor(started.supervised.process, ENDING_TIMEOUT);
       remove_folder(started.temporary_folder);
     }
   }
@@ -214,6 +215,7 @@ std::optional<ChildProcess> ChildProcess::start(const std::vector<std::string>& 
 ChildProcess::ChildProcess(StartedSandbox started, ReportStream reports, int input, int output,
                            int error, ChildOptions options)
     : supervisor_(started.supervised.supervisor),
+      process_(started.supervised.process),
       input_(input),
       output_(output),
       error_fd_(error),
@@ -227,6 +229,7 @@ ChildProcess::ChildProcess(StartedSandbox started, ReportStream reports, int inp
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
     : supervisor_(std::exchange(other.supervisor_, -1)),
+      process_(std::exchange(other.process_, -1)),
       input_(std::exchange(other.input_, -1)),
       output_(std::exchange(other.output_, -1)),
       error_fd_(std::exchange(other.error_fd_, -1)),
@@ -246,6 +249,7 @@ ChildProcess::ChildProcess(ChildProcess&& other) noexcept
       settled_at_(other.settled_at_),
       left_behind_(other.left_behind_),
       end_requested_(other.end_requested_),
+      terminate_sent_(other.terminate_sent_),
       reaped_(std::exchange(other.reaped_, true)),
       groups_(std::move(other.groups_)),
       temporary_folder_(std::exchange(other.temporary_folder_, {})) {}
@@ -258,6 +262,7 @@ ChildProcess::~ChildProcess() {
   close_streams();
   close_fd(&reports_);
   close_fd(&control_);
+  close_fd(&process_);
 }
 
 void ChildProcess::close_streams() {
@@ -316,7 +321,7 @@ void ChildProcess::fail_sandbox(const std::string& why) {
   end_requested_ = true;
   close_fd(&control_);
   close_fd(&reports_);
-  kill(supervisor_, SIGKILL);
+  syscall(SYS_pidfd_send_signal, process_, SIGKILL, nullptr, 0);
   settled_ = true;
   settled_at_ = Clock::now();
 }
@@ -333,10 +338,18 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
         options_.kept_output - std::min(options_.kept_output, output_buffer_.size());
     output_buffer_.append(drop_excess ? bytes.substr(0, room) : bytes);
   };
-  const auto keep_error = [this](std::string_view bytes) { error_.append(bytes); };
+  const auto keep_error = [this](std::string_view bytes) {
+    error_.append(bytes);
+    if (options_.error_sink != nullptr) {
+      options_.error_sink->wrote_error(bytes);
+    }
+  };
   while (!done()) {
-    std::array<pollfd, 4> fds{};
+    std::array<pollfd, 5> fds{};
     nfds_t count = 0;
+    if (options_.interrupt >= 0) {
+      fds[count++] = {options_.interrupt, POLLIN, 0};
+    }
     const bool writing = !pending.empty() && input_ >= 0;
     if (writing) {
       fds[count++] = {input_, POLLOUT, 0};
@@ -353,7 +366,7 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
     if (reports_ >= 0) {
       fds[count++] = {reports_, POLLIN, 0};
     }
-    if (count == 0) {
+    if (count == (options_.interrupt >= 0 ? 1U : 0U)) {
       return true;  // nothing left that could change; `done` decides what that means
     }
     Clock::time_point wake = deadline;
@@ -381,9 +394,14 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
         continue;
       }
       const int fd = fds[i].fd;
+      if (fd == options_.interrupt) {
+        return false;  // another thread cuts the wait short
+      }
       if (fd == input_) {
         last_write_began_ = Clock::now();
-        const ssize_t put = write(input_, pending.data(), std::min(pending.size(), CHUNK));
+        // A child that stops reading must not kill the host: its closed pipe is EPIPE.
+        const ssize_t put =
+            write_without_sigpipe(input_, pending.data(), std::min(pending.size(), CHUNK));
         if (put > 0) {
           if (options_.transcript != nullptr) {
             options_.transcript->took(pending.substr(0, static_cast<std::size_t>(put)));
@@ -410,6 +428,37 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
   return true;
 }
 
+std::size_t ChildProcess::send_now(std::string_view bytes) {
+  unsent_ = bytes.size();
+  pump([&] { return unsent_ == 0 || input_ < 0; }, bytes, Clock::now(), /*drop_excess=*/false);
+  return input_ < 0 ? 0 : bytes.size() - unsent_;
+}
+
+std::vector<int> ChildProcess::watched(bool writing, std::vector<short>* events) const {
+  std::vector<int> fds;
+  events->clear();
+  const auto watch = [&](int fd, short wanted) {
+    if (fd >= 0) {
+      fds.push_back(fd);
+      events->push_back(wanted);
+    }
+  };
+  if (writing) {
+    watch(input_, POLLOUT);
+  }
+  if (!holding_output_ && output_buffer_.size() < options_.kept_output) {
+    watch(output_, POLLIN);
+  }
+  watch(error_fd_, POLLIN);
+  watch(reports_, POLLIN);
+  return fds;
+}
+
+bool ChildProcess::await_exit(Clock::time_point deadline) {
+  pump([&] { return exited() || settled_; }, {}, deadline, /*drop_excess=*/true);
+  return exited() || settled_;
+}
+
 bool ChildProcess::send(std::string_view bytes, Clock::time_point deadline) {
   unsent_ = bytes.size();
   const bool in_time =
@@ -422,9 +471,16 @@ void ChildProcess::close_input() {
     close_fd(&input_);
     // Its supervisor judges what the extension left only once its input has ended.
     if (control_ >= 0) {
-      const char closed = 'i';
-      while (write(control_, &closed, 1) < 0 && errno == EINTR) {
+      while (write_without_sigpipe(control_, &CONTROL_INPUT_CLOSED, 1) < 0 && errno == EINTR) {
       }
+    }
+  }
+}
+
+void ChildProcess::terminate() {
+  if (control_ >= 0 && !wait_status_) {
+    terminate_sent_ = true;
+    while (write_without_sigpipe(control_, &CONTROL_TERMINATE, 1) < 0 && errno == EINTR) {
     }
   }
 }
@@ -555,7 +611,7 @@ std::string ChildProcess::take_output() { return std::exchange(output_buffer_, {
 
 void ChildProcess::reap_supervisor() {
   if (!reaped_) {
-    ::reap_supervisor(supervisor_, ENDING_TIMEOUT);
+    ::reap_supervisor(std::exchange(process_, -1), ENDING_TIMEOUT);
     reaped_ = true;
     // Nothing of the child runs now: its groups and temporary files go.
     groups_.remove();
@@ -579,7 +635,8 @@ Termination ChildProcess::ending() {
     termination.code = SIGKILL;
   }
   termination.killed_by_host =
-      end_requested_ && termination.signaled && termination.code == SIGKILL;
+      termination.signaled && ((end_requested_ && termination.code == SIGKILL) ||
+                               (terminate_sent_ && termination.code == SIGTERM));
   termination.left_behind = left_behind_;
   return termination;
 }
@@ -605,7 +662,7 @@ Termination ChildProcess::kill_now() {
   // child ended; one that does not answer in time is killed, and its namespace with it.
   close_fd(&control_);
   if (!pump([&] { return settled_; }, {}, Clock::now() + ENDING_TIMEOUT, /*drop_excess=*/true)) {
-    kill(supervisor_, SIGKILL);
+    syscall(SYS_pidfd_send_signal, process_, SIGKILL, nullptr, 0);
     end_requested_ = true;
   }
   reap_supervisor();

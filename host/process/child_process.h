@@ -78,11 +78,27 @@ inline constexpr std::size_t DEFAULT_KEPT_OUTPUT = std::size_t{16} << 20U;
 // Standard error kept whole (ChildOptions::whole_error) up to this, then by its last bytes.
 inline constexpr std::size_t WHOLE_ERROR_LIMIT = std::size_t{64} << 20U;
 
+// Receives the bytes of standard error as they come. Not owned by the child.
+class ErrorSink {
+ public:
+  ErrorSink() = default;
+  ErrorSink(const ErrorSink&) = delete;
+  ErrorSink& operator=(const ErrorSink&) = delete;
+  ErrorSink(ErrorSink&&) = delete;
+  ErrorSink& operator=(ErrorSink&&) = delete;
+  virtual ~ErrorSink() = default;
+  virtual void wrote_error(std::string_view bytes) = 0;
+};
+
 struct ChildOptions {
   const Sandbox* sandbox = nullptr;  // where it runs; not owned. REQUIRES: set
   std::size_t kept_output = DEFAULT_KEPT_OUTPUT;
   bool whole_error = false;  // keep standard error whole, up to WHOLE_ERROR_LIMIT
   TranscriptSink* transcript = nullptr;
+  ErrorSink* error_sink = nullptr;
+  // A descriptor that, once readable, cuts every wait short as its deadline would (another
+  // thread's way to stop a wait); -1 for none. Not owned, and never read.
+  int interrupt = -1;
 };
 
 class ChildProcess {
@@ -106,6 +122,27 @@ class ChildProcess {
 
   // Closes the child's input: the child sees end of input.
   void close_input();
+
+  // Asks that the extension be sent SIGTERM, which it may handle; what it started is not.
+  void terminate();
+
+  // Writes what of `bytes` the child's input takes now, and moves whatever else is ready,
+  // never waiting. Returns how many bytes of `bytes` were written.
+  std::size_t send_now(std::string_view bytes);
+
+  // The descriptors a wait would watch now, with their events: for a caller's own poll.
+  // `writing` when it has bytes to send.
+  [[nodiscard]] std::vector<int> watched(bool writing, std::vector<short>* events) const;
+
+  // Reads until the child has exited (true) or the deadline passes (false), ending nothing.
+  bool await_exit(Clock::time_point deadline);
+
+  // Whether the child itself has exited, or the sandbox failed.
+  [[nodiscard]] bool exited() const {
+    return wait_status_.has_value() || !sandbox_failure_.empty();
+  }
+  // Whether the child's input is still open.
+  [[nodiscard]] bool input_open() const { return input_ >= 0; }
 
   // Takes the next line of the child's output, line feed included, into `*line`. A line
   // of more than `max_line` bytes with its line feed (or more than kept_output) is not
@@ -183,6 +220,7 @@ class ChildProcess {
   Termination ending();
 
   pid_t supervisor_ = -1;
+  int process_ = -1;  // the supervisor's descriptor, until it is reaped
   int input_ = -1;
   int output_ = -1;
   int error_fd_ = -1;
@@ -202,7 +240,8 @@ class ChildProcess {
   bool settled_ = false;            // everything it started has ended too
   std::optional<Clock::time_point> settled_at_;
   int left_behind_ = 0;
-  bool end_requested_ = false;  // the host ended it before it ended on its own
+  bool end_requested_ = false;   // the host ended it before it ended on its own
+  bool terminate_sent_ = false;  // the host asked that it be sent SIGTERM
   bool reaped_ = false;
   ExtensionGroups groups_;        // removed once it has ended
   std::string temporary_folder_;  // made by the host for it, removed once it has ended

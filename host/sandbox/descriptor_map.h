@@ -9,9 +9,12 @@
 
 // The write end of the pipe that carries the supervisor's records to the host.
 inline constexpr int REPORTS_FD = 3;
-// The read end of the host's control pipe: a byte says the extension's input was closed,
+// The read end of the host's control pipe: a byte CONTROL_INPUT_CLOSED says the
+// extension's input was closed, CONTROL_TERMINATE asks that the extension be sent SIGTERM;
 // its end says the host asks for the end of everything, or is gone.
 inline constexpr int CONTROL_FD = 4;
+inline constexpr char CONTROL_INPUT_CLOSED = 'i';
+inline constexpr char CONTROL_TERMINATE = 't';
 // The sealed system call filter, as compiled by the host; absent without a filter.
 inline constexpr int FILTER_FD = 5;
 // The cgroup.procs files of the groups the supervisor joins, from here on.

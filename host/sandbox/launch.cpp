@@ -180,16 +180,23 @@ int launch_supervisor(const SupervisorLaunch& launch, int input, int output, int
   sigset_t previous;
   sigfillset(&all);
   pthread_sigmask(SIG_SETMASK, &all, &previous);
-  const pid_t pid = clone(run_supervisor, stack.get() + CHILD_STACK_BYTES,
-                          CLONE_VM | CLONE_VFORK | SIGCHLD | launch.namespaces, &start);
+  // A descriptor of the supervisor is made with it: signals and waits through it reach it
+  // and no other process, even if a program that hosts the library reaps it with its own
+  // waitpid(-1) and its number is given to another.
+  int process = -1;
+  const pid_t pid =
+      clone(run_supervisor, stack.get() + CHILD_STACK_BYTES,
+            CLONE_VM | CLONE_VFORK | CLONE_PIDFD | SIGCHLD | launch.namespaces, &start, &process);
   const int clone_error = errno;
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
   close(reports[1]);
   close(control[0]);
   int failure = pid < 0 ? clone_error : start.error;
   if (pid > 0 && failure != 0) {
-    while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    siginfo_t ended = {};
+    while (waitid(P_PIDFD, static_cast<id_t>(process), &ended, WEXITED) < 0 && errno == EINTR) {
     }
+    close(process);
   }
   if (failure != 0) {
     close(reports[0]);
@@ -197,14 +204,14 @@ int launch_supervisor(const SupervisorLaunch& launch, int input, int output, int
     return failure;
   }
   supervised->supervisor = pid;
+  supervised->process = process;
   supervised->reports = reports[0];
   supervised->control = control[1];
   return 0;
 }
 
-bool reap_supervisor(pid_t pid, std::chrono::milliseconds patience) {
-  // A descriptor of the process wakes the wait at its end, not a polling clock.
-  const int process = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+bool reap_supervisor(int process, std::chrono::milliseconds patience) {
+  // Its descriptor wakes the wait at its end, not a polling clock.
   bool ended_by_itself = true;
   if (process >= 0) {
     pollfd ended = {process, POLLIN, 0};
@@ -221,9 +228,12 @@ bool reap_supervisor(pid_t pid, std::chrono::milliseconds patience) {
       syscall(SYS_pidfd_send_signal, process, SIGKILL, nullptr, 0);
       ended_by_itself = false;
     }
+    // ECHILD when the program that hosts the library reaped it first: it has ended either
+    // way, and its reports, not its status, tell how the extension ended.
+    siginfo_t status = {};
+    while (waitid(P_PIDFD, static_cast<id_t>(process), &status, WEXITED) < 0 && errno == EINTR) {
+    }
     close(process);
-  }
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
   }
   return ended_by_itself;
 }

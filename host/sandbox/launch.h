@@ -15,6 +15,9 @@
 
 struct Supervised {
   pid_t supervisor = -1;
+  // A descriptor of the supervisor (a pidfd), made with it: signals and waits go through
+  // it, and reach no other process however its number is reused.
+  int process = -1;
   int reports = -1;  // the read end of the supervisor's reports
   int control = -1;  // the write end of the control pipe: closing it ends everything
 };
@@ -34,15 +37,15 @@ struct SupervisorLaunch {
 // and group, as itself, and keeps its capabilities there across its exec, to make the
 // mounts. Returns 0 and fills `*supervised`, or an error number when it could not be
 // started (EPERM and EINVAL, among others, when the namespaces are refused). The caller
-// owns the two descriptors, and reaps the supervisor.
+// owns the three descriptors, and reaps the supervisor.
 // REQUIRES: the calling thread outlives the supervisor, as the parent-death signal
 // follows the thread that made it.
 int launch_supervisor(const SupervisorLaunch& launch, int input, int output, int error,
                       Supervised* supervised);
 
-// Reaps the supervisor `pid`, waiting for its end until `patience` has passed, then ending
-// it with SIGKILL: no wait on a supervisor is without a deadline. Returns whether it had
-// ended by itself.
-bool reap_supervisor(pid_t pid, std::chrono::milliseconds patience);
+// Reaps the supervisor through `process`, its descriptor, waiting for its end until
+// `patience` has passed, then ending it with SIGKILL: no wait on a supervisor is without
+// a deadline. Closes `process`. Returns whether it had ended by itself.
+bool reap_supervisor(int process, std::chrono::milliseconds patience);
 
 #endif  // HOST_SANDBOX_LAUNCH_H_

@@ -34,12 +34,16 @@ constexpr std::chrono::seconds PROBE_TIMEOUT{10};
 // The folder the sandbox puts a private file system over, the extension's TMPDIR.
 constexpr char PRIVATE_FOLDER[] = "/dev/shm";
 
-// Beside the host in a build tree; in libexec/extension-host/ when installed.
+// Beside the host (or the library) in a build tree; in libexec/extension-host/ when
+// installed, beside bin/, or where the library was installed to find it.
 std::string find_supervisor_program() {
   const std::filesystem::path folder = host_folder();
+  const std::filesystem::path library = code_folder();
   for (const std::filesystem::path& candidate :
        {folder / SUPERVISOR_NAME,
-        folder.parent_path() / "libexec" / "extension-host" / SUPERVISOR_NAME}) {
+        folder.parent_path() / "libexec" / "extension-host" / SUPERVISOR_NAME,
+        library / SUPERVISOR_NAME,
+        std::filesystem::path(EXTENSION_HOST_LIBEXEC) / SUPERVISOR_NAME}) {
     if (access(candidate.c_str(), X_OK) == 0) {
       return candidate.string();
     }
@@ -279,19 +283,27 @@ std::optional<Sandbox> Sandbox::prepare(const SandboxPolicy& policy,
                std::strerror(errno) + "; --no-sandbox runs it without any sandbox";
     return std::nullopt;
   }
-  if (sandbox.files_) {
-    for (const std::vector<std::string>& command : commands) {
-      const std::string hidden = hidden_path(command, policy.writable);
-      if (!hidden.empty()) {
-        *problem = std::string("the sandbox gives the extension a private ") + PRIVATE_FOLDER +
-                   ", where " + hidden + " cannot be seen: put it elsewhere, or grant its " +
-                   "folder with --writable " + std::filesystem::path(hidden).parent_path().string();
-        return std::nullopt;
-      }
+  for (const std::vector<std::string>& command : commands) {
+    if (std::string hidden = sandbox.hides(command); !hidden.empty()) {
+      *problem = std::move(hidden);
+      return std::nullopt;
     }
   }
   sandbox.description_ = sandbox.describe();
   return sandbox;
+}
+
+std::string Sandbox::hides(const std::vector<std::string>& command) const {
+  if (!files_) {
+    return "";
+  }
+  const std::string hidden = hidden_path(command, policy_.writable);
+  if (hidden.empty()) {
+    return "";
+  }
+  return std::string("the sandbox gives the extension a private ") + PRIVATE_FOLDER + ", where " +
+         hidden + " cannot be seen: put it elsewhere, or grant its folder with --writable " +
+         std::filesystem::path(hidden).parent_path().string();
 }
 
 std::string Sandbox::describe() const {
@@ -463,7 +475,7 @@ std::string Sandbox::probe() const {
       started.supervised.reports, std::chrono::steady_clock::now() + PROBE_TIMEOUT, &records);
   close(started.supervised.reports);
   close(started.supervised.control);
-  reap_supervisor(started.supervised.supervisor, PROBE_TIMEOUT);
+  reap_supervisor(started.supervised.process, PROBE_TIMEOUT);
   if (!fault.empty()) {
     return fault;
   }

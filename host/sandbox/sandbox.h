@@ -63,6 +63,10 @@ class Sandbox {
   bool start(const std::string& program, const std::vector<std::string>& argv, int input,
              int output, int error, StartedSandbox* started, std::string* problem) const;
 
+  // Why `command` cannot run in this sandbox (a word of it names a file the sandbox's
+  // private folders hide), in one line; "" when it can.
+  [[nodiscard]] std::string hides(const std::vector<std::string>& command) const;
+
   // What the supervisor said when a part of the sandbox could not be made, in words:
   // "its private TMPDIR cannot be made: Operation not permitted".
   static std::string setup_failure(int step, int error);

@@ -1,8 +1,8 @@
 #!/bin/bash
 # The host's folders are layers, and a file includes only from its own layer and those
 # below it: base/ and text/, then sandbox/ (the supervisor's own program among it),
-# process/, conversation/, differential/ and report/, commands/, and main.cpp above them
-# all.
+# process/, conversation/, differential/ and report/, library/ (the C API over them),
+# commands/, and main.cpp above them all.
 # usage: layers.sh HOST_SOURCE_FOLDER
 host=$1
 rank() {
@@ -12,8 +12,9 @@ rank() {
     process) echo 2 ;;
     conversation) echo 3 ;;
     differential | report | conformance) echo 4 ;;
-    commands) echo 5 ;;
-    *) echo 6 ;;
+    library) echo 5 ;;
+    commands) echo 6 ;;
+    *) echo 7 ;;
   esac
 }
 checked=0

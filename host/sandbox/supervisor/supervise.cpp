@@ -151,12 +151,19 @@ void supervise(bool pid_namespace, pid_t extension, int child_events,
       watched[0].revents = POLLHUP;  // cannot wait: end everything, as below
     }
     if (watched[0].revents != 0) {
-      // A byte: the host has closed the extension's input. The end of the pipe: the host
-      // asks for the end, or is gone.
+      // A byte: the host has closed the extension's input, or asks that the extension be
+      // told to end (SIGTERM, which it may handle). The end of the pipe: the host asks for
+      // the end of everything, or is gone.
       std::array<char, 16> said{};
       const ssize_t got = read(CONTROL_FD, said.data(), said.size());
       if (got > 0 || (got < 0 && errno == EINTR)) {
-        input_closed = input_closed || got > 0;
+        for (ssize_t i = 0; i < got; ++i) {
+          const char byte = said[static_cast<std::size_t>(i)];
+          input_closed = input_closed || byte == CONTROL_INPUT_CLOSED;
+          if (byte == CONTROL_TERMINATE && running) {
+            kill(extension, SIGTERM);
+          }
+        }
         continue;
       }
       // Either way nothing may run on. What ends with an extension that was still running

@@ -1,0 +1,606 @@
+// Starting, calling and ending one extension for a host application.
+#include "library/hosted_extension.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+#include "base/json.h"
+#include "conversation/call_check.h"
+#include "conversation/calls.h"
+#include "text/visible.h"
+
+namespace {
+
+constexpr char HANDSHAKE[] = "{\"type\":\"handshake\",\"protocol_version\":\"1.0\"}\n";
+constexpr char SHUTDOWN[] = "{\"type\":\"shutdown\"}\n";
+// The usage status of the protocol: the command line was refused.
+constexpr int EXIT_USAGE = 3;
+// How long what it left running may take to be judged, once it has exited.
+constexpr std::chrono::seconds SETTLING{12};
+// How much of a line a reason shows.
+constexpr std::size_t SHOWN_LINE = 200;
+
+std::string shown_line(std::string_view line) {
+  if (!line.empty() && line.back() == '\n') {
+    line.remove_suffix(1);
+  }
+  std::string text = visible(std::string(line.substr(0, SHOWN_LINE)));
+  if (line.size() > SHOWN_LINE) {
+    text += "...";
+  }
+  return text;
+}
+
+// One line as a protocol message: a JSON object, duplicate keys refused.
+Json parse_message(std::string_view line, std::string* why) {
+  if (!line.empty() && line.back() == '\n') {
+    line.remove_suffix(1);
+  }
+  json_error_t error;
+  Json message(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, &error));
+  if (!message) {
+    *why =
+        std::string("it wrote a line that is not JSON (") + error.text + "): " + shown_line(line);
+    return nullptr;
+  }
+  if (!json_is_object(message.get())) {
+    *why = "it wrote a line that is not a JSON object: " + shown_line(line);
+    return nullptr;
+  }
+  return message;
+}
+
+std::string compact(const json_t* value) {
+  char* text = json_dumps(value, JSON_COMPACT | JSON_ENCODE_ANY);
+  if (text == nullptr) {
+    return "";
+  }
+  std::string copy(text);
+  free(text);  // NOLINT(cppcoreguidelines-no-malloc): jansson's string
+  return copy;
+}
+
+CallableDescriptor descriptor_of(const json_t* entry) {
+  CallableDescriptor descriptor;
+  descriptor.name = string_member(entry, "name");
+  descriptor.input = string_member(entry, "input");
+  descriptor.output = string_member(entry, "output");
+  descriptor.effect = string_member(entry, "effect");
+  descriptor.threading = string_member(entry, "threading");
+  descriptor.minimum_arity = json_integer_value(json_object_get(entry, "minimum_arity"));
+  descriptor.maximum_arity = json_integer_value(json_object_get(entry, "maximum_arity"));
+  descriptor.action = json_is_true(json_object_get(entry, "action"));
+  descriptor.cancel = json_is_true(json_object_get(entry, "cancel"));
+  descriptor.lazy = json_is_true(json_object_get(entry, "lazy"));
+  descriptor.sendable = json_is_true(json_object_get(entry, "sendable"));
+  return descriptor;
+}
+
+const char* step_words(eh_end_step step) {
+  switch (step) {
+    case EH_ENDED_ALONE:
+      return " before the host asked it to end";
+    case EH_AFTER_SHUTDOWN:
+      return " after \"shutdown\"";
+    case EH_AFTER_CLOSED_INPUT:
+      return " after its input was closed, as it had not ended after \"shutdown\"";
+    case EH_AFTER_TERMINATE:
+      return " after SIGTERM, as it had not ended when its input was closed";
+    case EH_KILLED:
+    case EH_RUNNING:
+      return "";
+  }
+  return "";
+}
+
+}  // namespace
+
+HostedExtension::HostedExtension(std::shared_ptr<const HostSettings> settings,
+                                 std::shared_ptr<const Sandbox> sandbox,
+                                 std::vector<std::string> command, int interrupt)
+    : settings_(std::move(settings)),
+      command_(std::move(command)),
+      sandbox_(std::move(sandbox)),
+      interrupt_(interrupt),
+      error_lines_(settings_->error_line, settings_->error_context) {}
+
+HostedExtension::~HostedExtension() {
+  if (child_ && !ending_) {
+    kill();
+  }
+}
+
+std::unique_ptr<HostedExtension> HostedExtension::start(
+    std::shared_ptr<const HostSettings> settings, std::shared_ptr<const Sandbox> sandbox,
+    std::vector<std::string> command, int interrupt, Outcome* outcome) {
+  std::unique_ptr<HostedExtension> extension(
+      new HostedExtension(std::move(settings), std::move(sandbox), std::move(command), interrupt));
+  *outcome = extension->open();
+  return extension;
+}
+
+Outcome HostedExtension::open() {
+  sandbox_words_ = sandbox_->description();
+  if (std::string hidden = sandbox_->hides(command_); !hidden.empty()) {
+    fault_ = Outcome{EH_CANNOT_START, std::move(hidden)};
+    return *fault_;
+  }
+  ChildOptions options;
+  options.sandbox = sandbox_.get();
+  options.kept_output = EH_MAX_LINE;
+  options.transcript = this;
+  options.error_sink = &error_lines_;
+  options.interrupt = interrupt_;
+  std::string error;
+  std::optional<ChildProcess> started = ChildProcess::start(command_, &error, options);
+  if (!started) {
+    fault_ = Outcome{EH_CANNOT_START, error};
+    return *fault_;
+  }
+  child_.emplace(std::move(*started));
+  const Clock::time_point deadline = Clock::now() + settings_->start;
+  if (!child_->send(HANDSHAKE, deadline) && !child_->input_open()) {
+    // It closed its input before the handshake: what it wrote, and how it ended, say why.
+    child_->await_exit(deadline);
+  }
+  return read_announcement();
+}
+
+Outcome HostedExtension::read_announcement() {
+  const Clock::time_point deadline = Clock::now() + settings_->start;
+  const auto two_lines = [](std::string_view held) {
+    const std::size_t first = held.find('\n');
+    return first != std::string_view::npos && held.find('\n', first + 1) != std::string_view::npos;
+  };
+  const Awaited awaited = child_->await_held_while_at_work(two_lines, deadline);
+  if (awaited == Awaited::kAsleep) {
+    return fail(EH_ASLEEP, "it waited for nothing, asleep, before its announcement was whole");
+  }
+  if (awaited == Awaited::kTimedOut) {
+    return fail(EH_TIMED_OUT, "its announcement was not whole " +
+                                  std::to_string(settings_->start.count()) +
+                                  " ms into its work, and the host ended it");
+  }
+  if (awaited == Awaited::kEnded && child_->output_total() == 0) {
+    const Termination termination = child_->wait(Clock::now() + settings_->terminate);
+    const bool refused = !termination.signaled && termination.code == EXIT_USAGE;
+    return fail(refused ? EH_REFUSED_COMMAND_LINE : EH_NO_HANDSHAKE,
+                refused ? "it refused its command line: " + describe(termination) +
+                              " before a word (is \"--protocol\" \"1\" in it?)"
+                        : "it ended without a word: " + describe(termination));
+  }
+  std::string lines[2];
+  for (std::string& line : lines) {
+    const LineRead read = child_->read_line(&line, EH_MAX_LINE, Clock::now());
+    output_taken_ += line.size();
+    if (read != LineRead::kLine) {
+      return fail(EH_NO_HANDSHAKE, line.empty()
+                                       ? "its output ended before its announcement was whole"
+                                       : "its output ended inside a line: " + shown_line(line));
+    }
+  }
+  std::string why;
+  const Json result = parse_message(lines[0], &why);
+  if (!result) {
+    return fail(EH_NO_HANDSHAKE, why + ", where \"handshake_result\" was awaited");
+  }
+  if (string_member(result.get(), "type") != "handshake_result") {
+    return fail(EH_NO_HANDSHAKE, "it answered the handshake with " + shown_line(lines[0]));
+  }
+  extension_id_ = string_member(result.get(), "extension_id");
+  extension_version_ = string_member(result.get(), "extension_version");
+  const Json registration = parse_message(lines[1], &why);
+  if (!registration) {
+    return fail(EH_VIOLATION, why + ", where \"register\" was awaited");
+  }
+  if (string_member(registration.get(), "type") != "register") {
+    return fail(EH_VIOLATION,
+                "it wrote " + shown_line(lines[1]) + " where \"register\" was awaited");
+  }
+  if (const std::string wrong = read_catalogue(registration.get(), &announced_); !wrong.empty()) {
+    return fail(EH_VIOLATION, "its catalogue cannot be read: " + wrong);
+  }
+  const json_t* callables = json_object_get(registration.get(), "callables");
+  for (std::size_t i = 0; i < json_array_size(callables); ++i) {
+    catalogue_.push_back(descriptor_of(json_array_get(callables, i)));
+  }
+  // Whatever came after the announcement, unasked, is judged as any line is.
+  if (const Outcome taken = take_lines(); !taken.ok()) {
+    return taken;
+  }
+  return {};
+}
+
+bool HostedExtension::interrupted() const {
+  if (interrupt_ < 0) {
+    return false;
+  }
+  pollfd ready = {interrupt_, POLLIN, 0};
+  return poll(&ready, 1, 0) > 0;
+}
+
+void HostedExtension::took(std::string_view /*bytes*/) {}
+
+void HostedExtension::wrote(std::string_view bytes) {
+  output_read_ += bytes.size();
+  arrivals_.emplace_back(output_read_, Clock::now());
+}
+
+Clock::time_point HostedExtension::arrival_of(std::size_t taken) {
+  Clock::time_point arrived = Clock::now();
+  for (const auto& [end, when] : arrivals_) {
+    if (end >= taken) {
+      arrived = when;
+      break;
+    }
+  }
+  while (!arrivals_.empty() && arrivals_.front().first <= taken) {
+    arrivals_.pop_front();
+  }
+  return arrived;
+}
+
+Outcome HostedExtension::fail(eh_status status, std::string why) {
+  if (!fault_) {
+    fault_ = Outcome{status, std::move(why)};
+  }
+  if (child_ && !ending_) {
+    const bool alone = child_->exited();
+    const Termination termination =
+        alone ? child_->wait(Clock::now() + settings_->terminate) : child_->kill_now();
+    record_ending(alone ? EH_ENDED_ALONE : EH_KILLED, termination);
+  }
+  return *fault_;
+}
+
+void HostedExtension::record_ending(eh_end_step step, const Termination& termination) {
+  error_lines_.finish();
+  end_step_ = step;
+  ending_ = termination;
+  ending_words_ = describe(termination) + step_words(step);
+}
+
+Outcome HostedExtension::submit(const std::string& callable, const std::string& arguments,
+                                std::uint64_t* ticket) {
+  if (fault_) {
+    return *fault_;
+  }
+  if (ending_ || !child_) {
+    return {EH_ENDED, "it has ended: " + ending_words_};
+  }
+  std::string problem;
+  std::optional<Call> call = parse_call(callable, arguments, &problem);
+  if (!call) {
+    return {EH_INVALID, problem};
+  }
+  if (settings_->check_calls) {
+    if (std::string unfit = unfit_call(*call, announced_); !unfit.empty()) {
+      return {EH_UNFIT_CALL, std::move(unfit)};
+    }
+  }
+  const std::uint64_t number = next_ticket_++;
+  const std::string request_id = std::to_string(number);
+  const Json message(json_pack("{s:s,s:s,s:s%,s:O}", "type", "call", "request_id",
+                               request_id.c_str(), "callable", callable.data(), callable.size(),
+                               "arguments", call->arguments.get()));
+  if (!message) {
+    return {EH_INVALID, "the callable's name is not UTF-8: " + visible(callable)};
+  }
+  const std::string line = encode_line(message.get());
+  outbox_ += line;
+  outbox_queued_ += line.size();
+  pending_.push_back(Pending{number, request_id, {}, false, outbox_queued_});
+  *ticket = number;
+  flush();
+  return {};
+}
+
+void HostedExtension::flush() {
+  if (!outbox_.empty() && child_->input_open()) {
+    const std::size_t written = child_->send_now(outbox_);
+    outbox_.erase(0, written);
+    outbox_written_ += written;
+  }
+  const Clock::time_point now = Clock::now();
+  for (Pending& call : pending_) {
+    if (call.sent) {
+      continue;
+    }
+    if (call.ends_at > outbox_written_) {
+      break;
+    }
+    call.sent = true;
+    call.sent_at = now;
+  }
+}
+
+Outcome HostedExtension::take_lines() {
+  for (;;) {
+    std::string line;
+    const LineRead read = child_->read_line(&line, EH_MAX_LINE, Clock::now());
+    if (read == LineRead::kTimedOut) {
+      return {};
+    }
+    if (read == LineRead::kTooLong) {
+      return fail(EH_VIOLATION, "it wrote a line longer than the longest taken (" +
+                                    std::to_string(EH_MAX_LINE) + " bytes)");
+    }
+    output_taken_ += line.size();
+    if (read == LineRead::kEndOfOutput) {
+      if (!line.empty()) {
+        return fail(EH_VIOLATION, "its output ended inside a line: " + shown_line(line));
+      }
+      return {};
+    }
+    if (const Outcome answered = take_answer(line); !answered.ok()) {
+      return answered;
+    }
+  }
+}
+
+Outcome HostedExtension::take_answer(const std::string& line) {
+  std::string why;
+  const Json message = parse_message(line, &why);
+  if (!message) {
+    return fail(EH_VIOLATION, why);
+  }
+  if (pending_.empty() || !pending_.front().sent) {
+    return fail(EH_VIOLATION, "it wrote when no call awaited an answer: " + shown_line(line));
+  }
+  const Pending& call = pending_.front();
+  const std::string type = string_member(message.get(), "type");
+  const json_t* request_id = json_object_get(message.get(), "request_id");
+  if (type != "call_result" && type != "error") {
+    return fail(EH_VIOLATION, "it answered call " + call.request_id + " with " + shown_line(line));
+  }
+  if (!json_is_string(request_id) ||
+      string_member(message.get(), "request_id") != call.request_id) {
+    return fail(EH_VIOLATION, "its answer's \"request_id\" is not \"" + call.request_id +
+                                  "\", the call's awaiting an answer: " + shown_line(line));
+  }
+  Reply reply;
+  reply.ticket = call.ticket;
+  reply.failed = type == "error";
+  if (reply.failed) {
+    for (const char* member : {"kind", "code", "message"}) {
+      if (!json_is_string(json_object_get(message.get(), member))) {
+        return fail(EH_VIOLATION, std::string("its \"error\" has no string \"") + member +
+                                      "\": " + shown_line(line));
+      }
+    }
+    reply.kind = string_member(message.get(), "kind");
+    reply.code = string_member(message.get(), "code");
+    reply.message = string_member(message.get(), "message");
+  } else {
+    const json_t* value = json_object_get(message.get(), "value");
+    if (value == nullptr) {
+      return fail(EH_VIOLATION, "its \"call_result\" has no \"value\": " + shown_line(line));
+    }
+    reply.value = compact(value);
+  }
+  reply.microseconds = std::chrono::duration_cast<std::chrono::microseconds>(
+                           arrival_of(output_taken_) - call.sent_at)
+                           .count();
+  pending_.pop_front();
+  replies_.push_back(std::move(reply));
+  return {};
+}
+
+Outcome HostedExtension::perform() {
+  if (fault_) {
+    return *fault_;
+  }
+  if (ending_ || !child_) {
+    return {EH_ENDED, "it has ended: " + ending_words_};
+  }
+  flush();
+  if (const Outcome taken = take_lines(); !taken.ok()) {
+    return taken;
+  }
+  if (!outbox_.empty() && !child_->input_open()) {
+    return fail(EH_ENDED, "it closed its input with " + std::to_string(pending_.size()) +
+                              " call(s) not yet read");
+  }
+  if (child_->output_ended() || child_->exited()) {
+    // Whatever it wrote before its end has been taken above.
+    if (!pending_.empty()) {
+      return fail(EH_ENDED,
+                  "it ended with " + std::to_string(pending_.size()) + " call(s) unanswered");
+    }
+  }
+  if (!pending_.empty() && pending_.front().sent &&
+      Clock::now() - pending_.front().sent_at >= settings_->call) {
+    return fail(EH_TIMED_OUT, "call " + pending_.front().request_id + " was not answered within " +
+                                  std::to_string(settings_->call.count()) +
+                                  " ms, and the host ended it");
+  }
+  return {};
+}
+
+int HostedExtension::timeout_ms() const {
+  if (pending_.empty() || !pending_.front().sent || fault_ || ending_) {
+    return -1;
+  }
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(pending_.front().sent_at +
+                                                                 settings_->call - Clock::now());
+  return static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
+}
+
+std::vector<int> HostedExtension::watched(std::vector<short>* events) const {
+  if (!child_ || ending_) {
+    events->clear();
+    return {};
+  }
+  return child_->watched(!outbox_.empty(), events);
+}
+
+Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
+  for (;;) {
+    const Outcome performed = perform();
+    const auto answer = std::find_if(replies_.begin(), replies_.end(),
+                                     [&](const Reply& each) { return each.ticket == ticket; });
+    if (answer != replies_.end()) {
+      *reply = std::move(*answer);
+      replies_.erase(answer);
+      return {};
+    }
+    if (!performed.ok()) {
+      return performed;
+    }
+    std::vector<short> events;
+    const std::vector<int> fds = watched(&events);
+    std::vector<pollfd> ready;
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      ready.push_back({fds[i], events[i], 0});
+    }
+    if (interrupt_ >= 0) {
+      ready.push_back({interrupt_, POLLIN, 0});
+    }
+    // Once its output and error have ended, what is left is its supervisor's last word.
+    const int wait = fds.empty() ? 10 : timeout_ms();
+    if (poll(ready.data(), ready.size(), wait) > 0 && interrupt_ >= 0 &&
+        ready.back().revents != 0) {
+      return {EH_CANCELLED, "another thread stopped the extension while its answer was awaited"};
+    }
+  }
+}
+
+Outcome HostedExtension::next_reply(Reply* reply) {
+  if (!replies_.empty()) {
+    *reply = std::move(replies_.front());
+    replies_.pop_front();
+    return {};
+  }
+  if (fault_) {
+    return *fault_;
+  }
+  if (ending_) {
+    return {EH_ENDED, "it has ended: " + ending_words_};
+  }
+  return {EH_AGAIN, ""};
+}
+
+Outcome HostedExtension::stop() {
+  if (!child_) {
+    return fault_ ? *fault_ : Outcome{EH_ENDED, "it never started"};
+  }
+  if (ending_) {
+    return {};
+  }
+  flush();
+  take_lines();
+  if (ending_) {
+    return {};  // a fault ended it
+  }
+  eh_end_step step = EH_ENDED_ALONE;
+  if (!child_->exited()) {
+    if (!shutdown_sent_ && child_->input_open()) {
+      shutdown_sent_ = true;
+      outbox_ += SHUTDOWN;
+      const Clock::time_point deadline = Clock::now() + settings_->shutdown;
+      if (child_->send(outbox_, deadline)) {
+        outbox_.clear();
+      }
+      step = child_->await_exit(deadline) ? EH_AFTER_SHUTDOWN : EH_RUNNING;
+    } else {
+      step = EH_RUNNING;
+    }
+    if (step == EH_RUNNING) {
+      child_->close_input();
+      if (child_->await_exit(Clock::now() + settings_->closed_input)) {
+        step = EH_AFTER_CLOSED_INPUT;
+      }
+    }
+    if (step == EH_RUNNING) {
+      child_->terminate();
+      if (child_->await_exit(Clock::now() + settings_->terminate)) {
+        step = EH_AFTER_TERMINATE;
+      }
+    }
+    if (step == EH_RUNNING) {
+      record_ending(EH_KILLED, child_->kill_now());
+    }
+  }
+  if (!ending_) {
+    // Its supervisor judges what it left running once its input is closed.
+    child_->close_input();
+    const Termination termination = child_->wait(Clock::now() + SETTLING);
+    // Answers it wrote before it ended are answers all the same.
+    take_lines();
+    if (!ending_) {
+      record_ending(step, termination);
+    }
+  }
+  return {};
+}
+
+Outcome HostedExtension::kill() {
+  if (!child_) {
+    return fault_ ? *fault_ : Outcome{EH_ENDED, "it never started"};
+  }
+  if (!ending_) {
+    const bool alone = child_->exited();
+    record_ending(alone ? EH_ENDED_ALONE : EH_KILLED, child_->kill_now());
+  }
+  return {};
+}
+
+std::string HostedExtension::error_output() const {
+  if (!child_) {
+    return "";
+  }
+  const BoundedText& error = child_->error_output();
+  return error.cut() ? error.for_people() : error.head();
+}
+
+Outcome HostedExtension::write_raw(std::string_view bytes) {
+  if (ending_ || !child_) {
+    return {EH_ENDED, "it has ended: " + ending_words_};
+  }
+  if (child_->send(bytes, Clock::now() + settings_->call)) {
+    return {};
+  }
+  if (interrupted()) {
+    return {EH_CANCELLED, "another thread stopped the extension while it was written to"};
+  }
+  if (!child_->input_open()) {
+    return {EH_ENDED, "its input is closed"};
+  }
+  return {EH_TIMED_OUT, "it did not read what was written within " +
+                            std::to_string(settings_->call.count()) + " ms"};
+}
+
+Outcome HostedExtension::close_input() {
+  if (child_) {
+    child_->close_input();
+  }
+  return {};
+}
+
+Outcome HostedExtension::read_line(std::chrono::milliseconds wait, std::string* line,
+                                   Clock::time_point* arrived) {
+  if (!child_) {
+    return {EH_ENDED, "it never started"};
+  }
+  line->clear();
+  const LineRead read = child_->read_line(line, EH_MAX_LINE, Clock::now() + wait);
+  output_taken_ += line->size();
+  *arrived = arrival_of(output_taken_);
+  switch (read) {
+    case LineRead::kLine:
+      return {};
+    case LineRead::kTooLong:
+      return {EH_VIOLATION, "a line longer than " + std::to_string(EH_MAX_LINE) + " bytes"};
+    case LineRead::kEndOfOutput:
+      return line->empty() ? Outcome{EH_ENDED, "its output has ended"} : Outcome{};
+    case LineRead::kTimedOut:
+      break;
+  }
+  if (interrupted()) {
+    return {EH_CANCELLED, "another thread stopped the extension while a line was awaited"};
+  }
+  return {EH_AGAIN, ""};
+}

@@ -1,0 +1,158 @@
+// One extension as a host application holds it: started in its sandbox, its announcement
+// read, its calls matched to their answers in order, and its end in steps.
+//
+// This is the library's core, behind the C API of extension_host.h: it speaks C++ and
+// reports through Outcome (a status and the reason in words), never through exceptions.
+// It is not safe for threads by itself; the C API serializes the calls on one handle.
+#ifndef HOST_LIBRARY_HOSTED_EXTENSION_H_
+#define HOST_LIBRARY_HOSTED_EXTENSION_H_
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "conversation/descriptor.h"
+#include "extension_host.h"
+#include "library/error_lines.h"
+#include "library/host_settings.h"
+#include "process/child_process.h"
+
+// A status and, when it is not EH_OK, why.
+struct Outcome {
+  eh_status status = EH_OK;
+  std::string why;
+  [[nodiscard]] bool ok() const { return status == EH_OK; }
+};
+
+// One callable's descriptor, as announced.
+struct CallableDescriptor {
+  std::string name, input, output, effect, threading;
+  long long minimum_arity = 0, maximum_arity = 0;
+  bool action = false, cancel = false, lazy = false, sendable = false;
+};
+
+// The answer to one call.
+struct Reply {
+  std::uint64_t ticket = 0;
+  bool failed = false;
+  std::string value;                // compact JSON, for a value
+  std::string kind, code, message;  // for a failure
+  std::int64_t microseconds = 0;
+};
+
+class HostedExtension : private TranscriptSink {
+ public:
+  // Starts `command` with `settings` (copied), and reads its announcement. Returns the
+  // extension with what came of it in `*outcome`; when that is not ok, the extension holds
+  // nothing that runs, and can only tell why.
+  // `interrupt` (not owned; -1 for none), once readable, cuts every wait short.
+  static std::unique_ptr<HostedExtension> start(std::shared_ptr<const HostSettings> settings,
+                                                std::shared_ptr<const Sandbox> sandbox,
+                                                std::vector<std::string> command, int interrupt,
+                                                Outcome* outcome);
+
+  HostedExtension(const HostedExtension&) = delete;
+  HostedExtension& operator=(const HostedExtension&) = delete;
+  HostedExtension(HostedExtension&&) = delete;
+  HostedExtension& operator=(HostedExtension&&) = delete;
+  ~HostedExtension() override;
+
+  [[nodiscard]] const std::shared_ptr<const HostSettings>& settings() const { return settings_; }
+  [[nodiscard]] const std::shared_ptr<const Sandbox>& sandbox() const { return sandbox_; }
+  [[nodiscard]] const std::vector<std::string>& command() const { return command_; }
+  [[nodiscard]] const std::string& extension_id() const { return extension_id_; }
+  [[nodiscard]] const std::string& extension_version() const { return extension_version_; }
+  [[nodiscard]] const std::string& sandbox_words() const { return sandbox_words_; }
+  [[nodiscard]] const std::vector<CallableDescriptor>& catalogue() const { return catalogue_; }
+
+  // Queues a call after those before it and writes what can be written now. REQUIRES:
+  // `arguments` is the text of a JSON array (else EH_INVALID).
+  Outcome submit(const std::string& callable, const std::string& arguments, std::uint64_t* ticket);
+  // Moves what can move now, never waiting, and judges the deadlines.
+  Outcome perform();
+  // Waits for the answer to the call `ticket` and takes it into `*reply`, until its
+  // deadline or an interrupt (EH_CANCELLED). Answers to calls before it stay queued.
+  Outcome await_answer(std::uint64_t ticket, Reply* reply);
+  // The oldest answer, if it has come: EH_OK, EH_AGAIN, or why none will.
+  Outcome next_reply(Reply* reply);
+  [[nodiscard]] std::size_t pending() const { return pending_.size() + replies_.size(); }
+  // Milliseconds to the nearest call deadline, or -1.
+  [[nodiscard]] int timeout_ms() const;
+  // The descriptors to watch now, with their poll events.
+  [[nodiscard]] std::vector<int> watched(std::vector<short>* events) const;
+
+  // Ends it in steps; ends it at once.
+  Outcome stop();
+  Outcome kill();
+  [[nodiscard]] bool ended() const { return ending_.has_value(); }
+  [[nodiscard]] eh_end_step end_step() const { return ended() ? end_step_ : EH_RUNNING; }
+  [[nodiscard]] const std::optional<Termination>& ending() const { return ending_; }
+  [[nodiscard]] const std::string& ending_words() const { return ending_words_; }
+  [[nodiscard]] std::string error_output() const;
+
+  Outcome write_raw(std::string_view bytes);
+  Outcome close_input();
+  // The next line within `wait`; `*arrived` when its last byte was read.
+  Outcome read_line(std::chrono::milliseconds wait, std::string* line, Clock::time_point* arrived);
+
+ private:
+  struct Pending {
+    std::uint64_t ticket;
+    std::string request_id;
+    Clock::time_point sent_at;  // when its last byte was written, once it was
+    bool sent = false;
+    std::size_t ends_at = 0;  // the outbox offset just past its line
+  };
+
+  HostedExtension(std::shared_ptr<const HostSettings> settings,
+                  std::shared_ptr<const Sandbox> sandbox, std::vector<std::string> command,
+                  int interrupt);
+  Outcome open();
+  [[nodiscard]] bool interrupted() const;
+  // When the line that ends `taken` bytes into all output came.
+  Clock::time_point arrival_of(std::size_t taken);
+  // Reads and checks the announcement: "handshake_result", then "register".
+  Outcome read_announcement();
+  // Takes every whole line held, answering pending calls in order.
+  Outcome take_lines();
+  Outcome take_answer(const std::string& line);
+  // Writes what the outbox holds, as far as the input takes it now.
+  void flush();
+  // A fault: it is ended at once, and every later call says why.
+  Outcome fail(eh_status status, std::string why);
+  void record_ending(eh_end_step step, const Termination& termination);
+  void took(std::string_view bytes) override;
+  void wrote(std::string_view bytes) override;
+
+  std::shared_ptr<const HostSettings> settings_;
+  std::vector<std::string> command_;
+  std::shared_ptr<const Sandbox> sandbox_;  // held for the child's life
+  int interrupt_;
+  std::optional<ChildProcess> child_;
+  ErrorLines error_lines_;
+  std::string extension_id_, extension_version_, sandbox_words_;
+  std::vector<CallableDescriptor> catalogue_;
+  std::vector<AnnouncedCallable> announced_;  // as calls are checked against it
+  std::string outbox_;                        // bytes not yet written
+  std::size_t outbox_written_ = 0;            // of all ever queued, how many were written
+  std::size_t outbox_queued_ = 0;             // all ever queued
+  std::deque<Pending> pending_;               // sent or queued, in order, not yet answered
+  std::deque<Reply> replies_;                 // answered, not yet taken
+  std::uint64_t next_ticket_ = 1;
+  // Where each piece of output ended (all output counted) and when it came.
+  std::deque<std::pair<std::size_t, Clock::time_point>> arrivals_;
+  std::size_t output_read_ = 0;   // output bytes read from the pipe
+  std::size_t output_taken_ = 0;  // output bytes taken as lines
+  std::optional<Outcome> fault_;  // why it can go on no more
+  std::optional<Termination> ending_;
+  eh_end_step end_step_ = EH_RUNNING;
+  std::string ending_words_;
+  bool shutdown_sent_ = false;
+};
+
+#endif  // HOST_LIBRARY_HOSTED_EXTENSION_H_
