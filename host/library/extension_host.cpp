@@ -291,6 +291,7 @@ eh_status eh_start(const eh_settings* settings, const char* const* command,
     if (!shared->prepared) {
       std::optional<Sandbox> made = Sandbox::prepare(shared->settings.policy, {}, &problem);
       if (made) {
+        made->outlive_starting_thread();
         shared->prepared = std::make_shared<const Sandbox>(std::move(*made));
       }
     }

@@ -299,12 +299,14 @@ Outcome HostedExtension::submit(const std::string& callable, const std::string& 
 }
 
 void HostedExtension::flush() {
+  // A call's time is counted from before the write that took its last byte: never less
+  // than the extension had it.
+  const Clock::time_point now = Clock::now();
   if (!outbox_.empty() && child_->input_open()) {
     const std::size_t written = child_->send_now(outbox_);
     outbox_.erase(0, written);
     outbox_written_ += written;
   }
-  const Clock::time_point now = Clock::now();
   for (Pending& call : pending_) {
     if (call.sent) {
       continue;

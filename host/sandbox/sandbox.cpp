@@ -42,8 +42,7 @@ std::string find_supervisor_program() {
   for (const std::filesystem::path& candidate :
        {folder / SUPERVISOR_NAME,
         folder.parent_path() / "libexec" / "extension-host" / SUPERVISOR_NAME,
-        library / SUPERVISOR_NAME,
-        std::filesystem::path(EXTENSION_HOST_LIBEXEC) / SUPERVISOR_NAME}) {
+        library / SUPERVISOR_NAME, library / LIBRARY_TO_SUPERVISOR / SUPERVISOR_NAME}) {
     if (access(candidate.c_str(), X_OK) == 0) {
       return candidate.string();
     }
@@ -167,6 +166,7 @@ Sandbox::Sandbox(Sandbox&& other) noexcept
       landlock_(other.landlock_),
       view_(std::move(other.view_)),
       limit_in_namespace_(other.limit_in_namespace_),
+      outlive_starting_thread_(other.outlive_starting_thread_),
       groups_(std::move(other.groups_)),
       description_(std::move(other.description_)) {}
 
@@ -184,6 +184,7 @@ Sandbox& Sandbox::operator=(Sandbox&& other) noexcept {
     landlock_ = other.landlock_;
     view_ = std::move(other.view_);
     limit_in_namespace_ = other.limit_in_namespace_;
+    outlive_starting_thread_ = other.outlive_starting_thread_;
     groups_ = std::move(other.groups_);
     description_ = std::move(other.description_);
   }
@@ -371,6 +372,9 @@ std::vector<std::string> Sandbox::supervisor_options(const std::string& program,
   std::vector<std::string> options = {SUPERVISOR_NAME};
   if ((namespaces_ & CLONE_NEWPID) != 0) {
     options.emplace_back("--pid-namespace");
+  }
+  if (outlive_starting_thread_) {
+    options.emplace_back("--outlive-starting-thread");
   }
   if (files_) {
     options.emplace_back("--files");

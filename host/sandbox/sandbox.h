@@ -67,6 +67,11 @@ class Sandbox {
   // private folders hide), in one line; "" when it can.
   [[nodiscard]] std::string hides(const std::vector<std::string>& command) const;
 
+  // Lets each extension outlive the thread that started it: it then ends when the host's
+  // process does (its control pipe closes), not with the thread. For the library, whose
+  // host application starts extensions from threads of its own.
+  void outlive_starting_thread() { outlive_starting_thread_ = true; }
+
   // What the supervisor said when a part of the sandbox could not be made, in words:
   // "its private TMPDIR cannot be made: Operation not permitted".
   static std::string setup_failure(int step, int error);
@@ -91,10 +96,11 @@ class Sandbox {
   std::vector<std::string> host_environment_;
   int filter_ = -1;  // the sealed filter, shared by every supervisor
   int namespaces_ = 0;
-  bool files_ = false;                     // a private mount namespace with the read-only view
-  bool landlock_ = false;                  // without namespaces: Landlock holds its files
-  std::optional<ViewPlan> view_;           // what it is shown of the files
-  bool limit_in_namespace_ = false;        // processes bounded by the user namespace's limit
+  bool files_ = false;               // a private mount namespace with the read-only view
+  bool landlock_ = false;            // without namespaces: Landlock holds its files
+  std::optional<ViewPlan> view_;     // what it is shown of the files
+  bool limit_in_namespace_ = false;  // processes bounded by the user namespace's limit
+  bool outlive_starting_thread_ = false;
   std::unique_ptr<ControlGroups> groups_;  // where the groups are made; none when unused
   std::string description_;
 };

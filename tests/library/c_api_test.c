@@ -339,6 +339,28 @@ static void a_stop_from_another_thread_cuts_a_call_short(void) {
   eh_settings_free(settings);
 }
 
+static void* start_and_leave(void* argument) {
+  start_sample(NULL, (eh_extension**)argument);
+  return NULL;
+}
+
+/* An extension outlives the thread that started it. */
+static void an_extension_outlives_the_thread_that_started_it(void) {
+  eh_extension* extension = NULL;
+  pthread_t starter;
+  pthread_create(&starter, NULL, start_and_leave, &extension);
+  pthread_join(starter, NULL);
+  CHECK(extension != NULL, "no extension");
+  eh_reply* reply = NULL;
+  CHECK_STATUS(eh_call(extension, "sample.echo", "[\"still here\"]", &reply), EH_OK, extension);
+  eh_reply_free(reply);
+  CHECK_STATUS(eh_stop(extension), EH_OK, extension);
+  eh_end_step step = EH_RUNNING;
+  CHECK(eh_ending(extension, &step, NULL, NULL) == EH_OK && step == EH_AFTER_SHUTDOWN, "step %d",
+        (int)step);
+  eh_free(extension);
+}
+
 /* The application's fork, its SIGCHLD handler and its SIGPIPE disposition are its own. */
 static void the_application_keeps_its_signals_and_its_children(void) {
   eh_settings* settings = quick_settings();
@@ -429,6 +451,7 @@ int main(int argc, char** argv) {
   each_step_of_the_end();
   a_call_past_its_deadline_ends_it();
   a_stop_from_another_thread_cuts_a_call_short();
+  an_extension_outlives_the_thread_that_started_it();
   the_application_keeps_its_signals_and_its_children();
   starts_and_ends_leave_nothing(cycles);
   printf("%s: %d failed\n", failures == 0 ? "passed" : "FAILED", failures);

@@ -23,9 +23,11 @@
  *   while one is blocked in eh_call on the same handle: the blocked call returns
  *   EH_CANCELLED at once. Different handles are independent. Settings may be shared by
  *   threads that start extensions, but not changed while they do.
- *   REQUIRES: the thread that calls eh_start outlives the extension it starts: the
- *   extension is ended when that thread ends (this is how it is ended when the host
- *   application crashes).
+ *   An extension may outlive the thread that started it.
+ * - The end: an extension and all it started end when the host application's process
+ *   ends, however it ends (a crash included), as the pipe that holds its supervisor
+ *   closes. A child the application forks without exec holds that pipe too: the
+ *   extensions end once both have ended.
  * - Memory: an extension costs the host application at most EH_MAX_LINE bytes of
  *   output held, 64 KiB of standard error kept by its ends, and the replies it has not
  *   taken.
@@ -227,7 +229,8 @@ EH_API const char* eh_reply_value(const eh_reply* reply);
 EH_API const char* eh_reply_error_kind(const eh_reply* reply);
 EH_API const char* eh_reply_error_code(const eh_reply* reply);
 EH_API const char* eh_reply_error_message(const eh_reply* reply);
-/* From the call's last byte written to the answer's line feed read, in microseconds. */
+/* From just before the write that took the call's last byte to the read that took the
+ * answer's line feed, in microseconds: never less than the extension had the call. */
 EH_API int64_t eh_reply_microseconds(const eh_reply* reply);
 EH_API void eh_reply_free(eh_reply* reply);
 

@@ -65,6 +65,9 @@ struct Settings {
   bool filter = false;
   int control_groups = 0;
   bool probe = false;
+  // Started by a library in a host application, whose thread that started it may end
+  // before it: the host's end is told by the control pipe alone.
+  bool outlive_starting_thread = false;
   char** command = nullptr;  // PROGRAM ARGV0 ARGS...
 };
 
@@ -127,6 +130,8 @@ bool parse(int argc, char** argv, Settings* settings) {
     }
     if (std::strcmp(option, "--pid-namespace") == 0) {
       settings->pid_namespace = true;
+    } else if (std::strcmp(option, "--outlive-starting-thread") == 0) {
+      settings->outlive_starting_thread = true;
     } else if (std::strcmp(option, "--drop-privilege") == 0) {
       settings->drop_privilege = true;
     } else if (std::strcmp(option, "--filter") == 0) {
@@ -242,9 +247,12 @@ int main(int argc, char** argv) {
   // Joined first, so that all it starts is counted there from the first.
   join_groups(settings.control_groups);
   // With a namespace of its own, everything in it ends with this process, which ends with
-  // the host; without one, orphans come here to be ended.
-  if (settings.pid_namespace ? prctl(PR_SET_PDEATHSIG, SIGKILL) != 0
-                             : prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+  // the host (the thread that started it, whose end is the death signal's; or, started by
+  // the library, the host's process, whose end closes the control pipe); without one,
+  // orphans come here to be ended.
+  const bool death_signal = settings.pid_namespace && !settings.outlive_starting_thread;
+  if (death_signal ? prctl(PR_SET_PDEATHSIG, SIGKILL) != 0
+                   : !settings.pid_namespace && prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     fail(SupervisorReport::kSupervision, errno);
   }
   // The host may have ended before the death signal was set: its end of the control
