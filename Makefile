@@ -127,6 +127,7 @@ package: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	cpack --config build-release/CPackConfig.cmake -B build-release
+	packaging/library-packages build-release build-release
 
 clean:
 	rm -rf build build-*

@@ -1,6 +1,9 @@
-# `make package`: one Debian package with both executables, their manual pages, the golden
-# conversations, and the licence and changelog in Debian's forms. Its dependencies are
-# computed from the binaries by dpkg-shlibdeps, so they follow whatever the build links.
+# `make package`: the Debian package sample-extension, with both executables, their manual
+# pages, the golden conversations, and the licence and changelog in Debian's forms (built
+# here by CPack from the default component); and the library's two packages, built by
+# packaging/library-packages from the components `library` and `development`. The
+# dependencies are computed from the binaries by dpkg-shlibdeps, so they follow whatever
+# the build links.
 set(SAMPLE_DEBIAN_REVISION 1)
 set(SAMPLE_DEBIAN_VERSION ${PROJECT_VERSION}-${SAMPLE_DEBIAN_REVISION})
 
@@ -31,7 +34,19 @@ install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
   RENAME sample-extension)
 
+# What packaging/library-packages needs to know of this build.
+file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/packaging/library-packages.env
+  "VERSION=${PROJECT_VERSION}\nREVISION=${SAMPLE_DEBIAN_REVISION}\n"
+  "SOURCE='${PROJECT_SOURCE_DIR}'\nCHANGELOG='${CMAKE_CURRENT_BINARY_DIR}/changelog.Debian'\n"
+  "MAINTAINER='sample-extension maintainers <maintainers@sample-extension.example.org>'\n")
+
 set(CPACK_GENERATOR DEB)
+# The library's components are its own packages'; this one holds the rest, and runs its
+# extensions under the supervisor that libextension-host0 installs.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL Unspecified)
+set(CPACK_DEBIAN_UNSPECIFIED_PACKAGE_NAME sample-extension)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libextension-host0 (= ${SAMPLE_DEBIAN_VERSION})")
 set(CPACK_PACKAGE_NAME sample-extension)
 set(CPACK_PACKAGE_VENDOR "The sample-extension authors")
 set(CPACK_PACKAGE_CONTACT
@@ -51,6 +66,9 @@ extension-host runs any such extension by hand or in continuous
 integration: it holds a conversation and shows every line, or plays the
 golden conversations installed with it and reports, byte for byte,
 where an extension departs from them.]=])
+# A component's package takes the summary from CPACK_PACKAGE_DESCRIPTION_SUMMARY, and
+# the rest from its own description.
+set(CPACK_DEBIAN_UNSPECIFIED_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_DEBIAN_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${SAMPLE_DEBIAN_REVISION})
 set(CPACK_DEBIAN_PACKAGE_SECTION devel)

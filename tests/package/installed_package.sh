@@ -1,8 +1,10 @@
 #!/bin/bash
-# Builds the Debian package from a build tree, holds it to lintian, unpacks it into an
-# empty root, and uses it from there as a user would: the manual pages render, the host
-# tells its version, and the installed conformance check passes on the installed
-# extension with the installed conversations, found by the host on its own.
+# Builds the Debian packages from a build tree (the tools, and the library's runtime and
+# development packages), holds each to lintian, unpacks them into an empty root, and uses
+# them from there as a user would: the manual pages render, the host tells its version,
+# the installed conformance check passes on the installed extension with the installed
+# conversations, found by the host on its own, and a host application builds against the
+# development package with pkg-config and runs the installed extension.
 # usage: installed_package.sh BUILD_DIR VERSION
 set -u
 build=$1 version=$2
@@ -12,18 +14,22 @@ fail() { echo "FAILED: $*"; exit 1; }
 
 cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log" 2>&1 ||
   { cat "$scratch/cpack.log"; fail "cpack could not build the package"; }
-package=$(ls "$scratch"/out/*.deb)
-[ -f "$package" ] || fail "no package in $scratch/out"
+"$(dirname "$0")/../../packaging/library-packages" "$build" "$scratch/out" ||
+  fail "the library's packages could not be built"
+packages=("$scratch"/out/*.deb)
+[ "${#packages[@]}" -eq 3 ] || fail "not three packages in $scratch/out: ${packages[*]}"
 
 # Debian's own judge of a package: any error or warning fails.
-lintian --fail-on error,warning "$package" 2>"$scratch/lintian.err" >"$scratch/lintian.out"
-lintian_status=$?
-cat "$scratch/lintian.out"
-[ "$lintian_status" -eq 0 ] && [ ! -s "$scratch/lintian.out" ] ||
-  fail "lintian found fault with the package (status $lintian_status)"
-
 root=$scratch/root
-dpkg-deb -x "$package" "$root" || fail "dpkg-deb could not unpack the package"
+for package in "${packages[@]}"; do
+  lintian --fail-on error,warning "$package" 2>"$scratch/lintian.err" >"$scratch/lintian.out"
+  lintian_status=$?
+  cat "$scratch/lintian.out"
+  [ "$lintian_status" -eq 0 ] && [ ! -s "$scratch/lintian.out" ] ||
+    fail "lintian found fault with $(basename "$package") (status $lintian_status)"
+  dpkg-deb -x "$package" "$root" || fail "dpkg-deb could not unpack $(basename "$package")"
+done
+package=$(ls "$scratch"/out/sample-extension_*.deb)
 host=$root/usr/bin/extension-host
 extension=$root/usr/bin/sample-extension
 conversations=$root/usr/share/sample-extension/conversations
@@ -55,4 +61,16 @@ check_status=$?
 rm -rf "${conversations:?}/$(ls "$conversations" | head -n 1)"
 [ "$("$host" check -- "$extension" | tail -n 1)" = "$((cases - 1)) passed, 0 failed" ] ||
   fail "the host did not check the installed conversations"
-echo "package $(basename "$package"): lintian clean, $cases installed cases pass"
+
+# A host application built against the development package alone, run against the
+# installed extension.
+libdir=$(dirname "$(find "$root/usr/lib" -name libextension-host.so)")
+flags=$(PKG_CONFIG_PATH=$libdir/pkgconfig pkg-config --cflags --libs extension-host) ||
+  fail "pkg-config does not find extension-host in the development package"
+gcc -Wall -Werror -o "$scratch/host-example" "$(dirname "$0")/../../examples/host.c" $flags \
+  -Wl,-rpath,"$libdir" || fail "the example does not build against the development package"
+said=$("$scratch/host-example" sample.echo '["packaged"]' -- "$extension" --protocol 1) ||
+  { echo "$said"; fail "the example failed against the installed packages"; }
+grep -qx 'sample.echo = "packaged"' <<<"$said" || { echo "$said"; fail "the example's call"; }
+echo "packages $(cd "$scratch/out" && echo *.deb): lintian clean, $cases installed cases pass," \
+  "a host application builds against the library"
