@@ -17,7 +17,7 @@ cpack --config "$build/CPackConfig.cmake" -B "$scratch/out" >"$scratch/cpack.log
 "$(dirname "$0")/../../packaging/library-packages" "$build" "$scratch/out" ||
   fail "the library's packages could not be built"
 packages=("$scratch"/out/*.deb)
-[ "${#packages[@]}" -eq 3 ] || fail "not three packages in $scratch/out: ${packages[*]}"
+[ "${#packages[@]}" -eq 4 ] || fail "not four packages in $scratch/out: ${packages[*]}"
 
 # Debian's own judge of a package: any error or warning fails.
 root=$scratch/root
@@ -72,5 +72,14 @@ gcc -Wall -Werror -o "$scratch/host-example" "$(dirname "$0")/../../examples/hos
 said=$("$scratch/host-example" sample.echo '["packaged"]' -- "$extension" --protocol 1) ||
   { echo "$said"; fail "the example failed against the installed packages"; }
 grep -qx 'sample.echo = "packaged"' <<<"$said" || { echo "$said"; fail "the example's call"; }
+
+# The Python binding from its package, finding the library on the loader's path.
+said=$(LD_LIBRARY_PATH=$libdir PYTHONPATH=$root/usr/lib/python3/dist-packages /usr/bin/python3 -c '
+import sys, extension_host
+with extension_host.Extension.start([sys.argv[1], "--protocol", "1"]) as sample:
+    print(sample.call("sample.echo", {"packaged": True}))
+    print(sample.stop().words)' "$extension") || { echo "$said"; fail "the Python binding failed"; }
+[ "$said" = "{'packaged': True}
+exit status 0 after \"shutdown\"" ] || { echo "$said"; fail "the Python binding's call"; }
 echo "packages $(cd "$scratch/out" && echo *.deb): lintian clean, $cases installed cases pass," \
   "a host application builds against the library"
