@@ -109,6 +109,8 @@ bench: deps
 	gnuplot bench/results/raw/latency.gp
 	build-release/bench/bench-host --host build-release/host/extension-host \
 	  --extension build-release/sample-extension --results bench/results/host.md
+	build-release/bench/bench-library --extension build-release/sample-extension \
+	  --results bench/results/library.md
 
 lint: deps
 	@scripts/install-packages $(LINT_PACKAGES)

@@ -28,6 +28,9 @@ foreach(page sample-extension.1 extension-host.1)
   configure_file(man/${page}.in ${CMAKE_CURRENT_BINARY_DIR}/man/${page} @ONLY)
   sample_install_gzipped(${CMAKE_CURRENT_BINARY_DIR}/man/${page} ${CMAKE_INSTALL_MANDIR}/man1)
 endforeach()
+configure_file(man/extension_host.3.in ${CMAKE_CURRENT_BINARY_DIR}/man/extension_host.3 @ONLY)
+sample_install_gzipped(${CMAKE_CURRENT_BINARY_DIR}/man/extension_host.3 ${CMAKE_INSTALL_MANDIR}/man3
+  COMPONENT development)
 install(FILES packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The package is not uploaded to Debian's archive, so its first changelog entry closes no
 # "intent to package" bug; the override says so where lintian looks for it.

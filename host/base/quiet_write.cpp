@@ -13,9 +13,14 @@ ssize_t write_without_sigpipe(int fd, const void* bytes, std::size_t length) {
   sigaddset(&pipe_signal, SIGPIPE);
   sigset_t before;
   pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
-  sigset_t pending;
-  sigpending(&pending);
-  const bool pending_before = sigismember(&pending, SIGPIPE) == 1;
+  // Only a thread that blocked SIGPIPE already can hold one pending: any other would have
+  // had it delivered. Most do not, and are spared the look.
+  bool pending_before = false;
+  if (sigismember(&before, SIGPIPE) == 1) {
+    sigset_t pending;
+    sigpending(&pending);
+    pending_before = sigismember(&pending, SIGPIPE) == 1;
+  }
   const ssize_t written = write(fd, bytes, length);
   const int write_error = errno;
   if (written < 0 && write_error == EPIPE && !pending_before) {

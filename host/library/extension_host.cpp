@@ -9,6 +9,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <filesystem>
@@ -29,11 +30,18 @@ struct eh_settings {
   mutable std::shared_ptr<const Sandbox> prepared;
 };
 
+// A descriptor the readiness descriptor watches, and for what.
+struct Watched {
+  int fd;
+  std::uint32_t events;
+  bool operator==(const Watched&) const = default;
+};
+
 struct eh_extension {
   mutable std::mutex mutex;
   int interrupt = -1;  // an eventfd: readable, it cuts a blocked call short
   int readiness = -1;  // an epoll descriptor over what the core waits on
-  std::vector<int> registered;
+  std::vector<Watched> registered;
   std::unique_ptr<HostedExtension> core;
   std::string errmsg;
   std::string line;                // the last line read raw
@@ -72,24 +80,44 @@ eh_status noted(eh_extension* extension, const Outcome& outcome) {
 }
 
 // Points the readiness descriptor at what the core waits on now.
+// Points the readiness descriptor at what the core waits on now, changing only what
+// changed: most calls change nothing, and cost no system call here.
 void refresh_readiness(eh_extension* extension) {
-  for (const int fd : extension->registered) {
-    epoll_ctl(extension->readiness, EPOLL_CTL_DEL, fd, nullptr);
-  }
-  extension->registered.clear();
-  if (!extension->core) {
-    return;
-  }
-  std::vector<short> events;
-  const std::vector<int> fds = extension->core->watched(&events);
-  for (std::size_t i = 0; i < fds.size(); ++i) {
-    epoll_event wanted = {};
-    wanted.events = (events[i] & POLLOUT) != 0 ? EPOLLOUT : EPOLLIN;
-    wanted.data.fd = fds[i];
-    if (epoll_ctl(extension->readiness, EPOLL_CTL_ADD, fds[i], &wanted) == 0) {
-      extension->registered.push_back(fds[i]);
+  std::vector<Watched> wanted;
+  if (extension->core) {
+    std::vector<short> events;
+    const std::vector<int> fds = extension->core->watched(&events);
+    for (std::size_t i = 0; i < fds.size(); ++i) {
+      wanted.push_back(
+          {fds[i], (events[i] & POLLOUT) != 0 ? std::uint32_t{EPOLLOUT} : std::uint32_t{EPOLLIN}});
     }
   }
+  if (wanted == extension->registered) {
+    return;
+  }
+  const auto find = [](const std::vector<Watched>& in, int fd) {
+    return std::find_if(in.begin(), in.end(), [fd](const Watched& each) { return each.fd == fd; });
+  };
+  for (const Watched& old : extension->registered) {
+    if (find(wanted, old.fd) == wanted.end()) {
+      // ENOENT when the descriptor was closed meanwhile: the kernel dropped it then.
+      epoll_ctl(extension->readiness, EPOLL_CTL_DEL, old.fd, nullptr);
+    }
+  }
+  std::vector<Watched> registered;
+  for (const Watched& now : wanted) {
+    epoll_event event = {};
+    event.events = now.events;
+    event.data.fd = now.fd;
+    const auto old = find(extension->registered, now.fd);
+    const bool held = old != extension->registered.end();
+    const bool unchanged = held && old->events == now.events;
+    if (unchanged || epoll_ctl(extension->readiness, held ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, now.fd,
+                               &event) == 0) {
+      registered.push_back(now);
+    }
+  }
+  extension->registered = std::move(registered);
 }
 
 // Wakes a call blocked on the handle, then takes the handle: what a stop and a free do.

@@ -169,7 +169,7 @@ Outcome HostedExtension::read_announcement() {
     const bool refused = !termination.signaled && termination.code == EXIT_USAGE;
     return fail(refused ? EH_REFUSED_COMMAND_LINE : EH_NO_HANDSHAKE,
                 refused ? "it refused its command line: " + describe(termination) +
-                              " before a word (is \"--protocol\" \"1\" in it?)"
+                              R"( before a word (is "--protocol" "1" in it?))"
                         : "it ended without a word: " + describe(termination));
   }
   std::string lines[2];
@@ -208,7 +208,7 @@ Outcome HostedExtension::read_announcement() {
     catalogue_.push_back(descriptor_of(json_array_get(callables, i)));
   }
   // Whatever came after the announcement, unasked, is judged as any line is.
-  if (const Outcome taken = take_lines(); !taken.ok()) {
+  if (Outcome taken = take_lines(/*read_first=*/true); !taken.ok()) {
     return taken;
   }
   return {};
@@ -281,20 +281,25 @@ Outcome HostedExtension::submit(const std::string& callable, const std::string& 
       return {EH_UNFIT_CALL, std::move(unfit)};
     }
   }
-  const std::uint64_t number = next_ticket_++;
-  const std::string request_id = std::to_string(number);
-  const Json message(json_pack("{s:s,s:s,s:s%,s:O}", "type", "call", "request_id",
-                               request_id.c_str(), "callable", callable.data(), callable.size(),
-                               "arguments", call->arguments.get()));
-  if (!message) {
+  // The line is put together from its parts as the encoder would write them: a call is
+  // the one message a host writes many of.
+  const Json name(json_stringn(callable.data(), callable.size()));
+  if (!name) {
     return {EH_INVALID, "the callable's name is not UTF-8: " + visible(callable)};
   }
-  const std::string line = encode_line(message.get());
+  const std::uint64_t number = next_ticket_++;
+  const std::string request_id = std::to_string(number);
+  std::string line = R"({"type":"call","request_id":")";
+  line += request_id;
+  line += R"(","callable":)";
+  line += compact(name.get());
+  line += R"(,"arguments":)";
+  line += compact(call->arguments.get());
+  line += "}\n";
   outbox_ += line;
   outbox_queued_ += line.size();
   pending_.push_back(Pending{number, request_id, {}, false, outbox_queued_});
   *ticket = number;
-  flush();
   return {};
 }
 
@@ -319,28 +324,28 @@ void HostedExtension::flush() {
   }
 }
 
-Outcome HostedExtension::take_lines() {
-  for (;;) {
-    std::string line;
-    const LineRead read = child_->read_line(&line, EH_MAX_LINE, Clock::now());
-    if (read == LineRead::kTimedOut) {
-      return {};
-    }
-    if (read == LineRead::kTooLong) {
-      return fail(EH_VIOLATION, "it wrote a line longer than the longest taken (" +
-                                    std::to_string(EH_MAX_LINE) + " bytes)");
-    }
+Outcome HostedExtension::take_lines(bool read_first) {
+  if (read_first) {
+    child_->read_available();
+  }
+  std::vector<std::string> lines;
+  std::string rest;
+  const LineRead after = child_->take_held_lines(&lines, &rest, EH_MAX_LINE);
+  for (const std::string& line : lines) {
     output_taken_ += line.size();
-    if (read == LineRead::kEndOfOutput) {
-      if (!line.empty()) {
-        return fail(EH_VIOLATION, "its output ended inside a line: " + shown_line(line));
-      }
-      return {};
-    }
-    if (const Outcome answered = take_answer(line); !answered.ok()) {
+    if (Outcome answered = take_answer(line); !answered.ok()) {
       return answered;
     }
   }
+  if (after == LineRead::kTooLong) {
+    return fail(EH_VIOLATION, "it wrote a line longer than the longest taken (" +
+                                  std::to_string(EH_MAX_LINE) + " bytes)");
+  }
+  output_taken_ += rest.size();
+  if (after == LineRead::kEndOfOutput && !rest.empty()) {
+    return fail(EH_VIOLATION, "its output ended inside a line: " + shown_line(rest));
+  }
+  return {};
 }
 
 Outcome HostedExtension::take_answer(const std::string& line) {
@@ -360,8 +365,8 @@ Outcome HostedExtension::take_answer(const std::string& line) {
   }
   if (!json_is_string(request_id) ||
       string_member(message.get(), "request_id") != call.request_id) {
-    return fail(EH_VIOLATION, "its answer's \"request_id\" is not \"" + call.request_id +
-                                  "\", the call's awaiting an answer: " + shown_line(line));
+    return fail(EH_VIOLATION, R"(its answer's "request_id" is not ")" + call.request_id +
+                                  R"(", the call's awaiting an answer: )" + shown_line(line));
   }
   Reply reply;
   reply.ticket = call.ticket;
@@ -369,7 +374,7 @@ Outcome HostedExtension::take_answer(const std::string& line) {
   if (reply.failed) {
     for (const char* member : {"kind", "code", "message"}) {
       if (!json_is_string(json_object_get(message.get(), member))) {
-        return fail(EH_VIOLATION, std::string("its \"error\" has no string \"") + member +
+        return fail(EH_VIOLATION, std::string(R"(its "error" has no string ")") + member +
                                       "\": " + shown_line(line));
       }
     }
@@ -379,7 +384,7 @@ Outcome HostedExtension::take_answer(const std::string& line) {
   } else {
     const json_t* value = json_object_get(message.get(), "value");
     if (value == nullptr) {
-      return fail(EH_VIOLATION, "its \"call_result\" has no \"value\": " + shown_line(line));
+      return fail(EH_VIOLATION, R"(its "call_result" has no "value": )" + shown_line(line));
     }
     reply.value = compact(value);
   }
@@ -399,9 +404,13 @@ Outcome HostedExtension::perform() {
     return {EH_ENDED, "it has ended: " + ending_words_};
   }
   flush();
-  if (const Outcome taken = take_lines(); !taken.ok()) {
+  if (Outcome taken = take_lines(/*read_first=*/true); !taken.ok()) {
     return taken;
   }
+  return judge();
+}
+
+Outcome HostedExtension::judge() {
   if (!outbox_.empty() && !child_->input_open()) {
     return fail(EH_ENDED, "it closed its input with " + std::to_string(pending_.size()) +
                               " call(s) not yet read");
@@ -440,8 +449,9 @@ std::vector<int> HostedExtension::watched(std::vector<short>* events) const {
 }
 
 Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
+  flush();
   for (;;) {
-    const Outcome performed = perform();
+    // Its answer may have been read already, with an earlier call's, or before a fault.
     const auto answer = std::find_if(replies_.begin(), replies_.end(),
                                      [&](const Reply& each) { return each.ticket == ticket; });
     if (answer != replies_.end()) {
@@ -449,8 +459,11 @@ Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
       replies_.erase(answer);
       return {};
     }
-    if (!performed.ok()) {
-      return performed;
+    if (fault_) {
+      return *fault_;
+    }
+    if (ending_ || !child_) {
+      return {EH_ENDED, "it has ended: " + ending_words_};
     }
     std::vector<short> events;
     const std::vector<int> fds = watched(&events);
@@ -466,6 +479,13 @@ Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
     if (poll(ready.data(), ready.size(), wait) > 0 && interrupt_ >= 0 &&
         ready.back().revents != 0) {
       return {EH_CANCELLED, "another thread stopped the extension while its answer was awaited"};
+    }
+    // What the poll found ready is read, without a second look; a fault found is said
+    // above, once no answer came before it.
+    child_->move_ready(ready);
+    flush();
+    if (take_lines(/*read_first=*/false).ok()) {
+      judge();
     }
   }
 }
@@ -493,7 +513,7 @@ Outcome HostedExtension::stop() {
     return {};
   }
   flush();
-  take_lines();
+  take_lines(/*read_first=*/true);
   if (ending_) {
     return {};  // a fault ended it
   }
@@ -531,7 +551,7 @@ Outcome HostedExtension::stop() {
     child_->close_input();
     const Termination termination = child_->wait(Clock::now() + SETTLING);
     // Answers it wrote before it ended are answers all the same.
-    take_lines();
+    take_lines(/*read_first=*/true);
     if (!ending_) {
       record_ending(step, termination);
     }

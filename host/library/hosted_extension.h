@@ -118,8 +118,12 @@ class HostedExtension : private TranscriptSink {
   Clock::time_point arrival_of(std::size_t taken);
   // Reads and checks the announcement: "handshake_result", then "register".
   Outcome read_announcement();
-  // Takes every whole line held, answering pending calls in order.
-  Outcome take_lines();
+  // Takes every whole line, answering pending calls in order: those held, after reading
+  // what has come when `read_first`.
+  Outcome take_lines(bool read_first);
+  // Whether it can go on: its input taken, its output not ended with calls unanswered, the
+  // oldest call within its deadline.
+  Outcome judge();
   Outcome take_answer(const std::string& line);
   // Writes what the outbox holds, as far as the input takes it now.
   void flush();

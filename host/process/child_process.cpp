@@ -55,7 +55,9 @@ void set_nonblocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOC
 // at end of file or on error, when the descriptor is done.
 template <typename Sink>
 bool drain(int fd, std::size_t limit, Sink sink) {
-  std::array<char, CHUNK> chunk{};
+  // Not cleared first: read() fills what is handed on, and clearing 64 KiB for each read
+  // cost more than the read of a short line.
+  std::array<char, CHUNK> chunk;  // NOLINT(cppcoreguidelines-pro-type-member-init)
   const ssize_t got = read(fd, chunk.data(), std::min(limit, chunk.size()));
   if (got < 0) {
     return errno == EAGAIN || errno == EINTR;
@@ -326,24 +328,81 @@ void ChildProcess::fail_sandbox(const std::string& why) {
   settled_at_ = Clock::now();
 }
 
+void ChildProcess::keep_output(std::string_view bytes, bool drop_excess) {
+  output_total_ += bytes.size();
+  if (options_.transcript != nullptr) {
+    options_.transcript->wrote(bytes);
+  }
+  const std::size_t room =
+      options_.kept_output - std::min(options_.kept_output, output_buffer_.size());
+  output_buffer_.append(drop_excess ? bytes.substr(0, room) : bytes);
+}
+
+void ChildProcess::keep_error(std::string_view bytes) {
+  error_.append(bytes);
+  if (options_.error_sink != nullptr) {
+    options_.error_sink->wrote_error(bytes);
+  }
+}
+
+void ChildProcess::move_ready(const std::vector<pollfd>& ready) {
+  for (const pollfd& one : ready) {
+    if (one.revents == 0) {
+      continue;
+    }
+    if (one.fd == output_ && output_ >= 0) {
+      const std::size_t room =
+          options_.kept_output - std::min(options_.kept_output, output_buffer_.size());
+      if (room > 0 && !drain(output_, room, [this](std::string_view bytes) {
+            keep_output(bytes, /*drop_excess=*/false);
+          })) {
+        close_fd(&output_);
+      }
+    } else if (one.fd == error_fd_ && error_fd_ >= 0) {
+      if (!drain(error_fd_, CHUNK, [this](std::string_view bytes) { keep_error(bytes); })) {
+        close_fd(&error_fd_);
+      }
+    } else if (one.fd == reports_ && reports_ >= 0) {
+      take_reports();
+    }
+  }
+}
+
+LineRead ChildProcess::take_held_lines(std::vector<std::string>* lines, std::string* rest,
+                                       std::size_t max_line) {
+  const std::size_t limit = std::min(max_line, options_.kept_output);
+  std::size_t from = 0;
+  for (;;) {
+    const std::size_t end = output_buffer_.find('\n', from);
+    if (end == std::string::npos || end - from >= limit) {
+      break;
+    }
+    lines->emplace_back(output_buffer_, from, end + 1 - from);
+    from = end + 1;
+  }
+  // What was taken goes at once, not line by line: a batch of answers is moved once.
+  output_buffer_.erase(0, from);
+  if (output_buffer_.size() >= limit) {
+    return LineRead::kTooLong;
+  }
+  if (output_ < 0) {
+    *rest = std::exchange(output_buffer_, {});
+    return LineRead::kEndOfOutput;
+  }
+  return LineRead::kTimedOut;
+}
+
+void ChildProcess::read_available() {
+  pump([] { return false; }, {}, Clock::now(), /*drop_excess=*/false);
+}
+
 template <typename Done>
 bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point deadline,
                         bool drop_excess) {
   const auto keep_output = [this, drop_excess](std::string_view bytes) {
-    output_total_ += bytes.size();
-    if (options_.transcript != nullptr) {
-      options_.transcript->wrote(bytes);
-    }
-    const std::size_t room =
-        options_.kept_output - std::min(options_.kept_output, output_buffer_.size());
-    output_buffer_.append(drop_excess ? bytes.substr(0, room) : bytes);
+    this->keep_output(bytes, drop_excess);
   };
-  const auto keep_error = [this](std::string_view bytes) {
-    error_.append(bytes);
-    if (options_.error_sink != nullptr) {
-      options_.error_sink->wrote_error(bytes);
-    }
-  };
+  const auto keep_error = [this](std::string_view bytes) { this->keep_error(bytes); };
   while (!done()) {
     std::array<pollfd, 5> fds{};
     nfds_t count = 0;
@@ -429,9 +488,30 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
 }
 
 std::size_t ChildProcess::send_now(std::string_view bytes) {
-  unsent_ = bytes.size();
-  pump([&] { return unsent_ == 0 || input_ < 0; }, bytes, Clock::now(), /*drop_excess=*/false);
-  return input_ < 0 ? 0 : bytes.size() - unsent_;
+  // Written at once, with no poll before: a pipe with room takes it, and one without says
+  // EAGAIN, as the input is not blocking.
+  std::size_t written = 0;
+  if (input_ >= 0 && !bytes.empty()) {
+    last_write_began_ = Clock::now();
+    const ssize_t put = write_without_sigpipe(input_, bytes.data(), bytes.size());
+    if (put > 0) {
+      written = static_cast<std::size_t>(put);
+      if (options_.transcript != nullptr) {
+        options_.transcript->took(bytes.substr(0, written));
+      }
+    } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
+      input_broken_ = true;  // EPIPE: the child has closed its input
+      close_input();
+      return 0;
+    }
+  }
+  if (written == bytes.size()) {
+    return written;
+  }
+  const std::string_view rest = bytes.substr(written);
+  unsent_ = rest.size();
+  pump([&] { return unsent_ == 0 || input_ < 0; }, rest, Clock::now(), /*drop_excess=*/false);
+  return input_ < 0 ? 0 : written + rest.size() - unsent_;
 }
 
 std::vector<int> ChildProcess::watched(bool writing, std::vector<short>* events) const {

@@ -13,6 +13,7 @@
 #ifndef HOST_PROCESS_CHILD_PROCESS_H_
 #define HOST_PROCESS_CHILD_PROCESS_H_
 
+#include <poll.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -134,6 +135,20 @@ class ChildProcess {
   // `writing` when it has bytes to send.
   [[nodiscard]] std::vector<int> watched(bool writing, std::vector<short>* events) const;
 
+  // Moves what `ready` (a poll's answer over the descriptors of watched()) says can be
+  // read, without polling again and without waiting.
+  void move_ready(const std::vector<pollfd>& ready);
+
+  // Every whole line already held, in order, into `*lines` (line feeds included), with no
+  // read. Returns what follows them: kTimedOut when the output goes on; kTooLong when it
+  // holds `max_line` bytes (or kept_output) with no line feed; kEndOfOutput when the output
+  // has ended, with its last piece, if any, in `*rest`.
+  LineRead take_held_lines(std::vector<std::string>* lines, std::string* rest,
+                           std::size_t max_line);
+
+  // Reads what has come, without waiting.
+  void read_available();
+
   // Reads until the child has exited (true) or the deadline passes (false), ending nothing.
   bool await_exit(Clock::time_point deadline);
 
@@ -213,6 +228,8 @@ class ChildProcess {
   template <typename Done>
   bool pump(Done done, std::string_view pending, Clock::time_point deadline, bool drop_excess);
   void take_reports();
+  void keep_output(std::string_view bytes, bool drop_excess);
+  void keep_error(std::string_view bytes);
   // A malformed record: ends everything at once, believing nothing more of the supervisor.
   void fail_sandbox(const std::string& why);
   void close_streams();

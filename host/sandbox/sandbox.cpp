@@ -475,8 +475,8 @@ std::string Sandbox::probe() const {
     return problem;
   }
   std::vector<SupervisorReport> records;
-  const std::string fault = read_all_reports(
-      started.supervised.reports, std::chrono::steady_clock::now() + PROBE_TIMEOUT, &records);
+  std::string fault = read_all_reports(started.supervised.reports,
+                                       std::chrono::steady_clock::now() + PROBE_TIMEOUT, &records);
   close(started.supervised.reports);
   close(started.supervised.control);
   reap_supervisor(started.supervised.process, PROBE_TIMEOUT);

@@ -41,6 +41,11 @@ for page in sample-extension extension-host; do
   [ ! -s "$scratch/man.err" ] || { cat "$scratch/man.err"; fail "$page(1) renders with warnings"; }
   grep -q '^EXIT STATUS' <<<"$rendered" || fail "$page(1) has no EXIT STATUS section"
 done
+manual=$root/usr/share/man/man3/extension_host.3.gz
+[ -f "$manual" ] || fail "no manual page extension_host(3) in the development package"
+rendered=$(MANWIDTH=80 man --warnings -l "$manual" 2>"$scratch/man.err")
+[ ! -s "$scratch/man.err" ] || { cat "$scratch/man.err"; fail "extension_host(3) renders with warnings"; }
+grep -q '^RETURN VALUE' <<<"$rendered" || fail "extension_host(3) has no RETURN VALUE section"
 for doc in copyright changelog.Debian.gz; do
   [ -f "$root/usr/share/doc/sample-extension/$doc" ] || fail "no $doc in the package"
 done

@@ -35,6 +35,9 @@
 #ifndef EXTENSION_HOST_H_
 #define EXTENSION_HOST_H_
 
+/* A C header, read by C compilers too: no C++ forms here. */
+/* NOLINTBEGIN(modernize-deprecated-headers,modernize-use-using) */
+
 #include <stddef.h>
 #include <stdint.h>
 
@@ -192,9 +195,9 @@ typedef struct eh_reply eh_reply;
 EH_API eh_status eh_call(eh_extension* extension, const char* callable, const char* arguments,
                          eh_reply** reply);
 
-/* Sends a call without waiting, after those submitted before it; *ticket numbers it
- * (from 1) and its reply. EH_OK once it is queued; what is not written at once is
- * written by eh_perform. */
+/* Queues a call after those submitted before it; *ticket numbers it (from 1) and its
+ * reply. It is written by the next eh_perform (or eh_call): eh_descriptor is readable at
+ * once while calls wait to be written, so that a batch goes in one write. */
 EH_API eh_status eh_submit(eh_extension* extension, const char* callable, const char* arguments,
                            uint64_t* ticket);
 
@@ -279,5 +282,7 @@ EH_API eh_status eh_read_line(eh_extension* extension, unsigned milliseconds, co
 #ifdef __cplusplus
 }
 #endif
+
+/* NOLINTEND(modernize-deprecated-headers,modernize-use-using) */
 
 #endif /* EXTENSION_HOST_H_ */
