@@ -11,6 +11,13 @@ std::string encode_as_written(const json_t* value) {
   return written;
 }
 
+Json parse_line(std::string_view line, json_error_t* error) {
+  if (!line.empty() && line.back() == '\n') {
+    line.remove_suffix(1);
+  }
+  return Json(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, error));
+}
+
 std::string encode_line(const json_t* message) {
   char* text = json_dumps(message, JSON_COMPACT);
   std::string line = text != nullptr ? text : "";

@@ -6,12 +6,20 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 struct JsonDeleter {
   void operator()(json_t* value) const { json_decref(value); }
 };
 // One owned reference to a jansson value; null when empty.
 using Json = std::unique_ptr<json_t, JsonDeleter>;
+
+// One line of the protocol read as the protocol's channel reads it: one JSON value, a
+// duplicate key refused anywhere in it, \u0000 refused, nothing after it. A line feed
+// at its end is not part of it. Returns none when it is not such a value, with why in
+// `*error` (if not null). Every reader of an extension's lines reads them here, so that
+// none takes what another refuses.
+Json parse_line(std::string_view line, json_error_t* error = nullptr);
 
 // `message` as one compact line with its line feed.
 std::string encode_line(const json_t* message);

@@ -30,7 +30,7 @@ std::string from_the_handshake_result(const Exchange& exchange, bool* found) {
   *found = false;
   for (const WrittenLine& line : exchange.lines) {
     if (!*found) {
-      const Json message(json_loadb(line.bytes.data(), line.bytes.size(), 0, nullptr));
+      const Json message = parse_line(line.bytes);
       *found = string_member(message.get(), "type") == "handshake_result";
     }
     if (*found) {

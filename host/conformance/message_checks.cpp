@@ -46,7 +46,7 @@ Json parse_written_line(std::string_view line, LineProblem* problem) {
     return nullptr;
   }
   json_error_t error;
-  Json message(json_loadb(body.data(), body.size(), JSON_REJECT_DUPLICATES, &error));
+  Json message = parse_line(body, &error);
   if (!message) {
     // jansson counts the byte after the one that broke the text.
     const auto at = static_cast<std::size_t>(error.position);

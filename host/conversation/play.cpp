@@ -192,8 +192,8 @@ std::optional<Probe> wait_probe_of(const Conversation& conversation) {
   while (line_start < conversation.input.size()) {
     std::size_t line_end = conversation.input.find('\n', line_start);
     line_end = line_end == std::string::npos ? conversation.input.size() : line_end + 1;
-    const Json line(json_loadb(conversation.input.data() + line_start, line_end - line_start,
-                               JSON_REJECT_DUPLICATES, nullptr));
+    const Json line =
+        parse_line(std::string_view(conversation.input).substr(line_start, line_end - line_start));
     const json_t* callable = json_object_get(line.get(), "callable");
     const json_t* arguments = json_object_get(line.get(), "arguments");
     const json_t* wait = json_array_get(arguments, 0);

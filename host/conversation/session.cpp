@@ -185,7 +185,7 @@ Json Session::receive(const char* expected_type, std::chrono::milliseconds timeo
   show_received(line);
   line_had_escapes_ = line.find("\\u") != std::string::npos;
   json_error_t error;
-  Json message(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, &error));
+  Json message = parse_line(line, &error);
   if (!message) {
     fault("protocol error: that line is not JSON: " + visible(error.text) + ", at column " +
           std::to_string(error.column));

@@ -1,9 +1,11 @@
 // Learning the reference's catalogue.
 #include "differential/catalogue.h"
 
+#include <memory>
 #include <string_view>
 
 #include "base/json.h"
+#include "hosting/hosted_extension.h"
 #include "text/visible.h"
 
 namespace {
@@ -11,26 +13,6 @@ namespace {
 // The one callable whose meaning the host knows beyond its descriptor: the sample's wait
 // sleeps as many milliseconds as asked, so a port of it can be timed as well as read.
 constexpr std::string_view SAMPLE_WAIT = "sample.wait";
-
-constexpr char LEARNING_INPUT[] =
-    "{\"type\":\"handshake\",\"protocol_version\":\"1.0\"}\n{\"type\":\"shutdown\"}\n";
-
-// Far above any honest announcement, and a bound on what a hostile one can make us hold.
-constexpr std::size_t LONGEST_ANNOUNCEMENT = std::size_t{16} << 20U;
-
-// What the reference did instead of announcing itself, in words.
-std::string instead(const Observed& observed) {
-  std::string words =
-      observed.timed_out ? "it was killed at the deadline, having written " : "it wrote ";
-  words += std::to_string(observed.output_total);
-  words += " bytes";
-  if (!observed.timed_out) {
-    words += " and ended (";
-    words += describe(observed.termination);
-    words += ')';
-  }
-  return words;
-}
 
 }  // namespace
 
@@ -48,41 +30,36 @@ Catalogue catalogue_of(std::string extension_id, std::vector<AnnouncedCallable> 
 std::optional<Catalogue> learn_catalogue(const std::vector<std::string>& reference,
                                          const Sandbox& sandbox, std::chrono::milliseconds timeout,
                                          std::string* problem) {
-  const std::string input = LEARNING_INPUT;
-  const HandshakeWait handshake{input.find('\n') + 1, "", ANNOUNCEMENT_ALLOWANCE};
-  const Observed observed = observe(reference, sandbox, {"--protocol", "1"}, input, timeout,
-                                    LONGEST_ANNOUNCEMENT, std::nullopt, handshake);
-  if (!observed.started) {
-    *problem = "the reference cannot be started: " + observed.start_error;
+  // Held as any host application holds an extension: started, its announcement read while
+  // it is at work (a slow start is not a late one), and ended.
+  auto settings = std::make_shared<HostSettings>();
+  settings->start = timeout + ANNOUNCEMENT_ALLOWANCE;
+  settings->check_calls = false;
+  std::vector<std::string> command = reference;
+  command.insert(command.end(), {"--protocol", "1"});
+  Outcome outcome;
+  // The sandbox is the caller's, and outlives this conversation: not owned here.
+  const std::unique_ptr<HostedExtension> extension = HostedExtension::start(
+      std::move(settings), std::shared_ptr<const Sandbox>(std::shared_ptr<void>(), &sandbox),
+      std::move(command), /*interrupt=*/-1, &outcome);
+  if (outcome.status == EH_CANNOT_START) {
+    *problem = "the reference cannot be started: " + outcome.why;
     return std::nullopt;
   }
-  std::string extension_id;
-  std::string_view rest = observed.output;
-  while (!rest.empty()) {
-    const std::size_t end = rest.find('\n');
-    if (end == std::string_view::npos) {
-      break;
-    }
-    const std::string_view line = rest.substr(0, end);
-    rest.remove_prefix(end + 1);
-    const Json message(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, nullptr));
-    const std::string type = string_member(message.get(), "type");
-    if (type == "handshake_result") {
-      extension_id = string_member(message.get(), "extension_id");
-    } else if (type == "register") {
-      std::vector<AnnouncedCallable> callables;
-      if (const std::string wrong = read_catalogue(message.get(), &callables); !wrong.empty()) {
-        *problem = "the reference's catalogue cannot be read: " + wrong;
-        return std::nullopt;
-      }
-      if (extension_id.empty()) {
-        extension_id = string_member(message.get(), "extension_id");
-      }
-      return catalogue_of(extension_id, std::move(callables));
-    }
+  if (outcome.ok()) {
+    extension->stop();
+    return catalogue_of(extension->extension_id(), extension->announced());
   }
-  *problem = "the reference announced no catalogue (\"register\") after the handshake: " +
-             instead(observed);
+  if (!extension->catalogue_fault().empty()) {
+    *problem = "the reference's catalogue cannot be read: " + extension->catalogue_fault();
+    return std::nullopt;
+  }
+  std::string instead = outcome.why;
+  if (extension->end_step() == EH_ENDED_ALONE && extension->ending()) {
+    instead = "it wrote " + std::to_string(extension->output_total()) + " bytes and ended (" +
+              describe(*extension->ending()) + ")";
+  }
+  *problem = "the reference announced no catalogue (\"register\") after the handshake: " + instead;
   return std::nullopt;
 }
 

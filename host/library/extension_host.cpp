@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "library/host_settings.h"
-#include "library/hosted_extension.h"
+#include "hosting/host_settings.h"
+#include "hosting/hosted_extension.h"
 
 struct eh_settings {
   HostSettings settings;

@@ -1,8 +1,8 @@
 #!/bin/bash
 # The host's folders are layers, and a file includes only from its own layer and those
 # below it: base/ and text/, then sandbox/ (the supervisor's own program among it),
-# process/, conversation/, differential/ and report/, library/ (the C API over them),
-# commands/, and main.cpp above them all.
+# process/, conversation/, then hosting/, differential/, conformance/ and report/, library/
+# (the C API over hosting/), commands/, and main.cpp above them all.
 # usage: layers.sh HOST_SOURCE_FOLDER
 host=$1
 rank() {
@@ -11,7 +11,7 @@ rank() {
     sandbox) echo 1 ;;
     process) echo 2 ;;
     conversation) echo 3 ;;
-    differential | report | conformance) echo 4 ;;
+    hosting | differential | report | conformance) echo 4 ;;
     library) echo 5 ;;
     commands) echo 6 ;;
     *) echo 7 ;;

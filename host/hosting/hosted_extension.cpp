@@ -1,5 +1,5 @@
 // Starting, calling and ending one extension for a host application.
-#include "library/hosted_extension.h"
+#include "hosting/hosted_extension.h"
 
 #include <poll.h>
 
@@ -36,11 +36,8 @@ std::string shown_line(std::string_view line) {
 
 // One line as a protocol message: a JSON object, duplicate keys refused.
 Json parse_message(std::string_view line, std::string* why) {
-  if (!line.empty() && line.back() == '\n') {
-    line.remove_suffix(1);
-  }
   json_error_t error;
-  Json message(json_loadb(line.data(), line.size(), JSON_REJECT_DUPLICATES, &error));
+  Json message = parse_line(line, &error);
   if (!message) {
     *why =
         std::string("it wrote a line that is not JSON (") + error.text + "): " + shown_line(line);
@@ -149,22 +146,20 @@ Outcome HostedExtension::open() {
   return read_announcement();
 }
 
-Outcome HostedExtension::read_announcement() {
-  const Clock::time_point deadline = Clock::now() + settings_->start;
-  const auto two_lines = [](std::string_view held) {
-    const std::size_t first = held.find('\n');
-    return first != std::string_view::npos && held.find('\n', first + 1) != std::string_view::npos;
-  };
-  const Awaited awaited = child_->await_held_while_at_work(two_lines, deadline);
-  if (awaited == Awaited::kAsleep) {
-    return fail(EH_ASLEEP, "it waited for nothing, asleep, before its announcement was whole");
+Outcome HostedExtension::await_announced_line(Clock::time_point deadline, const char* awaited,
+                                              std::string* line) {
+  const auto a_line = [](std::string_view held) { return held.find('\n') != std::string::npos; };
+  const Awaited came = child_->await_held_while_at_work(a_line, deadline);
+  if (came == Awaited::kAsleep) {
+    return fail(EH_ASLEEP,
+                std::string("it waited for nothing, asleep, where ") + awaited + " was awaited");
   }
-  if (awaited == Awaited::kTimedOut) {
-    return fail(EH_TIMED_OUT, "its announcement was not whole " +
+  if (came == Awaited::kTimedOut) {
+    return fail(EH_TIMED_OUT, std::string("it had not written ") + awaited + " " +
                                   std::to_string(settings_->start.count()) +
                                   " ms into its work, and the host ended it");
   }
-  if (awaited == Awaited::kEnded && child_->output_total() == 0) {
+  if (came == Awaited::kEnded && child_->output_total() == 0) {
     const Termination termination = child_->wait(Clock::now() + settings_->terminate);
     const bool refused = !termination.signaled && termination.code == EXIT_USAGE;
     return fail(refused ? EH_REFUSED_COMMAND_LINE : EH_NO_HANDSHAKE,
@@ -172,15 +167,24 @@ Outcome HostedExtension::read_announcement() {
                               R"( before a word (is "--protocol" "1" in it?))"
                         : "it ended without a word: " + describe(termination));
   }
+  const LineRead read = child_->read_line(line, EH_MAX_LINE, Clock::now());
+  output_taken_ += line->size();
+  if (read == LineRead::kLine) {
+    return {};
+  }
+  return fail(EH_NO_HANDSHAKE,
+              line->empty() ? std::string("its output ended where ") + awaited + " was awaited"
+                            : "its output ended inside a line: " + shown_line(*line));
+}
+
+Outcome HostedExtension::read_announcement() {
+  // Each line is judged as it comes: one that is not what is awaited is said at once, not
+  // after a second that may never come.
+  const Clock::time_point deadline = Clock::now() + settings_->start;
   std::string lines[2];
-  for (std::string& line : lines) {
-    const LineRead read = child_->read_line(&line, EH_MAX_LINE, Clock::now());
-    output_taken_ += line.size();
-    if (read != LineRead::kLine) {
-      return fail(EH_NO_HANDSHAKE, line.empty()
-                                       ? "its output ended before its announcement was whole"
-                                       : "its output ended inside a line: " + shown_line(line));
-    }
+  if (Outcome first = await_announced_line(deadline, R"("handshake_result")", &lines[0]);
+      !first.ok()) {
+    return first;
   }
   std::string why;
   const Json result = parse_message(lines[0], &why);
@@ -192,6 +196,9 @@ Outcome HostedExtension::read_announcement() {
   }
   extension_id_ = string_member(result.get(), "extension_id");
   extension_version_ = string_member(result.get(), "extension_version");
+  if (Outcome second = await_announced_line(deadline, R"("register")", &lines[1]); !second.ok()) {
+    return second;
+  }
   const Json registration = parse_message(lines[1], &why);
   if (!registration) {
     return fail(EH_VIOLATION, why + ", where \"register\" was awaited");
@@ -200,8 +207,12 @@ Outcome HostedExtension::read_announcement() {
     return fail(EH_VIOLATION,
                 "it wrote " + shown_line(lines[1]) + " where \"register\" was awaited");
   }
-  if (const std::string wrong = read_catalogue(registration.get(), &announced_); !wrong.empty()) {
-    return fail(EH_VIOLATION, "its catalogue cannot be read: " + wrong);
+  if (extension_id_.empty()) {
+    extension_id_ = string_member(registration.get(), "extension_id");
+  }
+  catalogue_fault_ = read_catalogue(registration.get(), &announced_);
+  if (!catalogue_fault_.empty()) {
+    return fail(EH_VIOLATION, "its catalogue cannot be read: " + catalogue_fault_);
   }
   const json_t* callables = json_object_get(registration.get(), "callables");
   for (std::size_t i = 0; i < json_array_size(callables); ++i) {

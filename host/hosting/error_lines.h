@@ -1,6 +1,6 @@
 // Standard error cut into lines for a host application's callback, as it comes.
-#ifndef HOST_LIBRARY_ERROR_LINES_H_
-#define HOST_LIBRARY_ERROR_LINES_H_
+#ifndef HOST_HOSTING_ERROR_LINES_H_
+#define HOST_HOSTING_ERROR_LINES_H_
 
 #include <cstddef>
 #include <string>
@@ -30,4 +30,4 @@ class ErrorLines : public ErrorSink {
   std::string partial_;
 };
 
-#endif  // HOST_LIBRARY_ERROR_LINES_H_
+#endif  // HOST_HOSTING_ERROR_LINES_H_

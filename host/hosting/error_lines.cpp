@@ -1,5 +1,5 @@
 // Cutting standard error at line feeds, and long lines into pieces.
-#include "library/error_lines.h"
+#include "hosting/error_lines.h"
 
 void ErrorLines::hand(std::string_view line) const {
   callback_(context_, line.data(), line.size());

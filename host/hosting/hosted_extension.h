@@ -1,11 +1,13 @@
 // One extension as a host application holds it: started in its sandbox, its announcement
 // read, its calls matched to their answers in order, and its end in steps.
 //
-// This is the library's core, behind the C API of extension_host.h: it speaks C++ and
-// reports through Outcome (a status and the reason in words), never through exceptions.
-// It is not safe for threads by itself; the C API serializes the calls on one handle.
-#ifndef HOST_LIBRARY_HOSTED_EXTENSION_H_
-#define HOST_LIBRARY_HOSTED_EXTENSION_H_
+// The one core of a host of one extension: the library's C API (library/) is a thin layer
+// over it, and the kit's commands use it where they hold an extension as a host
+// application would. It speaks C++ and reports through Outcome (a status of
+// extension_host.h and the reason in words), never through exceptions. It is not safe for
+// threads by itself; the C API serializes the calls on one handle.
+#ifndef HOST_HOSTING_HOSTED_EXTENSION_H_
+#define HOST_HOSTING_HOSTED_EXTENSION_H_
 
 #include <chrono>
 #include <cstdint>
@@ -18,8 +20,8 @@
 
 #include "conversation/descriptor.h"
 #include "extension_host.h"
-#include "library/error_lines.h"
-#include "library/host_settings.h"
+#include "hosting/error_lines.h"
+#include "hosting/host_settings.h"
 #include "process/child_process.h"
 
 // A status and, when it is not EH_OK, why.
@@ -69,6 +71,13 @@ class HostedExtension : private TranscriptSink {
   [[nodiscard]] const std::string& extension_version() const { return extension_version_; }
   [[nodiscard]] const std::string& sandbox_words() const { return sandbox_words_; }
   [[nodiscard]] const std::vector<CallableDescriptor>& catalogue() const { return catalogue_; }
+  // The catalogue as calls are checked against it.
+  [[nodiscard]] const std::vector<AnnouncedCallable>& announced() const { return announced_; }
+  // What is wrong with the first entry of its catalogue that cannot be read; "" when none
+  // is, or none came.
+  [[nodiscard]] const std::string& catalogue_fault() const { return catalogue_fault_; }
+  // Every byte it wrote to its output.
+  [[nodiscard]] std::size_t output_total() const { return child_ ? child_->output_total() : 0; }
 
   // Queues a call after those before it and writes what can be written now. REQUIRES:
   // `arguments` is the text of a JSON array (else EH_INVALID).
@@ -118,6 +127,9 @@ class HostedExtension : private TranscriptSink {
   Clock::time_point arrival_of(std::size_t taken);
   // Reads and checks the announcement: "handshake_result", then "register".
   Outcome read_announcement();
+  // Waits for the next line of the announcement (`awaited`, in words) until `deadline`,
+  // counted while it is at work, and takes it into `*line`.
+  Outcome await_announced_line(Clock::time_point deadline, const char* awaited, std::string* line);
   // Takes every whole line, answering pending calls in order: those held, after reading
   // what has come when `read_first`.
   Outcome take_lines(bool read_first);
@@ -142,11 +154,12 @@ class HostedExtension : private TranscriptSink {
   std::string extension_id_, extension_version_, sandbox_words_;
   std::vector<CallableDescriptor> catalogue_;
   std::vector<AnnouncedCallable> announced_;  // as calls are checked against it
-  std::string outbox_;                        // bytes not yet written
-  std::size_t outbox_written_ = 0;            // of all ever queued, how many were written
-  std::size_t outbox_queued_ = 0;             // all ever queued
-  std::deque<Pending> pending_;               // sent or queued, in order, not yet answered
-  std::deque<Reply> replies_;                 // answered, not yet taken
+  std::string catalogue_fault_;
+  std::string outbox_;              // bytes not yet written
+  std::size_t outbox_written_ = 0;  // of all ever queued, how many were written
+  std::size_t outbox_queued_ = 0;   // all ever queued
+  std::deque<Pending> pending_;     // sent or queued, in order, not yet answered
+  std::deque<Reply> replies_;       // answered, not yet taken
   std::uint64_t next_ticket_ = 1;
   // Where each piece of output ended (all output counted) and when it came.
   std::deque<std::pair<std::size_t, Clock::time_point>> arrivals_;
@@ -159,4 +172,4 @@ class HostedExtension : private TranscriptSink {
   bool shutdown_sent_ = false;
 };
 
-#endif  // HOST_LIBRARY_HOSTED_EXTENSION_H_
+#endif  // HOST_HOSTING_HOSTED_EXTENSION_H_

@@ -1,7 +1,7 @@
 // What an extension is started with: its sandbox's policy, its deadlines, and where its
 // standard error goes. Copied at each start, so that a handle never sees a later change.
-#ifndef HOST_LIBRARY_HOST_SETTINGS_H_
-#define HOST_LIBRARY_HOST_SETTINGS_H_
+#ifndef HOST_HOSTING_HOST_SETTINGS_H_
+#define HOST_HOSTING_HOST_SETTINGS_H_
 
 #include <chrono>
 
@@ -22,4 +22,4 @@ struct HostSettings {
   void* error_context = nullptr;
 };
 
-#endif  // HOST_LIBRARY_HOST_SETTINGS_H_
+#endif  // HOST_HOSTING_HOST_SETTINGS_H_
