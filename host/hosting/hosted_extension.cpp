@@ -259,11 +259,27 @@ Outcome HostedExtension::fail(eh_status status, std::string why) {
     fault_ = Outcome{status, std::move(why)};
   }
   if (child_ && !ending_) {
+    // One whose output has ended is ending: its own end, when it comes, is how it ended,
+    // not the host's kill.
+    if (child_->output_ended()) {
+      child_->await_exit(Clock::now() + settings_->terminate);
+    }
     const bool alone = child_->exited();
     const Termination termination =
         alone ? child_->wait(Clock::now() + settings_->terminate) : child_->kill_now();
     record_ending(alone ? EH_ENDED_ALONE : EH_KILLED, termination);
   }
+  return *fault_;
+}
+
+Outcome HostedExtension::ended_with_calls_unanswered(const char* how) {
+  if (fault_) {
+    return *fault_;
+  }
+  const std::size_t unanswered = pending_.size();
+  fail(EH_ENDED, "");
+  fault_->why = std::string(how) + " with " + std::to_string(unanswered) +
+                (unanswered == 1 ? " call" : " calls") + " unanswered (" + ending_words_ + ")";
   return *fault_;
 }
 
@@ -423,14 +439,12 @@ Outcome HostedExtension::perform() {
 
 Outcome HostedExtension::judge() {
   if (!outbox_.empty() && !child_->input_open()) {
-    return fail(EH_ENDED, "it closed its input with " + std::to_string(pending_.size()) +
-                              " call(s) not yet read");
+    return ended_with_calls_unanswered("it closed its input");
   }
   if (child_->output_ended() || child_->exited()) {
     // Whatever it wrote before its end has been taken above.
     if (!pending_.empty()) {
-      return fail(EH_ENDED,
-                  "it ended with " + std::to_string(pending_.size()) + " call(s) unanswered");
+      return ended_with_calls_unanswered("it ended");
     }
   }
   if (!pending_.empty() && pending_.front().sent &&

@@ -141,6 +141,9 @@ class HostedExtension : private TranscriptSink {
   void flush();
   // A fault: it is ended at once, and every later call says why.
   Outcome fail(eh_status status, std::string why);
+  // It can take or answer no more calls: EH_ENDED, saying `how`, how many calls were left
+  // and how it ended.
+  Outcome ended_with_calls_unanswered(const char* how);
   void record_ending(eh_end_step step, const Termination& termination);
   void took(std::string_view bytes) override;
   void wrote(std::string_view bytes) override;

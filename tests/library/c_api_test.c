@@ -312,6 +312,59 @@ static void a_call_past_its_deadline_ends_it(void) {
   eh_settings_free(settings);
 }
 
+/* A restart is a new extension from the same settings; the predecessor goes on alone. */
+static void a_restart_is_a_new_extension(void) {
+  eh_settings* settings = quick_settings();
+  eh_extension* first = NULL;
+  CHECK_STATUS(start_sample(settings, &first), EH_OK, first);
+  eh_settings_free(settings); /* the handles keep what they were started with */
+  eh_extension* second = NULL;
+  CHECK_STATUS(eh_restart(first, &second), EH_OK, second);
+  CHECK(second != NULL && second != first, "no new handle");
+  eh_reply* reply = NULL;
+  CHECK_STATUS(eh_call(first, "sample.echo", "[1]", &reply), EH_OK, first);
+  eh_reply_free(reply);
+  CHECK_STATUS(eh_stop(first), EH_OK, first);
+  CHECK_STATUS(eh_call(second, "sample.echo", "[2]", &reply), EH_OK, second);
+  if (reply != NULL) {
+    CHECK(eh_reply_ticket(reply) == 1 && strcmp(eh_reply_value(reply), "2") == 0,
+          "the new one's first call: ticket %llu, %s", (unsigned long long)eh_reply_ticket(reply),
+          eh_reply_value(reply));
+  }
+  eh_reply_free(reply);
+  eh_end_step step = EH_RUNNING;
+  CHECK(eh_ending(second, &step, NULL, NULL) == EH_AGAIN && step == EH_RUNNING,
+        "the new one ended with the old");
+  CHECK_STATUS(eh_stop(second), EH_OK, second);
+  eh_free(first);
+  eh_free(second);
+}
+
+/* A call the catalogue refuses goes out when the caller asks: the sample then ends as its
+ * protocol has it, and that is said. */
+static void an_unchecked_call_goes_out(void) {
+  eh_settings* settings = quick_settings();
+  eh_extension* extension = NULL;
+  CHECK_STATUS(start_sample(settings, &extension), EH_OK, extension);
+  eh_reply* reply = NULL;
+  CHECK_STATUS(eh_call(extension, "sample.echo", "[1,2]", &reply), EH_UNFIT_CALL, extension);
+  eh_free(extension);
+  eh_settings_check_calls(settings, 0);
+  CHECK_STATUS(start_sample(settings, &extension), EH_OK, extension);
+  CHECK_STATUS(eh_call(extension, "sample.echo", "[1,2]", &reply), EH_ENDED, extension);
+  CHECK(strcmp(eh_errmsg(extension),
+               "it ended with 1 call unanswered (exit status 2 before the "
+               "host asked it to end)") == 0,
+        "said %s", eh_errmsg(extension));
+  eh_end_step step = EH_RUNNING;
+  int exit_status = -1;
+  CHECK(eh_ending(extension, &step, &exit_status, NULL) == EH_OK && step == EH_ENDED_ALONE &&
+            exit_status == 2,
+        "step %d, status %d", (int)step, exit_status);
+  eh_free(extension);
+  eh_settings_free(settings);
+}
+
 struct blocked_call {
   eh_extension* extension;
   eh_status status;
@@ -471,6 +524,8 @@ int main(int argc, char** argv) {
   a_call_past_its_deadline_ends_it();
   a_stop_from_another_thread_cuts_a_call_short();
   an_extension_outlives_the_thread_that_started_it();
+  a_restart_is_a_new_extension();
+  an_unchecked_call_goes_out();
   the_application_keeps_its_signals_and_its_children();
   starts_and_ends_leave_nothing(cycles);
   printf("%s: %d failed\n", failures == 0 ? "passed" : "FAILED", failures);
