@@ -76,7 +76,7 @@ class Settings {
   }
 
  private:
-  Status said(eh_status code) const {
+  [[nodiscard]] Status said(eh_status code) const {
     return {code, code == EH_OK ? std::string() : std::string(eh_settings_errmsg(handle_))};
   }
   eh_settings* handle_ = nullptr;
@@ -195,7 +195,7 @@ class Extension {
   [[nodiscard]] std::string error_output() const {
     std::size_t length = 0;
     const char* bytes = eh_error_output(handle_, &length);
-    return std::string(bytes, length);
+    return {bytes, length};
   }
 
   Status write_raw(std::string_view bytes) {
