@@ -355,14 +355,17 @@ Outcome HostedExtension::take_lines(bool read_first) {
   if (read_first) {
     child_->read_available();
   }
-  std::vector<std::string> lines;
   std::string rest;
-  const LineRead after = child_->take_held_lines(&lines, &rest, EH_MAX_LINE);
-  for (const std::string& line : lines) {
-    output_taken_ += line.size();
-    if (Outcome answered = take_answer(line); !answered.ok()) {
-      return answered;
-    }
+  Outcome answered;
+  const LineRead after = child_->take_held_lines(
+      [&](std::string_view line) {
+        output_taken_ += line.size();
+        answered = take_answer(line);
+        return answered.ok();
+      },
+      &rest, EH_MAX_LINE);
+  if (!answered.ok()) {
+    return answered;
   }
   if (after == LineRead::kTooLong) {
     return fail(EH_VIOLATION, "it wrote a line longer than the longest taken (" +
@@ -375,7 +378,7 @@ Outcome HostedExtension::take_lines(bool read_first) {
   return {};
 }
 
-Outcome HostedExtension::take_answer(const std::string& line) {
+Outcome HostedExtension::take_answer(std::string_view line) {
   std::string why;
   const Json message = parse_message(line, &why);
   if (!message) {
@@ -465,12 +468,11 @@ int HostedExtension::timeout_ms() const {
   return static_cast<int>(std::clamp<long long>(left.count(), 0, 1 << 30));
 }
 
-std::vector<int> HostedExtension::watched(std::vector<short>* events) const {
+Watched HostedExtension::watched() const {
   if (!child_ || ending_) {
-    events->clear();
     return {};
   }
-  return child_->watched(!outbox_.empty(), events);
+  return child_->watched(!outbox_.empty());
 }
 
 Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
@@ -490,24 +492,22 @@ Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
     if (ending_ || !child_) {
       return {EH_ENDED, "it has ended: " + ending_words_};
     }
-    std::vector<short> events;
-    const std::vector<int> fds = watched(&events);
-    std::vector<pollfd> ready;
-    for (std::size_t i = 0; i < fds.size(); ++i) {
-      ready.push_back({fds[i], events[i], 0});
-    }
+    const Watched watching = watched();
+    std::array<pollfd, 5> ready{};
+    std::copy_n(watching.fds.begin(), watching.count, ready.begin());
+    std::size_t count = watching.count;
     if (interrupt_ >= 0) {
-      ready.push_back({interrupt_, POLLIN, 0});
+      ready.at(count++) = {interrupt_, POLLIN, 0};
     }
     // Once its output and error have ended, what is left is its supervisor's last word.
-    const int wait = fds.empty() ? 10 : timeout_ms();
-    if (poll(ready.data(), ready.size(), wait) > 0 && interrupt_ >= 0 &&
-        ready.back().revents != 0) {
+    const int wait = watching.count == 0 ? 10 : timeout_ms();
+    if (poll(ready.data(), count, wait) > 0 && interrupt_ >= 0 &&
+        ready.at(count - 1).revents != 0) {
       return {EH_CANCELLED, "another thread stopped the extension while its answer was awaited"};
     }
     // What the poll found ready is read, without a second look; a fault found is said
     // above, once no answer came before it.
-    child_->move_ready(ready);
+    child_->move_ready(ready.data(), watching.count);
     flush();
     if (take_lines(/*read_first=*/false).ok()) {
       judge();

@@ -93,7 +93,7 @@ class HostedExtension : private TranscriptSink {
   // Milliseconds to the nearest call deadline, or -1.
   [[nodiscard]] int timeout_ms() const;
   // The descriptors to watch now, with their poll events.
-  [[nodiscard]] std::vector<int> watched(std::vector<short>* events) const;
+  [[nodiscard]] Watched watched() const;
 
   // Ends it in steps; ends it at once.
   Outcome stop();
@@ -136,7 +136,7 @@ class HostedExtension : private TranscriptSink {
   // Whether it can go on: its input taken, its output not ended with calls unanswered, the
   // oldest call within its deadline.
   Outcome judge();
-  Outcome take_answer(const std::string& line);
+  Outcome take_answer(std::string_view line);
   // Writes what the outbox holds, as far as the input takes it now.
   void flush();
   // A fault: it is ended at once, and every later call says why.

@@ -31,17 +31,17 @@ struct eh_settings {
 };
 
 // A descriptor the readiness descriptor watches, and for what.
-struct Watched {
+struct Registered {
   int fd;
   std::uint32_t events;
-  bool operator==(const Watched&) const = default;
+  bool operator==(const Registered&) const = default;
 };
 
 struct eh_extension {
   mutable std::mutex mutex;
   int interrupt = -1;  // an eventfd: readable, it cuts a blocked call short
   int readiness = -1;  // an epoll descriptor over what the core waits on
-  std::vector<Watched> registered;
+  std::vector<Registered> registered;
   std::unique_ptr<HostedExtension> core;
   std::string errmsg;
   std::string line;                // the last line read raw
@@ -79,33 +79,33 @@ eh_status noted(eh_extension* extension, const Outcome& outcome) {
   return outcome.status;
 }
 
-// Points the readiness descriptor at what the core waits on now.
 // Points the readiness descriptor at what the core waits on now, changing only what
 // changed: most calls change nothing, and cost no system call here.
 void refresh_readiness(eh_extension* extension) {
-  std::vector<Watched> wanted;
+  std::vector<Registered> wanted;
   if (extension->core) {
-    std::vector<short> events;
-    const std::vector<int> fds = extension->core->watched(&events);
-    for (std::size_t i = 0; i < fds.size(); ++i) {
+    const Watched watching = extension->core->watched();
+    for (std::size_t i = 0; i < watching.count; ++i) {
+      const pollfd& one = watching.fds.at(i);
       wanted.push_back(
-          {fds[i], (events[i] & POLLOUT) != 0 ? std::uint32_t{EPOLLOUT} : std::uint32_t{EPOLLIN}});
+          {one.fd, (one.events & POLLOUT) != 0 ? std::uint32_t{EPOLLOUT} : std::uint32_t{EPOLLIN}});
     }
   }
   if (wanted == extension->registered) {
     return;
   }
-  const auto find = [](const std::vector<Watched>& in, int fd) {
-    return std::find_if(in.begin(), in.end(), [fd](const Watched& each) { return each.fd == fd; });
+  const auto find = [](const std::vector<Registered>& in, int fd) {
+    return std::find_if(in.begin(), in.end(),
+                        [fd](const Registered& each) { return each.fd == fd; });
   };
-  for (const Watched& old : extension->registered) {
+  for (const Registered& old : extension->registered) {
     if (find(wanted, old.fd) == wanted.end()) {
       // ENOENT when the descriptor was closed meanwhile: the kernel dropped it then.
       epoll_ctl(extension->readiness, EPOLL_CTL_DEL, old.fd, nullptr);
     }
   }
-  std::vector<Watched> registered;
-  for (const Watched& now : wanted) {
+  std::vector<Registered> registered;
+  for (const Registered& now : wanted) {
     epoll_event event = {};
     event.events = now.events;
     event.data.fd = now.fd;

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -345,8 +346,8 @@ void ChildProcess::keep_error(std::string_view bytes) {
   }
 }
 
-void ChildProcess::move_ready(const std::vector<pollfd>& ready) {
-  for (const pollfd& one : ready) {
+void ChildProcess::move_ready(const pollfd* ready, std::size_t count) {
+  for (const pollfd& one : std::span(ready, count)) {
     if (one.revents == 0) {
       continue;
     }
@@ -368,20 +369,28 @@ void ChildProcess::move_ready(const std::vector<pollfd>& ready) {
   }
 }
 
-LineRead ChildProcess::take_held_lines(std::vector<std::string>* lines, std::string* rest,
-                                       std::size_t max_line) {
+LineRead ChildProcess::take_held_lines(const std::function<bool(std::string_view line)>& each,
+                                       std::string* rest, std::size_t max_line) {
   const std::size_t limit = std::min(max_line, options_.kept_output);
   std::size_t from = 0;
+  bool refused = false;
   for (;;) {
     const std::size_t end = output_buffer_.find('\n', from);
     if (end == std::string::npos || end - from >= limit) {
       break;
     }
-    lines->emplace_back(output_buffer_, from, end + 1 - from);
+    const std::string_view line(output_buffer_.data() + from, end + 1 - from);
     from = end + 1;
+    if (!each(line)) {
+      refused = true;
+      break;
+    }
   }
   // What was taken goes at once, not line by line: a batch of answers is moved once.
   output_buffer_.erase(0, from);
+  if (refused) {
+    return LineRead::kLine;
+  }
   if (output_buffer_.size() >= limit) {
     return LineRead::kTooLong;
   }
@@ -514,13 +523,11 @@ std::size_t ChildProcess::send_now(std::string_view bytes) {
   return input_ < 0 ? 0 : written + rest.size() - unsent_;
 }
 
-std::vector<int> ChildProcess::watched(bool writing, std::vector<short>* events) const {
-  std::vector<int> fds;
-  events->clear();
-  const auto watch = [&](int fd, short wanted) {
+Watched ChildProcess::watched(bool writing) const {
+  Watched fds;
+  const auto watch = [&fds](int fd, short wanted) {
     if (fd >= 0) {
-      fds.push_back(fd);
-      events->push_back(wanted);
+      fds.fds.at(fds.count++) = {fd, wanted, 0};
     }
   };
   if (writing) {

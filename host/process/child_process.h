@@ -16,6 +16,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <functional>
@@ -79,6 +80,12 @@ inline constexpr std::size_t DEFAULT_KEPT_OUTPUT = std::size_t{16} << 20U;
 // Standard error kept whole (ChildOptions::whole_error) up to this, then by its last bytes.
 inline constexpr std::size_t WHOLE_ERROR_LIMIT = std::size_t{64} << 20U;
 
+// What a wait on the child watches: at most its input, output, error and supervisor.
+struct Watched {
+  std::array<pollfd, 4> fds{};
+  std::size_t count = 0;
+};
+
 // Receives the bytes of standard error as they come. Not owned by the child.
 class ErrorSink {
  public:
@@ -133,18 +140,19 @@ class ChildProcess {
 
   // The descriptors a wait would watch now, with their events: for a caller's own poll.
   // `writing` when it has bytes to send.
-  [[nodiscard]] std::vector<int> watched(bool writing, std::vector<short>* events) const;
+  [[nodiscard]] Watched watched(bool writing) const;
 
   // Moves what `ready` (a poll's answer over the descriptors of watched()) says can be
   // read, without polling again and without waiting.
-  void move_ready(const std::vector<pollfd>& ready);
+  void move_ready(const pollfd* ready, std::size_t count);
 
-  // Every whole line already held, in order, into `*lines` (line feeds included), with no
-  // read. Returns what follows them: kTimedOut when the output goes on; kTooLong when it
-  // holds `max_line` bytes (or kept_output) with no line feed; kEndOfOutput when the output
-  // has ended, with its last piece, if any, in `*rest`.
-  LineRead take_held_lines(std::vector<std::string>* lines, std::string* rest,
-                           std::size_t max_line);
+  // Every whole line already held, in order, handed to `each` (line feed included) and
+  // then let go, with no read; stops at the first line `each` refuses. Returns what
+  // follows: kLine when `each` refused one; kTimedOut when the output goes on; kTooLong
+  // when it holds `max_line` bytes (or kept_output) with no line feed; kEndOfOutput when
+  // the output has ended, with its last piece, if any, in `*rest`.
+  LineRead take_held_lines(const std::function<bool(std::string_view line)>& each,
+                           std::string* rest, std::size_t max_line);
 
   // Reads what has come, without waiting.
   void read_available();
