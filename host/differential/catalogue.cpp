@@ -37,7 +37,7 @@ std::optional<Catalogue> learn_catalogue(const std::vector<std::string>& referen
   settings->check_calls = false;
   std::vector<std::string> command = reference;
   command.insert(command.end(), {"--protocol", "1"});
-  Outcome outcome;
+  Status outcome;
   // The sandbox is the caller's, and outlives this conversation: not owned here.
   const std::unique_ptr<HostedExtension> extension = HostedExtension::start(
       std::move(settings), std::shared_ptr<const Sandbox>(std::shared_ptr<void>(), &sandbox),

@@ -112,17 +112,17 @@ HostedExtension::~HostedExtension() {
 
 std::unique_ptr<HostedExtension> HostedExtension::start(
     std::shared_ptr<const HostSettings> settings, std::shared_ptr<const Sandbox> sandbox,
-    std::vector<std::string> command, int interrupt, Outcome* outcome) {
+    std::vector<std::string> command, int interrupt, Status* outcome) {
   std::unique_ptr<HostedExtension> extension(
       new HostedExtension(std::move(settings), std::move(sandbox), std::move(command), interrupt));
   *outcome = extension->open();
   return extension;
 }
 
-Outcome HostedExtension::open() {
+Status HostedExtension::open() {
   sandbox_words_ = sandbox_->description();
   if (std::string hidden = sandbox_->hides(command_); !hidden.empty()) {
-    fault_ = Outcome{EH_CANNOT_START, std::move(hidden)};
+    fault_ = Status{EH_CANNOT_START, std::move(hidden)};
     return *fault_;
   }
   ChildOptions options;
@@ -134,7 +134,7 @@ Outcome HostedExtension::open() {
   std::string error;
   std::optional<ChildProcess> started = ChildProcess::start(command_, &error, options);
   if (!started) {
-    fault_ = Outcome{EH_CANNOT_START, error};
+    fault_ = Status{EH_CANNOT_START, error};
     return *fault_;
   }
   child_.emplace(std::move(*started));
@@ -146,8 +146,8 @@ Outcome HostedExtension::open() {
   return read_announcement();
 }
 
-Outcome HostedExtension::await_announced_line(Clock::time_point deadline, const char* awaited,
-                                              std::string* line) {
+Status HostedExtension::await_announced_line(Clock::time_point deadline, const char* awaited,
+                                             std::string* line) {
   const auto a_line = [](std::string_view held) { return held.find('\n') != std::string::npos; };
   const Awaited came = child_->await_held_while_at_work(a_line, deadline);
   if (came == Awaited::kAsleep) {
@@ -177,12 +177,12 @@ Outcome HostedExtension::await_announced_line(Clock::time_point deadline, const 
                             : "its output ended inside a line: " + shown_line(*line));
 }
 
-Outcome HostedExtension::read_announcement() {
+Status HostedExtension::read_announcement() {
   // Each line is judged as it comes: one that is not what is awaited is said at once, not
   // after a second that may never come.
   const Clock::time_point deadline = Clock::now() + settings_->start;
   std::string lines[2];
-  if (Outcome first = await_announced_line(deadline, R"("handshake_result")", &lines[0]);
+  if (Status first = await_announced_line(deadline, R"("handshake_result")", &lines[0]);
       !first.ok()) {
     return first;
   }
@@ -196,7 +196,7 @@ Outcome HostedExtension::read_announcement() {
   }
   extension_id_ = string_member(result.get(), "extension_id");
   extension_version_ = string_member(result.get(), "extension_version");
-  if (Outcome second = await_announced_line(deadline, R"("register")", &lines[1]); !second.ok()) {
+  if (Status second = await_announced_line(deadline, R"("register")", &lines[1]); !second.ok()) {
     return second;
   }
   const Json registration = parse_message(lines[1], &why);
@@ -219,7 +219,7 @@ Outcome HostedExtension::read_announcement() {
     catalogue_.push_back(descriptor_of(json_array_get(callables, i)));
   }
   // Whatever came after the announcement, unasked, is judged as any line is.
-  if (Outcome taken = take_lines(/*read_first=*/true); !taken.ok()) {
+  if (Status taken = take_lines(/*read_first=*/true); !taken.ok()) {
     return taken;
   }
   return {};
@@ -254,9 +254,9 @@ Clock::time_point HostedExtension::arrival_of(std::size_t taken) {
   return arrived;
 }
 
-Outcome HostedExtension::fail(eh_status status, std::string why) {
+Status HostedExtension::fail(eh_status status, std::string why) {
   if (!fault_) {
-    fault_ = Outcome{status, std::move(why)};
+    fault_ = Status{status, std::move(why)};
   }
   if (child_ && !ending_) {
     // One whose output has ended is ending: its own end, when it comes, is how it ended,
@@ -272,7 +272,7 @@ Outcome HostedExtension::fail(eh_status status, std::string why) {
   return *fault_;
 }
 
-Outcome HostedExtension::ended_with_calls_unanswered(const char* how) {
+Status HostedExtension::ended_with_calls_unanswered(const char* how) {
   if (fault_) {
     return *fault_;
   }
@@ -290,8 +290,8 @@ void HostedExtension::record_ending(eh_end_step step, const Termination& termina
   ending_words_ = describe(termination) + step_words(step);
 }
 
-Outcome HostedExtension::submit(const std::string& callable, const std::string& arguments,
-                                std::uint64_t* ticket) {
+Status HostedExtension::submit(const std::string& callable, const std::string& arguments,
+                               std::uint64_t* ticket) {
   if (fault_) {
     return *fault_;
   }
@@ -351,12 +351,12 @@ void HostedExtension::flush() {
   }
 }
 
-Outcome HostedExtension::take_lines(bool read_first) {
+Status HostedExtension::take_lines(bool read_first) {
   if (read_first) {
     child_->read_available();
   }
   std::string rest;
-  Outcome answered;
+  Status answered;
   const LineRead after = child_->take_held_lines(
       [&](std::string_view line) {
         output_taken_ += line.size();
@@ -378,7 +378,7 @@ Outcome HostedExtension::take_lines(bool read_first) {
   return {};
 }
 
-Outcome HostedExtension::take_answer(std::string_view line) {
+Status HostedExtension::take_answer(std::string_view line) {
   std::string why;
   const Json message = parse_message(line, &why);
   if (!message) {
@@ -426,7 +426,7 @@ Outcome HostedExtension::take_answer(std::string_view line) {
   return {};
 }
 
-Outcome HostedExtension::perform() {
+Status HostedExtension::perform() {
   if (fault_) {
     return *fault_;
   }
@@ -434,13 +434,13 @@ Outcome HostedExtension::perform() {
     return {EH_ENDED, "it has ended: " + ending_words_};
   }
   flush();
-  if (Outcome taken = take_lines(/*read_first=*/true); !taken.ok()) {
+  if (Status taken = take_lines(/*read_first=*/true); !taken.ok()) {
     return taken;
   }
   return judge();
 }
 
-Outcome HostedExtension::judge() {
+Status HostedExtension::judge() {
   if (!outbox_.empty() && !child_->input_open()) {
     return ended_with_calls_unanswered("it closed its input");
   }
@@ -475,7 +475,7 @@ Watched HostedExtension::watched() const {
   return child_->watched(!outbox_.empty());
 }
 
-Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
+Status HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
   flush();
   for (;;) {
     // Its answer may have been read already, with an earlier call's, or before a fault.
@@ -515,7 +515,7 @@ Outcome HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
   }
 }
 
-Outcome HostedExtension::next_reply(Reply* reply) {
+Status HostedExtension::next_reply(Reply* reply) {
   if (!replies_.empty()) {
     *reply = std::move(replies_.front());
     replies_.pop_front();
@@ -530,9 +530,9 @@ Outcome HostedExtension::next_reply(Reply* reply) {
   return {EH_AGAIN, ""};
 }
 
-Outcome HostedExtension::stop() {
+Status HostedExtension::stop() {
   if (!child_) {
-    return fault_ ? *fault_ : Outcome{EH_ENDED, "it never started"};
+    return fault_ ? *fault_ : Status{EH_ENDED, "it never started"};
   }
   if (ending_) {
     return {};
@@ -584,9 +584,9 @@ Outcome HostedExtension::stop() {
   return {};
 }
 
-Outcome HostedExtension::kill() {
+Status HostedExtension::kill() {
   if (!child_) {
-    return fault_ ? *fault_ : Outcome{EH_ENDED, "it never started"};
+    return fault_ ? *fault_ : Status{EH_ENDED, "it never started"};
   }
   if (!ending_) {
     const bool alone = child_->exited();
@@ -603,7 +603,7 @@ std::string HostedExtension::error_output() const {
   return error.cut() ? error.for_people() : error.head();
 }
 
-Outcome HostedExtension::write_raw(std::string_view bytes) {
+Status HostedExtension::write_raw(std::string_view bytes) {
   if (ending_ || !child_) {
     return {EH_ENDED, "it has ended: " + ending_words_};
   }
@@ -620,15 +620,15 @@ Outcome HostedExtension::write_raw(std::string_view bytes) {
                             std::to_string(settings_->call.count()) + " ms"};
 }
 
-Outcome HostedExtension::close_input() {
+Status HostedExtension::close_input() {
   if (child_) {
     child_->close_input();
   }
   return {};
 }
 
-Outcome HostedExtension::read_line(std::chrono::milliseconds wait, std::string* line,
-                                   Clock::time_point* arrived) {
+Status HostedExtension::read_line(std::chrono::milliseconds wait, std::string* line,
+                                  Clock::time_point* arrived) {
   if (!child_) {
     return {EH_ENDED, "it never started"};
   }
@@ -642,7 +642,7 @@ Outcome HostedExtension::read_line(std::chrono::milliseconds wait, std::string* 
     case LineRead::kTooLong:
       return {EH_VIOLATION, "a line longer than " + std::to_string(EH_MAX_LINE) + " bytes"};
     case LineRead::kEndOfOutput:
-      return line->empty() ? Outcome{EH_ENDED, "its output has ended"} : Outcome{};
+      return line->empty() ? Status{EH_ENDED, "its output has ended"} : Status{};
     case LineRead::kTimedOut:
       break;
   }

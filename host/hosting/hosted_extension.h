@@ -3,7 +3,7 @@
 //
 // The one core of a host of one extension: the library's C API (library/) is a thin layer
 // over it, and the kit's commands use it where they hold an extension as a host
-// application would. It speaks C++ and reports through Outcome (a status of
+// application would. It speaks C++ and reports through Status (a status of
 // extension_host.h and the reason in words), never through exceptions. It is not safe for
 // threads by itself; the C API serializes the calls on one handle.
 #ifndef HOST_HOSTING_HOSTED_EXTENSION_H_
@@ -25,7 +25,7 @@
 #include "process/child_process.h"
 
 // A status and, when it is not EH_OK, why.
-struct Outcome {
+struct Status {
   eh_status status = EH_OK;
   std::string why;
   [[nodiscard]] bool ok() const { return status == EH_OK; }
@@ -56,7 +56,7 @@ class HostedExtension : private TranscriptSink {
   static std::unique_ptr<HostedExtension> start(std::shared_ptr<const HostSettings> settings,
                                                 std::shared_ptr<const Sandbox> sandbox,
                                                 std::vector<std::string> command, int interrupt,
-                                                Outcome* outcome);
+                                                Status* outcome);
 
   HostedExtension(const HostedExtension&) = delete;
   HostedExtension& operator=(const HostedExtension&) = delete;
@@ -81,14 +81,14 @@ class HostedExtension : private TranscriptSink {
 
   // Queues a call after those before it and writes what can be written now. REQUIRES:
   // `arguments` is the text of a JSON array (else EH_INVALID).
-  Outcome submit(const std::string& callable, const std::string& arguments, std::uint64_t* ticket);
+  Status submit(const std::string& callable, const std::string& arguments, std::uint64_t* ticket);
   // Moves what can move now, never waiting, and judges the deadlines.
-  Outcome perform();
+  Status perform();
   // Waits for the answer to the call `ticket` and takes it into `*reply`, until its
   // deadline or an interrupt (EH_CANCELLED). Answers to calls before it stay queued.
-  Outcome await_answer(std::uint64_t ticket, Reply* reply);
+  Status await_answer(std::uint64_t ticket, Reply* reply);
   // The oldest answer, if it has come: EH_OK, EH_AGAIN, or why none will.
-  Outcome next_reply(Reply* reply);
+  Status next_reply(Reply* reply);
   [[nodiscard]] std::size_t pending() const { return pending_.size() + replies_.size(); }
   // Milliseconds to the nearest call deadline, or -1.
   [[nodiscard]] int timeout_ms() const;
@@ -96,18 +96,18 @@ class HostedExtension : private TranscriptSink {
   [[nodiscard]] Watched watched() const;
 
   // Ends it in steps; ends it at once.
-  Outcome stop();
-  Outcome kill();
+  Status stop();
+  Status kill();
   [[nodiscard]] bool ended() const { return ending_.has_value(); }
   [[nodiscard]] eh_end_step end_step() const { return ended() ? end_step_ : EH_RUNNING; }
   [[nodiscard]] const std::optional<Termination>& ending() const { return ending_; }
   [[nodiscard]] const std::string& ending_words() const { return ending_words_; }
   [[nodiscard]] std::string error_output() const;
 
-  Outcome write_raw(std::string_view bytes);
-  Outcome close_input();
+  Status write_raw(std::string_view bytes);
+  Status close_input();
   // The next line within `wait`; `*arrived` when its last byte was read.
-  Outcome read_line(std::chrono::milliseconds wait, std::string* line, Clock::time_point* arrived);
+  Status read_line(std::chrono::milliseconds wait, std::string* line, Clock::time_point* arrived);
 
  private:
   struct Pending {
@@ -121,29 +121,29 @@ class HostedExtension : private TranscriptSink {
   HostedExtension(std::shared_ptr<const HostSettings> settings,
                   std::shared_ptr<const Sandbox> sandbox, std::vector<std::string> command,
                   int interrupt);
-  Outcome open();
+  Status open();
   [[nodiscard]] bool interrupted() const;
   // When the line that ends `taken` bytes into all output came.
   Clock::time_point arrival_of(std::size_t taken);
   // Reads and checks the announcement: "handshake_result", then "register".
-  Outcome read_announcement();
+  Status read_announcement();
   // Waits for the next line of the announcement (`awaited`, in words) until `deadline`,
   // counted while it is at work, and takes it into `*line`.
-  Outcome await_announced_line(Clock::time_point deadline, const char* awaited, std::string* line);
+  Status await_announced_line(Clock::time_point deadline, const char* awaited, std::string* line);
   // Takes every whole line, answering pending calls in order: those held, after reading
   // what has come when `read_first`.
-  Outcome take_lines(bool read_first);
+  Status take_lines(bool read_first);
   // Whether it can go on: its input taken, its output not ended with calls unanswered, the
   // oldest call within its deadline.
-  Outcome judge();
-  Outcome take_answer(std::string_view line);
+  Status judge();
+  Status take_answer(std::string_view line);
   // Writes what the outbox holds, as far as the input takes it now.
   void flush();
   // A fault: it is ended at once, and every later call says why.
-  Outcome fail(eh_status status, std::string why);
+  Status fail(eh_status status, std::string why);
   // It can take or answer no more calls: EH_ENDED, saying `how`, how many calls were left
   // and how it ended.
-  Outcome ended_with_calls_unanswered(const char* how);
+  Status ended_with_calls_unanswered(const char* how);
   void record_ending(eh_end_step step, const Termination& termination);
   void took(std::string_view bytes) override;
   void wrote(std::string_view bytes) override;
@@ -168,7 +168,7 @@ class HostedExtension : private TranscriptSink {
   std::deque<std::pair<std::size_t, Clock::time_point>> arrivals_;
   std::size_t output_read_ = 0;   // output bytes read from the pipe
   std::size_t output_taken_ = 0;  // output bytes taken as lines
-  std::optional<Outcome> fault_;  // why it can go on no more
+  std::optional<Status> fault_;   // why it can go on no more
   std::optional<Termination> ending_;
   eh_end_step end_step_ = EH_RUNNING;
   std::string ending_words_;

@@ -74,7 +74,7 @@ eh_status changed(eh_settings* settings) {
   return EH_OK;
 }
 
-eh_status noted(eh_extension* extension, const Outcome& outcome) {
+eh_status noted(eh_extension* extension, const Status& outcome) {
   extension->errmsg = outcome.why;
   return outcome.status;
 }
@@ -153,7 +153,7 @@ eh_status start_into(std::shared_ptr<const HostSettings> settings,
   if (extension == nullptr) {
     return EH_NO_MEMORY;
   }
-  Outcome outcome;
+  Status outcome;
   extension->core = HostedExtension::start(std::move(settings), std::move(sandbox),
                                            std::move(command), extension->interrupt, &outcome);
   refresh_readiness(extension);
@@ -444,7 +444,7 @@ eh_status eh_call(eh_extension* extension, const char* callable, const char* arg
     return EH_INVALID;
   }
   std::uint64_t ticket = 0;
-  Outcome outcome = extension->core->submit(callable, arguments, &ticket);
+  Status outcome = extension->core->submit(callable, arguments, &ticket);
   if (outcome.ok()) {
     auto* answer = new (std::nothrow) eh_reply;
     if (answer == nullptr) {
@@ -471,7 +471,7 @@ eh_status eh_submit(eh_extension* extension, const char* callable, const char* a
   if (!extension->core) {
     return EH_INVALID;
   }
-  const Outcome outcome = extension->core->submit(callable, arguments, ticket);
+  const Status outcome = extension->core->submit(callable, arguments, ticket);
   refresh_readiness(extension);
   return noted(extension, outcome);
 }
@@ -488,7 +488,7 @@ eh_status eh_perform(eh_extension* extension) {
   if (!extension->core) {
     return EH_INVALID;
   }
-  const Outcome outcome = extension->core->perform();
+  const Status outcome = extension->core->perform();
   refresh_readiness(extension);
   return noted(extension, outcome);
 }
@@ -511,7 +511,7 @@ eh_status eh_next_reply(eh_extension* extension, eh_reply** reply) {
     return EH_INVALID;
   }
   Reply taken;
-  const Outcome outcome = extension->core->next_reply(&taken);
+  const Status outcome = extension->core->next_reply(&taken);
   if (outcome.ok()) {
     auto* answer = new (std::nothrow) eh_reply;
     if (answer == nullptr) {
@@ -569,7 +569,7 @@ eh_status eh_stop(eh_extension* extension) {
   if (!extension->core) {
     return EH_INVALID;
   }
-  const Outcome outcome = extension->core->stop();
+  const Status outcome = extension->core->stop();
   refresh_readiness(extension);
   return noted(extension, outcome);
 }
@@ -582,7 +582,7 @@ eh_status eh_kill(eh_extension* extension) {
   if (!extension->core) {
     return EH_INVALID;
   }
-  const Outcome outcome = extension->core->kill();
+  const Status outcome = extension->core->kill();
   refresh_readiness(extension);
   return noted(extension, outcome);
 }
@@ -636,7 +636,7 @@ eh_status eh_write_raw(eh_extension* extension, const void* bytes, size_t length
   if (!extension->core) {
     return EH_INVALID;
   }
-  const Outcome outcome =
+  const Status outcome =
       extension->core->write_raw(std::string_view(static_cast<const char*>(bytes), length));
   refresh_readiness(extension);
   return noted(extension, outcome);
@@ -650,7 +650,7 @@ eh_status eh_close_input(eh_extension* extension) {
   if (!extension->core) {
     return EH_INVALID;
   }
-  const Outcome outcome = extension->core->close_input();
+  const Status outcome = extension->core->close_input();
   refresh_readiness(extension);
   return noted(extension, outcome);
 }
@@ -665,7 +665,7 @@ eh_status eh_read_line(eh_extension* extension, unsigned milliseconds, const cha
     return EH_INVALID;
   }
   Clock::time_point when;
-  const Outcome outcome =
+  const Status outcome =
       extension->core->read_line(std::chrono::milliseconds(milliseconds), &extension->line, &when);
   *line = extension->line.c_str();
   *length = extension->line.size();
