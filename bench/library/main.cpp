@@ -3,7 +3,7 @@
 // the same machine; each figure is the median of the rounds, lowest and highest beside.
 //
 //   bench-library --extension PATH [--results FILE] [--rounds N] [--calls N] [--starts N]
-//                 [--idle N]
+//                 [--idle N] [--sandbox whole|none]
 //
 // - A call's round trip: the library's eh_call, against a hand-written driver that writes
 //   the call's line to a plainly spawned extension and reads the answer's line, parsed
@@ -26,7 +26,6 @@
 #include <malloc.h>
 #include <poll.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -42,6 +41,7 @@
 #include <jansson.h>
 
 #include "extension_host.h"
+#include "process/spawn_child.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ struct Options {
   int calls = 2000;
   int starts = 40;
   int idle = 50;
-  bool sandbox = true;  // --no-sandbox: the library's own cost, without the sandbox's
+  bool sandbox = true;  // --sandbox none: the library's own cost, without the sandbox's
 };
 
 double micros_since(Clock::time_point start) {
@@ -79,23 +79,14 @@ class ByHand {
     if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) {
       return;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, to_child[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, from_child[1], STDOUT_FILENO);
-    std::string program = extension;
-    std::string protocol = "--protocol";
-    std::string one = "1";
-    char* argv[] = {program.data(), protocol.data(), one.data(), nullptr};
-    const bool spawned = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
+    if (spawn_with_streams({extension, "--protocol", "1"}, to_child[0], from_child[1],
+                           STDERR_FILENO, &pid_) != 0) {
+      pid_ = -1;
+    }
     close(to_child[0]);
     close(from_child[1]);
     input_ = to_child[1];
     output_ = from_child[0];
-    if (!spawned) {
-      pid_ = -1;
-    }
   }
   ByHand(const ByHand&) = delete;
   ByHand& operator=(const ByHand&) = delete;
@@ -111,7 +102,8 @@ class ByHand {
     }
   }
 
-  [[nodiscard]] bool started() const { return pid_ > 0; }
+  // Started, the handshake written and the announcement read.
+  [[nodiscard]] bool greeted() { return pid_ > 0 && write_all(HANDSHAKE) && read_lines(2); }
   [[nodiscard]] bool write_all(const std::string& bytes) const {
     std::size_t written = 0;
     while (written < bytes.size()) {
@@ -173,7 +165,7 @@ bool hand_start(const Options& options, double* micros) {
   const Clock::time_point start = Clock::now();
   for (int i = 0; i < options.starts; ++i) {
     ByHand hand(options.extension);
-    if (!hand.started() || !hand.write_all(HANDSHAKE) || !hand.read_lines(2)) {
+    if (!hand.greeted()) {
       return false;
     }
   }
@@ -213,8 +205,7 @@ bool round_trips(const eh_settings* settings, const Options& options, double* ha
                  double* library_micros, std::vector<double>* ratios) {
   ByHand hand(options.extension);
   eh_extension* extension = library_started(settings, options);
-  if (extension == nullptr || !hand.started() || !hand.write_all(HANDSHAKE) ||
-      !hand.read_lines(2)) {
+  if (extension == nullptr || !hand.greeted()) {
     eh_free(extension);
     return false;
   }
@@ -250,8 +241,7 @@ bool pipelined(const eh_settings* settings, const Options& options, double* hand
                double* library_rate, std::vector<double>* ratios) {
   ByHand hand(options.extension);
   eh_extension* extension = library_started(settings, options);
-  if (extension == nullptr || !hand.started() || !hand.write_all(HANDSHAKE) ||
-      !hand.read_lines(2)) {
+  if (extension == nullptr || !hand.greeted()) {
     eh_free(extension);
     return false;
   }
@@ -369,7 +359,7 @@ int main(int argc, char** argv) {
   if (!parse(argc, argv, &options)) {
     std::printf(
         "usage: bench-library --extension PATH [--results FILE] [--rounds N] [--calls N]"
-        " [--starts N] [--idle N]\n");
+        " [--starts N] [--idle N] [--sandbox whole|none]\n");
     return 2;
   }
   // One processor, the first this process may use; the extensions inherit it.

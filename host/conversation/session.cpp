@@ -87,7 +87,7 @@ std::string legend() {
          "terminal.\n";
 }
 
-std::string shown(const std::string& line, bool raw) {
+std::string shown(std::string_view line, bool raw) {
   std::string_view text = line;
   if (!text.empty() && text.back() == '\n') {
     text.remove_suffix(1);

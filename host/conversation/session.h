@@ -122,6 +122,6 @@ class Session {
 std::string legend();
 
 // `line` without its line feed, made visible, and shortened for people unless `raw`.
-std::string shown(const std::string& line, bool raw);
+std::string shown(std::string_view line, bool raw);
 
 #endif  // HOST_CONVERSATION_SESSION_H_

@@ -10,6 +10,7 @@
 #include "base/json.h"
 #include "conversation/call_check.h"
 #include "conversation/calls.h"
+#include "conversation/session.h"
 #include "text/visible.h"
 
 namespace {
@@ -20,27 +21,15 @@ constexpr char SHUTDOWN[] = "{\"type\":\"shutdown\"}\n";
 constexpr int EXIT_USAGE = 3;
 // How long what it left running may take to be judged, once it has exited.
 constexpr std::chrono::seconds SETTLING{12};
-// How much of a line a reason shows.
-constexpr std::size_t SHOWN_LINE = 200;
-
-std::string shown_line(std::string_view line) {
-  if (!line.empty() && line.back() == '\n') {
-    line.remove_suffix(1);
-  }
-  std::string text = visible(std::string(line.substr(0, SHOWN_LINE)));
-  if (line.size() > SHOWN_LINE) {
-    text += "...";
-  }
-  return text;
-}
+// A line as a reason shows it: made visible, and shortened.
+std::string shown_line(std::string_view line) { return shown(line, /*raw=*/false); }
 
 // One line as a protocol message: a JSON object, duplicate keys refused.
 Json parse_message(std::string_view line, std::string* why) {
   json_error_t error;
   Json message = parse_line(line, &error);
   if (!message) {
-    *why =
-        std::string("it wrote a line that is not JSON (") + error.text + "): " + shown_line(line);
+    *why = "it wrote a line that is not JSON (" + visible(error.text) + "): " + shown_line(line);
     return nullptr;
   }
   if (!json_is_object(message.get())) {
@@ -225,6 +214,8 @@ Status HostedExtension::read_announcement() {
   return {};
 }
 
+Status HostedExtension::has_ended() const { return {EH_ENDED, "it has ended: " + ending_words_}; }
+
 bool HostedExtension::interrupted() const {
   if (interrupt_ < 0) {
     return false;
@@ -296,7 +287,7 @@ Status HostedExtension::submit(const std::string& callable, const std::string& a
     return *fault_;
   }
   if (ending_ || !child_) {
-    return {EH_ENDED, "it has ended: " + ending_words_};
+    return has_ended();
   }
   std::string problem;
   std::optional<Call> call = parse_call(callable, arguments, &problem);
@@ -431,7 +422,7 @@ Status HostedExtension::perform() {
     return *fault_;
   }
   if (ending_ || !child_) {
-    return {EH_ENDED, "it has ended: " + ending_words_};
+    return has_ended();
   }
   flush();
   if (Status taken = take_lines(/*read_first=*/true); !taken.ok()) {
@@ -490,7 +481,7 @@ Status HostedExtension::await_answer(std::uint64_t ticket, Reply* reply) {
       return *fault_;
     }
     if (ending_ || !child_) {
-      return {EH_ENDED, "it has ended: " + ending_words_};
+      return has_ended();
     }
     const Watched watching = watched();
     std::array<pollfd, 5> ready{};
@@ -525,7 +516,7 @@ Status HostedExtension::next_reply(Reply* reply) {
     return *fault_;
   }
   if (ending_) {
-    return {EH_ENDED, "it has ended: " + ending_words_};
+    return has_ended();
   }
   return {EH_AGAIN, ""};
 }
@@ -542,35 +533,7 @@ Status HostedExtension::stop() {
   if (ending_) {
     return {};  // a fault ended it
   }
-  eh_end_step step = EH_ENDED_ALONE;
-  if (!child_->exited()) {
-    if (!shutdown_sent_ && child_->input_open()) {
-      shutdown_sent_ = true;
-      outbox_ += SHUTDOWN;
-      const Clock::time_point deadline = Clock::now() + settings_->shutdown;
-      if (child_->send(outbox_, deadline)) {
-        outbox_.clear();
-      }
-      step = child_->await_exit(deadline) ? EH_AFTER_SHUTDOWN : EH_RUNNING;
-    } else {
-      step = EH_RUNNING;
-    }
-    if (step == EH_RUNNING) {
-      child_->close_input();
-      if (child_->await_exit(Clock::now() + settings_->closed_input)) {
-        step = EH_AFTER_CLOSED_INPUT;
-      }
-    }
-    if (step == EH_RUNNING) {
-      child_->terminate();
-      if (child_->await_exit(Clock::now() + settings_->terminate)) {
-        step = EH_AFTER_TERMINATE;
-      }
-    }
-    if (step == EH_RUNNING) {
-      record_ending(EH_KILLED, child_->kill_now());
-    }
-  }
+  const eh_end_step step = child_->exited() ? EH_ENDED_ALONE : end_in_steps();
   if (!ending_) {
     // Its supervisor judges what it left running once its input is closed.
     child_->close_input();
@@ -582,6 +545,30 @@ Status HostedExtension::stop() {
     }
   }
   return {};
+}
+
+eh_end_step HostedExtension::end_in_steps() {
+  if (!shutdown_sent_ && child_->input_open()) {
+    shutdown_sent_ = true;
+    outbox_ += SHUTDOWN;
+    const Clock::time_point deadline = Clock::now() + settings_->shutdown;
+    if (child_->send(outbox_, deadline)) {
+      outbox_.clear();
+    }
+    if (child_->await_exit(deadline)) {
+      return EH_AFTER_SHUTDOWN;
+    }
+  }
+  child_->close_input();
+  if (child_->await_exit(Clock::now() + settings_->closed_input)) {
+    return EH_AFTER_CLOSED_INPUT;
+  }
+  child_->terminate();
+  if (child_->await_exit(Clock::now() + settings_->terminate)) {
+    return EH_AFTER_TERMINATE;
+  }
+  record_ending(EH_KILLED, child_->kill_now());
+  return EH_KILLED;
 }
 
 Status HostedExtension::kill() {
@@ -605,7 +592,7 @@ std::string HostedExtension::error_output() const {
 
 Status HostedExtension::write_raw(std::string_view bytes) {
   if (ending_ || !child_) {
-    return {EH_ENDED, "it has ended: " + ending_words_};
+    return has_ended();
   }
   if (child_->send(bytes, Clock::now() + settings_->call)) {
     return {};

@@ -123,6 +123,10 @@ class HostedExtension : private TranscriptSink {
                   int interrupt);
   Status open();
   [[nodiscard]] bool interrupted() const;
+  // EH_ENDED, with how it ended.
+  [[nodiscard]] Status has_ended() const;
+  // Ends it step by step (see stop), each step after the one before did not: which one did.
+  eh_end_step end_in_steps();
   // When the line that ends `taken` bytes into all output came.
   Clock::time_point arrival_of(std::size_t taken);
   // Reads and checks the announcement: "handshake_result", then "register".

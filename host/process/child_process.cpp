@@ -346,25 +346,45 @@ void ChildProcess::keep_error(std::string_view bytes) {
   }
 }
 
+std::size_t ChildProcess::write_input(std::string_view bytes) {
+  last_write_began_ = Clock::now();
+  // A child that stops reading must not kill the host: its closed pipe is EPIPE.
+  const ssize_t put = write_without_sigpipe(input_, bytes.data(), bytes.size());
+  if (put > 0) {
+    if (options_.transcript != nullptr) {
+      options_.transcript->took(bytes.substr(0, static_cast<std::size_t>(put)));
+    }
+    return static_cast<std::size_t>(put);
+  }
+  if (put < 0 && errno != EAGAIN && errno != EINTR) {
+    input_broken_ = true;  // EPIPE: the child has closed its input
+    close_input();
+  }
+  return 0;
+}
+
+void ChildProcess::read_ready(int fd, bool drop_excess) {
+  if (fd < 0) {
+    return;
+  }
+  if (fd == output_) {
+    if (!drain(output_, CHUNK,
+               [this, drop_excess](std::string_view bytes) { keep_output(bytes, drop_excess); })) {
+      close_fd(&output_);
+    }
+  } else if (fd == error_fd_) {
+    if (!drain(error_fd_, CHUNK, [this](std::string_view bytes) { keep_error(bytes); })) {
+      close_fd(&error_fd_);
+    }
+  } else if (fd == reports_) {
+    take_reports();
+  }
+}
+
 void ChildProcess::move_ready(const pollfd* ready, std::size_t count) {
   for (const pollfd& one : std::span(ready, count)) {
-    if (one.revents == 0) {
-      continue;
-    }
-    if (one.fd == output_ && output_ >= 0) {
-      const std::size_t room =
-          options_.kept_output - std::min(options_.kept_output, output_buffer_.size());
-      if (room > 0 && !drain(output_, room, [this](std::string_view bytes) {
-            keep_output(bytes, /*drop_excess=*/false);
-          })) {
-        close_fd(&output_);
-      }
-    } else if (one.fd == error_fd_ && error_fd_ >= 0) {
-      if (!drain(error_fd_, CHUNK, [this](std::string_view bytes) { keep_error(bytes); })) {
-        close_fd(&error_fd_);
-      }
-    } else if (one.fd == reports_ && reports_ >= 0) {
-      take_reports();
+    if (one.revents != 0) {
+      read_ready(one.fd, /*drop_excess=*/false);
     }
   }
 }
@@ -408,10 +428,6 @@ void ChildProcess::read_available() {
 template <typename Done>
 bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point deadline,
                         bool drop_excess) {
-  const auto keep_output = [this, drop_excess](std::string_view bytes) {
-    this->keep_output(bytes, drop_excess);
-  };
-  const auto keep_error = [this](std::string_view bytes) { this->keep_error(bytes); };
   while (!done()) {
     std::array<pollfd, 5> fds{};
     nfds_t count = 0;
@@ -466,30 +482,10 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
         return false;  // another thread cuts the wait short
       }
       if (fd == input_) {
-        last_write_began_ = Clock::now();
-        // A child that stops reading must not kill the host: its closed pipe is EPIPE.
-        const ssize_t put =
-            write_without_sigpipe(input_, pending.data(), std::min(pending.size(), CHUNK));
-        if (put > 0) {
-          if (options_.transcript != nullptr) {
-            options_.transcript->took(pending.substr(0, static_cast<std::size_t>(put)));
-          }
-          pending.remove_prefix(static_cast<std::size_t>(put));
-          unsent_ = pending.size();
-        } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
-          input_broken_ = true;  // EPIPE: the child has closed its input
-          close_input();
-        }
-      } else if (fd == output_) {
-        if (!drain(output_, CHUNK, keep_output)) {
-          close_fd(&output_);
-        }
-      } else if (fd == error_fd_) {
-        if (!drain(error_fd_, CHUNK, keep_error)) {
-          close_fd(&error_fd_);
-        }
+        pending.remove_prefix(write_input(pending.substr(0, CHUNK)));
+        unsent_ = pending.size();
       } else {
-        take_reports();
+        read_ready(fd, drop_excess);
       }
     }
   }
@@ -499,20 +495,9 @@ bool ChildProcess::pump(Done done, std::string_view pending, Clock::time_point d
 std::size_t ChildProcess::send_now(std::string_view bytes) {
   // Written at once, with no poll before: a pipe with room takes it, and one without says
   // EAGAIN, as the input is not blocking.
-  std::size_t written = 0;
-  if (input_ >= 0 && !bytes.empty()) {
-    last_write_began_ = Clock::now();
-    const ssize_t put = write_without_sigpipe(input_, bytes.data(), bytes.size());
-    if (put > 0) {
-      written = static_cast<std::size_t>(put);
-      if (options_.transcript != nullptr) {
-        options_.transcript->took(bytes.substr(0, written));
-      }
-    } else if (put < 0 && errno != EAGAIN && errno != EINTR) {
-      input_broken_ = true;  // EPIPE: the child has closed its input
-      close_input();
-      return 0;
-    }
+  const std::size_t written = input_ >= 0 && !bytes.empty() ? write_input(bytes) : 0;
+  if (input_ < 0) {
+    return 0;
   }
   if (written == bytes.size()) {
     return written;

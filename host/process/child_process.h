@@ -236,6 +236,11 @@ class ChildProcess {
   template <typename Done>
   bool pump(Done done, std::string_view pending, Clock::time_point deadline, bool drop_excess);
   void take_reports();
+  // One write of `bytes` to the input, which may take part: how much it took. EPIPE
+  // closes the input.
+  std::size_t write_input(std::string_view bytes);
+  // Reads what `fd` (the output, error or the supervisor's reports) holds now.
+  void read_ready(int fd, bool drop_excess);
   void keep_output(std::string_view bytes, bool drop_excess);
   void keep_error(std::string_view bytes);
   // A malformed record: ends everything at once, believing nothing more of the supervisor.

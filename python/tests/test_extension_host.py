@@ -18,9 +18,14 @@ FORECAST = [os.path.join(FAKES, "forecast"), "--protocol", "1"]
 HANGING_CALL = [os.path.join(FAKES, "hanging-call")]
 
 
-def quick(**more):
-    return extension_host.Settings(shutdown_ms=300, closed_input_ms=300, terminate_ms=300,
-                                   read=[FAKES], **more)
+def quick(ending_at="shutdown", **more):
+    """Settings under which an extension that ends at step `ending_at` of stop() is seen
+    to: the steps before it must pass, and are short (a lower bound only); from it on,
+    each is awaited as an event, with a deadline only a hang reaches."""
+    steps = ["shutdown", "closed_input", "terminate"]
+    reached = steps.index(ending_at) if ending_at in steps else len(steps)
+    deadlines = {f"{step}_ms": 300 if i < reached else 60000 for i, step in enumerate(steps)}
+    return extension_host.Settings(read=[FAKES], **{**deadlines, **more})
 
 
 class Blocking(unittest.TestCase):
@@ -85,7 +90,7 @@ class WithAsyncio(unittest.IsolatedAsyncioTestCase):
         forecast.close()
 
     async def test_one_that_never_answers_holds_up_no_other(self):
-        async with await extension_host.start(HANGING_CALL, quick()) as silent:
+        async with await extension_host.start(HANGING_CALL, quick("terminate")) as silent:
             async with await extension_host.start(SAMPLE, quick()) as sample:
                 unanswered = asyncio.ensure_future(silent.call("sample.echo", 1))
                 self.assertEqual(await sample.call("sample.echo", "meanwhile"), "meanwhile")
@@ -97,7 +102,7 @@ class WithAsyncio(unittest.IsolatedAsyncioTestCase):
             self.assertEqual(ended.exception.status, "EH_ENDED")
 
     async def test_a_call_past_its_deadline_ends_it(self):
-        silent = await extension_host.start(HANGING_CALL, quick(call_ms=200))
+        silent = await extension_host.start(HANGING_CALL, quick("killed", call_ms=200))
         with self.assertRaises(extension_host.ExtensionHostError) as late:
             await silent.call("sample.echo", 1)
         self.assertEqual(late.exception.status, "EH_TIMED_OUT")

@@ -15,7 +15,8 @@ const std::vector<std::string> SAMPLE = {SAMPLE_EXTENSION_PATH, "--protocol", "1
 TEST(CppApi, CallsAndEndsTheSample) {
   eh::Settings settings;
   ASSERT_TRUE(settings.valid());
-  ASSERT_TRUE(settings.deadline(EH_DEADLINE_SHUTDOWN, 2000).ok());
+  // Awaited as an event: a deadline that only a hang reaches.
+  ASSERT_TRUE(settings.deadline(EH_DEADLINE_SHUTDOWN, 60000).ok());
   eh::Status status;
   eh::Extension sample = eh::Extension::start(settings, SAMPLE, &status);
   ASSERT_TRUE(status.ok()) << status.to_string();
